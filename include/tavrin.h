@@ -1,0 +1,399 @@
+/*
+ * tavrin — lighthouse-tracked devices (headset, controllers, trackers) as a pose source.
+ *
+ * The library opens an OpenVR session as a background application, watches which devices come
+ * and go (reporting each change by serial number to a handler you register), and hands out
+ * paced, fixed-layout pose records.
+ *
+ * Three ways in:
+ *  - seven plain functions with C linkage (initViveLib, releaseViveLib, readViveData,
+ *    readViveStatus, setDeviceStatusChangedHandle, setFreq, setTrackingMod) acting on one
+ *    process-wide helper that is built when the library is loaded; usable from C and from any
+ *    compiler;
+ *  - the exported class ViveSystem::TavrinHelper, the same operations on an object of your own;
+ *  - the host plug-in factory ViveSystem::Tavrin with the orvane:: component interfaces.
+ * The C++ classes carry std::string fields and virtual destructors: use them only with a library
+ * built by the same compiler and standard library as your program.
+ *
+ * Outcomes are _DeviceError codes. Every operation leaves its outcome in one process-wide status
+ * word, which the helper and the plain functions copy into your variable; the word reports the
+ * last outcome of any operation on any object in the process. No function throws.
+ *
+ * Threads. Device events are delivered on the library's discovery thread (one per started
+ * driver), synchronously, with no library lock held; the loop waits for your handler to return.
+ * A handler may read poses and status. It may also stop or restart its own driver
+ * (releaseViveLib, initViveLib, TavrinHelper::stop/start, idevice::stop/start/restart): called
+ * from the handler, these do not wait for the discovery thread (which is the caller); the loop
+ * ends, or begins a new run with a fresh session, as soon as the handler returns. A stop from
+ * another thread always wins over a restart asked for by a handler. A handler must never destroy
+ * its own driver (delete the helper or release the factory that owns it), and must not unload the
+ * library. An exception thrown by a handler is caught and ignored; the loop goes on.
+ *
+ * One driver serves one reading thread at a time; reads from several threads are safe but share
+ * one frame pacing.
+ */
+#ifndef TAVRIN_H
+#define TAVRIN_H
+
+#if defined(_WIN32)
+#  if defined(TAVRIN_STATIC)
+#    define TAVRIN_API
+#  elif defined(TAVRIN_BUILDING)
+#    define TAVRIN_API __declspec(dllexport)
+#  else
+#    define TAVRIN_API __declspec(dllimport)
+#  endif
+#  define TAVRIN_INTERFACE
+#elif defined(__GNUC__)
+#  define TAVRIN_API __attribute__((visibility("default")))
+/* The host interfaces are shared between the host and the library: keep their type information
+ * visible so that both sides agree on it. */
+#  define TAVRIN_INTERFACE __attribute__((visibility("default")))
+#else
+#  define TAVRIN_API
+#  define TAVRIN_INTERFACE
+#endif
+
+#ifdef __cplusplus
+#  include <cstddef>
+#  include <cstdint>
+#  include <string>
+#  define TAVRIN_ENUM_BASE : std::int32_t
+#  define TAVRIN_TYPE(name) ViveSystem::name
+namespace ViveSystem {
+#else
+#  include <stdbool.h>
+#  include <stddef.h>
+#  include <stdint.h>
+#  define TAVRIN_ENUM_BASE
+#  define TAVRIN_TYPE(name) name
+#endif
+
+/* Outcome codes. 104, 201 and 0x0FFFFFFF describe failed session opens; they are kept inside the
+ * driver and never appear in the status word. */
+enum _DeviceError TAVRIN_ENUM_BASE {
+    DeviceError_None = 0,
+    DeviceError_NoSession = 100,     /* no OpenVR session is open (yet) */
+    DeviceError_NotBound = 102,      /* a component object has no driver attached */
+    DeviceError_HmdInUse = 104,      /* session open refused: headset in use */
+    DeviceError_HmdNotFound = 201,   /* session open refused: no headset */
+    DeviceError_Unknown = 0x0FFFFFFF /* any other failure */
+};
+
+/* Events passed to the status-changed handler. For a device of OpenVR class c (1 headset,
+ * 2 controller, 3 generic tracker) the connect code is 2c+1 and the disconnect code 2c+2. */
+enum _DeviceEvent TAVRIN_ENUM_BASE {
+    DeviceEvent_SessionOpened = 2,
+    DeviceEvent_HmdConnected = 3,
+    DeviceEvent_HmdDisconnected = 4,
+    DeviceEvent_ControllerConnected = 5,
+    DeviceEvent_ControllerDisconnected = 6,
+    DeviceEvent_TrackerConnected = 7,
+    DeviceEvent_TrackerDisconnected = 8,
+    DeviceEvent_IndexChanged = 9 /* same serial, new device index */
+};
+
+/* Stored and handed back unchanged; no read consults it (poses are always in the standing
+ * universe). A new driver holds 1. */
+enum _TrackingMod TAVRIN_ENUM_BASE { TrackingMod_Default = 1 };
+
+/* The argument of every event, 72 bytes, passed by value. Every byte after the serial's NUL is
+ * zero; for DeviceEvent_SessionOpened the whole record is zero. */
+struct _DeviceEventArg {
+    char serial[64]; /* NUL-terminated, at most 63 characters */
+    int32_t index;   /* device index (DeviceEvent_IndexChanged: the new index) */
+    int32_t index2;  /* device index again (DeviceEvent_IndexChanged: the old index) */
+};
+
+/* One device's pose, 180 bytes; reads fill arrays of 16, packed from the front. Values are
+ * OpenVR's, in its standing universe: metres, metres per second, radians per second. */
+struct _TrackedDevicePose {
+    char serial[64];          /* NUL-terminated, at most 63 characters */
+    int32_t index;            /* OpenVR device index 0..15 */
+    int32_t deviceClass;      /* 1 headset, 2 controller, 3 tracker; 0: not filled */
+    int32_t trackingOk;       /* 1 when the tracking result is Running_OK, else 0 */
+    float timestampMs;        /* ms since the driver was constructed; same for one read */
+    float position[3];        /* x, y, z in metres */
+    float quaternion[4];      /* w, x, y, z */
+    float velocity[3];        /* x, y, z in m/s */
+    float angularVelocity[3]; /* x, y, z in rad/s */
+    float rotation[3][4];     /* rows of the rotation; the 4th float of a row is never written */
+};
+
+/* The extended layout filled by TavrinHelper::readDataEx, 152 bytes: no position, no
+ * quaternion. */
+struct _TrackedDevicePoseEx {
+    char serial[64];
+    int32_t index;
+    int32_t deviceClass;
+    int32_t trackingOk;
+    float timestampMs;
+    float rotation[3][4]; /* the 4th float of each row is 0 */
+    float velocity[3];
+    float angularVelocity[3];
+};
+
+#ifdef __cplusplus
+/* The status-changed handler: (device count, event, argument). Runs on the discovery thread. */
+typedef void (*DeviceStatusChangedHandler)(int count, _DeviceEvent event, _DeviceEventArg arg);
+
+static_assert(sizeof(_DeviceError) == 4 && sizeof(_DeviceEvent) == 4 && sizeof(_TrackingMod) == 4,
+              "enumerations are 32-bit");
+static_assert(sizeof(_DeviceEventArg) == 72, "_DeviceEventArg is 72 bytes");
+static_assert(offsetof(_DeviceEventArg, serial) == 0, "layout");
+static_assert(offsetof(_DeviceEventArg, index) == 64, "layout");
+static_assert(offsetof(_DeviceEventArg, index2) == 68, "layout");
+static_assert(sizeof(_TrackedDevicePose) == 180, "_TrackedDevicePose is 180 bytes");
+static_assert(offsetof(_TrackedDevicePose, serial) == 0, "layout");
+static_assert(offsetof(_TrackedDevicePose, index) == 64, "layout");
+static_assert(offsetof(_TrackedDevicePose, deviceClass) == 68, "layout");
+static_assert(offsetof(_TrackedDevicePose, trackingOk) == 72, "layout");
+static_assert(offsetof(_TrackedDevicePose, timestampMs) == 76, "layout");
+static_assert(offsetof(_TrackedDevicePose, position) == 80, "layout");
+static_assert(offsetof(_TrackedDevicePose, quaternion) == 92, "layout");
+static_assert(offsetof(_TrackedDevicePose, velocity) == 108, "layout");
+static_assert(offsetof(_TrackedDevicePose, angularVelocity) == 120, "layout");
+static_assert(offsetof(_TrackedDevicePose, rotation) == 132, "layout");
+static_assert(sizeof(_TrackedDevicePoseEx) == 152, "_TrackedDevicePoseEx is 152 bytes");
+static_assert(offsetof(_TrackedDevicePoseEx, serial) == 0, "layout");
+static_assert(offsetof(_TrackedDevicePoseEx, index) == 64, "layout");
+static_assert(offsetof(_TrackedDevicePoseEx, deviceClass) == 68, "layout");
+static_assert(offsetof(_TrackedDevicePoseEx, trackingOk) == 72, "layout");
+static_assert(offsetof(_TrackedDevicePoseEx, timestampMs) == 76, "layout");
+static_assert(offsetof(_TrackedDevicePoseEx, rotation) == 80, "layout");
+static_assert(offsetof(_TrackedDevicePoseEx, velocity) == 128, "layout");
+static_assert(offsetof(_TrackedDevicePoseEx, angularVelocity) == 140, "layout");
+
+} /* namespace ViveSystem */
+#else
+typedef enum _DeviceError _DeviceError;
+typedef enum _DeviceEvent _DeviceEvent;
+typedef enum _TrackingMod _TrackingMod;
+typedef struct _DeviceEventArg _DeviceEventArg;
+typedef struct _TrackedDevicePose _TrackedDevicePose;
+typedef struct _TrackedDevicePoseEx _TrackedDevicePoseEx;
+typedef void (*DeviceStatusChangedHandler)(int count, _DeviceEvent event, _DeviceEventArg arg);
+_Static_assert(sizeof(_DeviceEventArg) == 72, "_DeviceEventArg is 72 bytes");
+_Static_assert(sizeof(_TrackedDevicePose) == 180, "_TrackedDevicePose is 180 bytes");
+_Static_assert(sizeof(_TrackedDevicePoseEx) == 152, "_TrackedDevicePoseEx is 152 bytes");
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+ * The seven plain functions. Each acts on the process-wide helper, which the library builds when
+ * it is loaded (no thread, no session) and destroys when it is unloaded (stopping the driver).
+ * None throws: a failure inside reports DeviceError_Unknown. Pointers must be valid; pose arrays
+ * are always 16 records.
+ */
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Starts (or restarts) the driver: its discovery thread opens the OpenVR session on its own,
+ * retrying once a second, and announces it with DeviceEvent_SessionOpened. Returns true and
+ * writes DeviceError_None at once, whether or not a VR runtime is running. Any caller thread; from
+ * the handler it restarts the loop once the handler returns. */
+TAVRIN_API bool initViveLib(TAVRIN_TYPE(_DeviceError) * err);
+
+/* Stops the driver: the discovery thread ends and the session is shut down. Harmless when
+ * stopped. Settings and the known device table are kept for the next start. */
+TAVRIN_API void releaseViveLib(void);
+
+/* Registers the status-changed handler (null clears it); before or after a start. Events raised
+ * from then on go to it; events are not replayed. */
+TAVRIN_API void setDeviceStatusChangedHandle(TAVRIN_TYPE(DeviceStatusChangedHandler) handler);
+
+/* Stores the tracking mode; kept across stop and start. */
+TAVRIN_API void setTrackingMod(TAVRIN_TYPE(_TrackingMod) mode);
+
+/* Sets the pose rate: reads end at least 1000/freq ms apart; 0 counts as 1000 (1 ms). Default 120. */
+TAVRIN_API void setFreq(unsigned int freq);
+
+/* Waits until one frame period has passed since the previous read's wait ended, then fills up to
+ * 16 records packed from the front (records past the last device are left untouched). err
+ * receives DeviceError_None, or DeviceError_NoSession (array untouched) while no session is open.
+ * Runs on the caller's thread. */
+TAVRIN_API void readViveData(TAVRIN_TYPE(_TrackedDevicePose) * poses, TAVRIN_TYPE(_DeviceError) * err);
+
+/* Writes DeviceError_NoSession while no session is open, otherwise the current status word.
+ * Changes nothing. */
+TAVRIN_API void readViveStatus(TAVRIN_TYPE(_DeviceError) * status);
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+/* ---------------------------------------------------------------------------------------------
+ * The host's plug-in interfaces, as this library implements them. The order of the virtual
+ * operations and of the fields is fixed: compiled hosts depend on it.
+ */
+namespace orvane {
+
+class TAVRIN_INTERFACE idevice {
+public:
+    std::string name;
+    std::string param;
+    virtual ~idevice() = default;
+    virtual void init() = 0;
+    virtual bool start() = 0;
+    virtual void stop() = 0;
+    virtual bool restart() = 0;
+    virtual void* handle() = 0;
+    virtual void setName(const char* text) = 0;
+    virtual void setParam(const char* text) = 0;
+};
+
+class TAVRIN_INTERFACE icmd {
+public:
+    std::string name;
+    std::string param;
+    void* handle = nullptr;
+    virtual ~icmd() = default;
+    virtual void send(void* arg) = 0;
+    virtual void control(void* arg) = 0;
+    virtual void query(void* arg) = 0;
+    virtual void attach(void* driver) = 0;
+};
+
+class TAVRIN_INTERFACE idata {
+public:
+    std::string name;
+    std::string param;
+    void* handle = nullptr;
+    virtual ~idata() = default;
+    virtual void read(void* data) = 0; /* this library: 16 ViveSystem::_TrackedDevicePose */
+    virtual void control(void* arg) = 0;
+    virtual void query(void* arg) = 0;
+    virtual void attach(void* driver) = 0;
+};
+
+class TAVRIN_INTERFACE istat {
+public:
+    std::string name;
+    std::string param;
+    void* handle = nullptr;
+    virtual ~istat() = default;
+    virtual void read(void* data) = 0; /* this library: one ViveSystem::_DeviceError */
+    virtual void control(void* arg) = 0;
+    virtual void query(void* arg) = 0;
+    virtual void attach(void* driver) = 0;
+};
+
+class TAVRIN_INTERFACE idevice_factory {
+public:
+    void* handle = nullptr; /* the driver of the device this factory created */
+    idevice* dev = nullptr;
+    icmd* cmd = nullptr;
+    idata* data = nullptr;
+    istat* stat = nullptr;
+
+    idevice_factory() = default;
+    idevice_factory(const idevice_factory&) = default;
+    idevice_factory& operator=(const idevice_factory&) = default;
+    /* Destroys nothing: only release does. */
+    virtual ~idevice_factory()
+    {
+        handle = nullptr;
+        dev = nullptr;
+        cmd = nullptr;
+        data = nullptr;
+        stat = nullptr;
+    }
+    virtual idevice* create_dev(std::string name, std::string param) = 0;
+    virtual icmd* create_cmd(std::string text) = 0;
+    virtual idata* create_data(std::string text) = 0;
+    virtual istat* create_stat(std::string text) = 0;
+    /* Stops and destroys the device, then the command, data and status objects. */
+    virtual void release()
+    {
+        if (dev) {
+            dev->stop();
+            delete dev;
+            dev = nullptr;
+        }
+        delete cmd;
+        cmd = nullptr;
+        delete data;
+        data = nullptr;
+        delete stat;
+        stat = nullptr;
+    }
+};
+
+} // namespace orvane
+
+namespace ViveSystem {
+
+/*
+ * The host plug-in factory. create_dev makes a device with its own driver (idle: no thread, no
+ * session); create_cmd, create_data and create_stat make objects bound to that driver, or return
+ * null (changing nothing) when the factory has no live device. Call release before destroying the
+ * factory: release stops the device and destroys the objects; destroying a factory without
+ * release leaves its objects alive.
+ *
+ * Copies share: a copy refers to the same objects, and each factory that refers to an object
+ * holds a share in it. release gives up this factory's shares; an object is stopped and destroyed
+ * when its last share is given up, so every order of releasing and destroying originals and
+ * copies frees each object once. A second create_dev (or create_cmd ...) adds an object: the
+ * factory holds shares in both and release frees both. After release the factory has no device:
+ * its create operations return null until the next create_dev.
+ */
+class TAVRIN_API Tavrin : public orvane::idevice_factory {
+public:
+    Tavrin();
+    Tavrin(const Tavrin& other);
+    Tavrin& operator=(const Tavrin& other);
+    ~Tavrin() override;
+
+    orvane::idevice* create_dev(std::string name, std::string param) override;
+    orvane::icmd* create_cmd(std::string text) override;
+    orvane::idata* create_data(std::string text) override;
+    orvane::istat* create_stat(std::string text) override;
+    void release() override;
+};
+
+/*
+ * A ready-made client of the factory: one driver, started and stopped on request. The outcome of
+ * each call is written to err (and kept in the process-wide status word).
+ *
+ * Copies share the same factory and driver; the driver is stopped and freed when the last copy is
+ * destroyed. Destroying a copy while others remain leaves the driver running.
+ */
+class TAVRIN_API TavrinHelper : public Tavrin {
+public:
+    TavrinHelper();
+    TavrinHelper(const TavrinHelper& other);
+    TavrinHelper& operator=(const TavrinHelper& other);
+    ~TavrinHelper() override;
+
+    /* Starts (or restarts) the driver; true and DeviceError_None unless the status word changed
+     * meanwhile. The session opens later, on the discovery thread. */
+    bool start(_DeviceError& err);
+    /* Stops the driver: thread joined, session shut down. */
+    void stop();
+    /* DeviceError_NoSession while no session is open, else the status word. */
+    void readStatus(_DeviceError* status);
+    /* A paced read of 16 records (see readViveData). */
+    void readData(_TrackedDevicePose* poses, _DeviceError& err);
+    /* The same read in the extended layout. Record i corresponds to record i of the read: records
+     * the read did not fill keep what the caller supplied. */
+    void readDataEx(_TrackedDevicePoseEx* poses, _DeviceError& err);
+    /* Reads end at least 1000/freq ms apart; 0 counts as 1000. */
+    void setFreq(unsigned int freq);
+    void setTrackingMod(_TrackingMod mode);
+    /* Null clears it. */
+    void setDeviceStatusChangedHandle(DeviceStatusChangedHandler handler);
+
+private:
+    Tavrin* factory = nullptr;
+    orvane::idevice* helperDev = nullptr;
+    orvane::icmd* helperCmd = nullptr;
+    orvane::idata* helperData = nullptr;
+    orvane::istat* helperStat = nullptr;
+};
+
+} // namespace ViveSystem
+#endif /* __cplusplus */
+
+#undef TAVRIN_ENUM_BASE
+#undef TAVRIN_TYPE
+
+#endif /* TAVRIN_H */

@@ -1,0 +1,87 @@
+/*
+ * vrsim — a simulated OpenVR runtime. It is built as the openvr_api library: it exports the
+ * loader entry points (VR_InitInternal, VR_ShutdownInternal, VR_IsInterfaceVersionValid,
+ * VR_GetInitToken, VR_GetGenericInterface) and serves one IVRSystem_015 for a scriptable rig of
+ * up to 16 devices. This C API scripts the rig. Every function is safe to call from any thread,
+ * also while sessions are open and queried.
+ */
+#ifndef VRSIM_H
+#define VRSIM_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(VRSIM_BUILDING)
+#    define VRSIM_API __declspec(dllexport)
+#  else
+#    define VRSIM_API __declspec(dllimport)
+#  endif
+#else
+#  define VRSIM_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Call counters since the last vrsim_reset. */
+typedef struct vrsim_counters {
+    uint32_t init_calls;         /* every VR_InitInternal call, failed or not */
+    uint32_t shutdown_calls;     /* every VR_ShutdownInternal call */
+    uint32_t open_sessions;      /* sessions open now: successful inits not yet shut down */
+    uint32_t pose_queries;       /* GetDeviceToAbsoluteTrackingPose calls */
+    uint32_t class_queries;      /* GetTrackedDeviceClass calls */
+    uint32_t connected_queries;  /* IsTrackedDeviceConnected calls */
+    uint32_t serial_queries;     /* GetStringTrackedDeviceProperty calls */
+    uint32_t use_after_shutdown; /* calls through an interface whose session was shut down */
+    int32_t last_pose_origin;    /* tracking universe of the latest pose query, -1 before any */
+    float last_pose_prediction;  /* predicted seconds of the latest pose query */
+} vrsim_counters;
+
+/* No devices, poses all zero, init succeeds, interface valid, no serial errors, counters zero;
+ * the demo rig is stopped. This is also the state when the library is loaded. Open sessions are
+ * not closed: their interface stays valid until VR_ShutdownInternal. */
+VRSIM_API void vrsim_reset(void);
+
+/* What VR_InitInternal reports from now on (an EVRInitError; 0: success). */
+VRSIM_API void vrsim_set_init_error(int32_t evr_init_error);
+
+/* The answer of VR_IsInterfaceVersionValid for "IVRSystem_015" while a session is open (any other
+ * name is never valid). */
+VRSIM_API void vrsim_set_interface_valid(int32_t valid);
+
+/* Puts a device at index 0..15 (class 0 removes it; other indices are ignored). The serial may be
+ * of any length. */
+VRSIM_API void vrsim_set_device(uint32_t index, int32_t device_class, const char* serial, int32_t connected);
+
+/* The pose reported for an index: a row-major 3x4 matrix, velocity, angular velocity and an
+ * ETrackingResult. Kept per index, independently of vrsim_set_device: the pose query reports it for
+ * every index that holds a device (connected or not) and an all-zero pose for an empty index. */
+VRSIM_API void vrsim_set_pose(uint32_t index, const float matrix3x4[12], const float velocity[3],
+                              const float angular_velocity[3], int32_t tracking_result);
+
+/* Makes the serial query of an index fail with an ETrackedPropertyError, leaving the buffer
+ * untouched (0: normal). */
+VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_error);
+
+/* Copies the counters. */
+VRSIM_API void vrsim_get_counters(vrsim_counters* out);
+
+/* Makes every runtime call (each IVRSystem call and VR_InitInternal) take at least this long, to
+ * imitate a slow or busy runtime (0: no delay). */
+VRSIM_API void vrsim_set_call_delay_us(uint32_t microseconds);
+
+/* The demo rig: a believable room-scale setup in place of the scripted devices, its motion
+ * computed from the time of each query. Index 0 a headset at head height walking a slow circle,
+ * 1 and 2 controllers at the hands, 3 a body tracker at the waist, 4 and 5 base stations (class 4).
+ * Every 10 s the controller at 2 is switched off for 1.5 s; every 30 s the tracker is off for 2 s
+ * and later moves to index 6 for 6 s; every 45 s the headset sleeps for 1.5 s. Within a minute
+ * every kind of event shows up. Stopping it returns to the scripted rig. */
+VRSIM_API void vrsim_start_demo_rig(void);
+VRSIM_API void vrsim_stop_demo_rig(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VRSIM_H */

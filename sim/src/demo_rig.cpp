@@ -1,0 +1,234 @@
+// The demo rig: a person walking a slow circle with a headset, two controllers and a waist
+// tracker, watched by two base stations. Poses are smooth functions of time; velocities and
+// angular velocities are the derivatives of those same functions, so they agree with the motion.
+#include "rig.h"
+
+#include <openvr.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace vrsim {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Frame {
+    double r[3][3];
+    double p[3];
+};
+
+void mul(const double a[3][3], const double b[3][3], double out[3][3])
+{
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            out[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
+}
+
+// Yaw about +y, then pitch about +x, then roll about -z (OpenVR: y up, -z forward).
+void rotation(double yaw, double pitch, double roll, double out[3][3])
+{
+    const double cy = std::cos(yaw), sy = std::sin(yaw);
+    const double cp = std::cos(pitch), sp = std::sin(pitch);
+    const double cr = std::cos(roll), sr = std::sin(roll);
+    const double ry[3][3] = {{cy, 0, sy}, {0, 1, 0}, {-sy, 0, cy}};
+    const double rx[3][3] = {{1, 0, 0}, {0, cp, -sp}, {0, sp, cp}};
+    const double rz[3][3] = {{cr, -sr, 0}, {sr, cr, 0}, {0, 0, 1}};
+    double tmp[3][3];
+    mul(ry, rx, tmp);
+    mul(tmp, rz, out);
+}
+
+// The walker: centre of the head at time t, walking a circle of 0.8 m radius every 24 s.
+struct Walker {
+    double yaw;     // facing direction
+    double head[3]; // head position
+    double step;    // phase of the gait
+};
+
+Walker walkerAt(double t)
+{
+    const double omega = 2.0 * kPi / 24.0;
+    const double a = omega * t;
+    Walker w{};
+    w.step = 2.0 * kPi * t / 1.1;
+    w.head[0] = 0.8 * std::cos(a);
+    w.head[1] = 1.65 + 0.025 * std::sin(2.0 * w.step);
+    w.head[2] = 0.8 * std::sin(a);
+    // Moving along the circle: direction (-sin a, 0, cos a). Forward is -z, so yaw turns -z to it.
+    w.yaw = std::atan2(std::sin(a), std::cos(a)) + kPi;
+    return w;
+}
+
+// A body-fixed point: offset in the walker's frame (x right, y up, z back) from the head.
+void bodyPoint(const Walker& w, const double local[3], double out[3])
+{
+    double r[3][3];
+    rotation(w.yaw, 0.0, 0.0, r);
+    for (int i = 0; i < 3; ++i)
+        out[i] = w.head[i] + r[i][0] * local[0] + r[i][1] * local[1] + r[i][2] * local[2];
+}
+
+Frame frameAt(uint32_t index, double t)
+{
+    Frame f{};
+    const Walker w = walkerAt(t);
+    switch (index) {
+    case 0: { // headset: looks around a little while walking
+        rotation(w.yaw + 0.35 * std::sin(2.0 * kPi * t / 7.0), 0.12 * std::sin(2.0 * kPi * t / 5.0),
+                 0.04 * std::sin(w.step), f.r);
+        std::memcpy(f.p, w.head, sizeof f.p);
+        break;
+    }
+    case 1:
+    case 2: { // controllers: hands swinging in counter-phase with the gait
+        const double side = index == 1 ? -1.0 : 1.0;
+        const double swing = 0.18 * std::sin(w.step + (index == 1 ? 0.0 : kPi));
+        const double local[3] = {0.22 * side, -0.5 + 0.03 * std::cos(2.0 * w.step), -0.15 - swing};
+        bodyPoint(w, local, f.p);
+        rotation(w.yaw + 0.1 * side, -0.6 + 0.5 * swing, 0.2 * side, f.r);
+        break;
+    }
+    case 3:
+    case 6: { // waist tracker
+        const double local[3] = {0.0, -0.62, 0.05};
+        bodyPoint(w, local, f.p);
+        rotation(w.yaw, 0.0, 0.05 * std::sin(w.step), f.r);
+        break;
+    }
+    case 4:
+    case 5: { // base stations in two corners, 2.4 m up, tilted down towards the room's centre
+        const double s = index == 4 ? 1.0 : -1.0;
+        f.p[0] = 2.0 * s;
+        f.p[1] = 2.4;
+        f.p[2] = 2.0 * s;
+        rotation(index == 4 ? kPi / 4.0 : -3.0 * kPi / 4.0, -0.5, 0.0, f.r);
+        break;
+    }
+    default:
+        rotation(0, 0, 0, f.r);
+        break;
+    }
+    return f;
+}
+
+double cycle(double t, double period)
+{
+    return std::fmod(t, period);
+}
+
+bool trackerOn(double t)
+{
+    const double c = cycle(t, 30.0);
+    return !(c >= 12.0 && c < 14.0);
+}
+
+uint32_t trackerIndex(double t)
+{
+    const double c = cycle(t, 30.0);
+    return (c >= 24.0) ? 6u : 3u;
+}
+
+} // namespace
+
+bool Rig::demoDevice(uint32_t index, double t, Device& out)
+{
+    out = Device{};
+    if (index >= kDevices)
+        return false;
+    switch (index) {
+    case 0:
+        out.cls = vr::TrackedDeviceClass_HMD;
+        out.serial = "LHR-5F0A11C2";
+        out.connected = !(cycle(t, 45.0) >= 35.0 && cycle(t, 45.0) < 36.5);
+        break;
+    case 1:
+        out.cls = vr::TrackedDeviceClass_Controller;
+        out.serial = "LHR-FFAB1200";
+        out.connected = true;
+        break;
+    case 2:
+        out.cls = vr::TrackedDeviceClass_Controller;
+        out.serial = "LHR-FFAB1201";
+        out.connected = !(cycle(t, 10.0) >= 4.0 && cycle(t, 10.0) < 5.5);
+        break;
+    case 4:
+        out.cls = vr::TrackedDeviceClass_TrackingReference;
+        out.serial = "LHB-4A8D2E61";
+        out.connected = true;
+        break;
+    case 5:
+        out.cls = vr::TrackedDeviceClass_TrackingReference;
+        out.serial = "LHB-9B1C7F35";
+        out.connected = true;
+        break;
+    default:
+        break;
+    }
+    if (index == trackerIndex(t)) {
+        out.cls = vr::TrackedDeviceClass_GenericTracker;
+        out.serial = "LHR-7C3E9A10";
+        out.connected = trackerOn(t);
+    }
+    return true;
+}
+
+Pose Rig::demoPose(uint32_t index, double t)
+{
+    Pose pose{};
+    Device dev;
+    demoDevice(index, t, dev);
+    if (dev.cls == 0)
+        return pose;
+    const Frame f = frameAt(index, t);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c)
+            pose.matrix[r * 4 + c] = static_cast<float>(f.r[r][c]);
+        pose.matrix[r * 4 + 3] = static_cast<float>(f.p[r]);
+    }
+    if (!dev.connected) { // a device that is off reports no motion and no tracking
+        pose.result = vr::TrackingResult_Uninitialized;
+        return pose;
+    }
+    pose.result = vr::TrackingResult_Running_OK;
+    if (dev.cls == vr::TrackedDeviceClass_TrackingReference)
+        return pose; // base stations stand still
+    // Central differences of the same motion: v = dp/dt, [w]x = dR/dt * R^T.
+    const double h = 1e-3;
+    const Frame a = frameAt(index, t - h);
+    const Frame b = frameAt(index, t + h);
+    double dr[3][3];
+    for (int i = 0; i < 3; ++i) {
+        pose.velocity[i] = static_cast<float>((b.p[i] - a.p[i]) / (2 * h));
+        for (int j = 0; j < 3; ++j)
+            dr[i][j] = (b.r[i][j] - a.r[i][j]) / (2 * h);
+    }
+    double rt[3][3], w[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            rt[i][j] = f.r[j][i];
+    mul(dr, rt, w);
+    pose.angular[0] = static_cast<float>(0.5 * (w[2][1] - w[1][2]));
+    pose.angular[1] = static_cast<float>(0.5 * (w[0][2] - w[2][0]));
+    pose.angular[2] = static_cast<float>(0.5 * (w[1][0] - w[0][1]));
+    return pose;
+}
+
+} // namespace vrsim
+
+extern "C" {
+
+VRSIM_API void vrsim_start_demo_rig(void)
+{
+    std::lock_guard<std::mutex> lock(vrsim::rig().mutex);
+    vrsim::rig().demoRunning = true;
+    vrsim::rig().demoStart = std::chrono::steady_clock::now();
+}
+
+VRSIM_API void vrsim_stop_demo_rig(void)
+{
+    std::lock_guard<std::mutex> lock(vrsim::rig().mutex);
+    vrsim::rig().demoRunning = false;
+}
+
+} // extern "C"

@@ -1,0 +1,68 @@
+// The simulated rig's state, shared by the runtime entry points, the control API and the demo rig.
+#pragma once
+
+#include <vrsim.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vr {
+class IVRSystem;
+}
+
+namespace vrsim {
+
+constexpr uint32_t kDevices = 16;
+
+struct Device {
+    int32_t cls = 0;
+    std::string serial;
+    bool connected = false;
+    int32_t serialError = 0;
+};
+
+struct Pose {
+    float matrix[12] = {};
+    float velocity[3] = {};
+    float angular[3] = {};
+    int32_t result = 0;
+};
+
+struct Rig {
+    Rig() { resetLocked(); }
+
+    std::mutex mutex;
+    Device devices[kDevices];
+    Pose poses[kDevices];
+    int32_t initError = 0;
+    bool interfaceValid = true;
+
+    uint32_t refs = 0;                   // successful inits not yet shut down
+    uint32_t token = 0;                  // token of the open session, 0 when none
+    uint32_t nextToken = 1;
+    vr::IVRSystem* current = nullptr;    // interface of the open session
+    std::vector<vr::IVRSystem*> sessions; // every interface ever handed out (kept for stale callers)
+    vrsim_counters counters{};
+    std::atomic<uint32_t> delayUs{0};
+
+    bool demoRunning = false;
+    std::chrono::steady_clock::time_point demoStart{};
+
+    void resetLocked();
+    // The device at an index at time `now` (seconds of the demo); false for an index above 15.
+    bool deviceAt(uint32_t index, double now, Device& out) const;
+    Pose poseAt(uint32_t index, double now) const;
+    double demoSeconds() const;
+
+    // The demo rig: a function of time only, so every query sees a consistent, smooth rig.
+    static bool demoDevice(uint32_t index, double t, Device& out);
+    static Pose demoPose(uint32_t index, double t);
+};
+
+Rig& rig();
+
+} // namespace vrsim

@@ -1,0 +1,413 @@
+// The simulated runtime: the OpenVR loader entry points and one IVRSystem per session over a
+// scripted rig. All state sits behind one mutex; calls are short, so a pose query from one thread
+// and discovery queries from another interleave as they would with a real runtime.
+#include "rig.h"
+
+#include <openvr.h>
+#include <vrsim.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace vrsim {
+
+Rig& rig()
+{
+    // Never destroyed: a driver thread may still query the runtime while the process exits.
+    static Rig* instance = new Rig;
+    return *instance;
+}
+
+void Rig::resetLocked()
+{
+    for (auto& d : devices)
+        d = Device{};
+    for (auto& p : poses)
+        p = Pose{};
+    initError = 0;
+    interfaceValid = true;
+    counters = vrsim_counters{};
+    counters.last_pose_origin = -1;
+    counters.open_sessions = refs;
+    demoRunning = false;
+}
+
+namespace {
+
+void callDelay()
+{
+    const uint32_t us = rig().delayUs.load(std::memory_order_relaxed);
+    if (us)
+        std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+// One session's interface. A new object serves every session, so a pointer kept past
+// VR_ShutdownInternal is recognised and counted instead of answering for a later session.
+class SimSystem final : public vr::IVRSystem {
+public:
+    // Takes the rig lock and tells whether this interface belongs to the open session.
+    bool enter(std::unique_lock<std::mutex>& lock)
+    {
+        callDelay();
+        lock = std::unique_lock<std::mutex>(rig().mutex);
+        if (rig().current == this)
+            return true;
+        ++rig().counters.use_after_shutdown;
+        return false;
+    }
+
+    void GetRecommendedRenderTargetSize(uint32_t* w, uint32_t* h) override
+    {
+        if (w)
+            *w = 0;
+        if (h)
+            *h = 0;
+    }
+    vr::HmdMatrix44_t GetProjectionMatrix(vr::EVREye, float, float) override { return {}; }
+    void GetProjectionRaw(vr::EVREye, float* l, float* r, float* t, float* b) override
+    {
+        for (float* p : {l, r, t, b})
+            if (p)
+                *p = 0.0f;
+    }
+    bool ComputeDistortion(vr::EVREye, float, float, vr::DistortionCoordinates_t*) override { return false; }
+    vr::HmdMatrix34_t GetEyeToHeadTransform(vr::EVREye) override { return {}; }
+    bool GetTimeSinceLastVsync(float*, uint64_t*) override { return false; }
+    int32_t GetD3D9AdapterIndex() override { return -1; }
+    void GetDXGIOutputInfo(int32_t* index) override
+    {
+        if (index)
+            *index = -1;
+    }
+    bool IsDisplayOnDesktop() override { return false; }
+    bool SetDisplayVisibility(bool) override { return false; }
+
+    void GetDeviceToAbsoluteTrackingPose(vr::ETrackingUniverseOrigin origin, float predicted,
+                                         vr::TrackedDevicePose_t* out, uint32_t count) override
+    {
+        std::unique_lock<std::mutex> lock;
+        const bool live = enter(lock);
+        Rig& r = rig();
+        if (live) {
+            ++r.counters.pose_queries;
+            r.counters.last_pose_origin = origin;
+            r.counters.last_pose_prediction = predicted;
+        }
+        const double now = r.demoSeconds();
+        for (uint32_t i = 0; i < count; ++i) {
+            vr::TrackedDevicePose_t pose{};
+            Device dev{};
+            if (live && i < kDevices && r.deviceAt(i, now, dev) && dev.cls != 0) {
+                const Pose p = r.poseAt(i, now);
+                std::memcpy(pose.mDeviceToAbsoluteTracking.m, p.matrix, sizeof p.matrix);
+                std::memcpy(pose.vVelocity.v, p.velocity, sizeof p.velocity);
+                std::memcpy(pose.vAngularVelocity.v, p.angular, sizeof p.angular);
+                pose.eTrackingResult = static_cast<vr::ETrackingResult>(p.result);
+                pose.bPoseIsValid = p.result == vr::TrackingResult_Running_OK ||
+                                    p.result == vr::TrackingResult_Running_OutOfRange;
+                pose.bDeviceIsConnected = dev.connected;
+            }
+            out[i] = pose;
+        }
+    }
+
+    void ResetSeatedZeroPose() override {}
+    vr::HmdMatrix34_t GetSeatedZeroPoseToStandingAbsoluteTrackingPose() override { return identity(); }
+    vr::HmdMatrix34_t GetRawZeroPoseToStandingAbsoluteTrackingPose() override { return identity(); }
+    uint32_t GetSortedTrackedDeviceIndicesOfClass(vr::ETrackedDeviceClass, vr::TrackedDeviceIndex_t*, uint32_t,
+                                                  vr::TrackedDeviceIndex_t) override
+    {
+        return 0;
+    }
+    vr::EDeviceActivityLevel GetTrackedDeviceActivityLevel(vr::TrackedDeviceIndex_t) override
+    {
+        return vr::k_EDeviceActivityLevel_Unknown;
+    }
+    void ApplyTransform(vr::TrackedDevicePose_t* out, const vr::TrackedDevicePose_t* in, const vr::HmdMatrix34_t*) override
+    {
+        if (out && in)
+            *out = *in;
+    }
+    vr::TrackedDeviceIndex_t GetTrackedDeviceIndexForControllerRole(vr::ETrackedControllerRole) override
+    {
+        return vr::k_unTrackedDeviceIndexInvalid;
+    }
+    vr::ETrackedControllerRole GetControllerRoleForTrackedDeviceIndex(vr::TrackedDeviceIndex_t) override
+    {
+        return vr::TrackedControllerRole_Invalid;
+    }
+
+    vr::ETrackedDeviceClass GetTrackedDeviceClass(vr::TrackedDeviceIndex_t index) override
+    {
+        std::unique_lock<std::mutex> lock;
+        if (!enter(lock))
+            return vr::TrackedDeviceClass_Invalid;
+        Rig& r = rig();
+        ++r.counters.class_queries;
+        Device dev{};
+        if (!r.deviceAt(index, r.demoSeconds(), dev))
+            return vr::TrackedDeviceClass_Invalid;
+        return static_cast<vr::ETrackedDeviceClass>(dev.cls);
+    }
+
+    bool IsTrackedDeviceConnected(vr::TrackedDeviceIndex_t index) override
+    {
+        std::unique_lock<std::mutex> lock;
+        if (!enter(lock))
+            return false;
+        Rig& r = rig();
+        ++r.counters.connected_queries;
+        Device dev{};
+        return r.deviceAt(index, r.demoSeconds(), dev) && dev.cls != 0 && dev.connected;
+    }
+
+    bool GetBoolTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                      vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), false;
+    }
+    float GetFloatTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                        vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), 0.0f;
+    }
+    int32_t GetInt32TrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                          vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), 0;
+    }
+    uint64_t GetUint64TrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                            vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), 0;
+    }
+    vr::HmdMatrix34_t GetMatrix34TrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                                       vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), vr::HmdMatrix34_t{};
+    }
+
+    // Like the runtime: the length including the NUL; when the buffer is too small, the needed
+    // length with TrackedProp_BufferTooSmall and the buffer untouched.
+    uint32_t GetStringTrackedDeviceProperty(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop,
+                                            char* value, uint32_t size, vr::ETrackedPropertyError* err) override
+    {
+        std::unique_lock<std::mutex> lock;
+        vr::ETrackedPropertyError result = vr::TrackedProp_Success;
+        uint32_t length = 0;
+        if (!enter(lock)) {
+            result = vr::TrackedProp_CouldNotContactServer;
+        } else {
+            Rig& r = rig();
+            ++r.counters.serial_queries;
+            Device dev{};
+            if (!r.deviceAt(index, r.demoSeconds(), dev) || dev.cls == 0) {
+                result = vr::TrackedProp_InvalidDevice;
+            } else if (prop != vr::Prop_SerialNumber_String) {
+                result = vr::TrackedProp_UnknownProperty;
+            } else if (dev.serialError != 0) {
+                result = static_cast<vr::ETrackedPropertyError>(dev.serialError);
+            } else {
+                length = static_cast<uint32_t>(dev.serial.size() + 1);
+                if (value == nullptr || size < length)
+                    result = vr::TrackedProp_BufferTooSmall;
+                else
+                    std::memcpy(value, dev.serial.c_str(), length);
+            }
+        }
+        if (err)
+            *err = result;
+        return length;
+    }
+
+private:
+    static vr::HmdMatrix34_t identity()
+    {
+        vr::HmdMatrix34_t m{};
+        m.m[0][0] = m.m[1][1] = m.m[2][2] = 1.0f;
+        return m;
+    }
+    static void unknownProperty(vr::ETrackedPropertyError* err)
+    {
+        if (err)
+            *err = vr::TrackedProp_UnknownProperty;
+    }
+};
+
+} // namespace
+
+bool Rig::deviceAt(uint32_t index, double now, Device& out) const
+{
+    if (index >= kDevices)
+        return false;
+    if (demoRunning)
+        return demoDevice(index, now, out);
+    out = devices[index];
+    return true;
+}
+
+Pose Rig::poseAt(uint32_t index, double now) const
+{
+    if (demoRunning)
+        return demoPose(index, now);
+    return poses[index];
+}
+
+double Rig::demoSeconds() const
+{
+    if (!demoRunning)
+        return 0.0;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - demoStart).count();
+}
+
+} // namespace vrsim
+
+using vrsim::rig;
+
+// ---- loader entry points -----------------------------------------------------------------------
+
+VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr::EVRApplicationType)
+{
+    vrsim::callDelay();
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    vrsim::Rig& r = rig();
+    ++r.counters.init_calls;
+    if (r.initError != vr::VRInitError_None) {
+        if (peError)
+            *peError = static_cast<vr::EVRInitError>(r.initError);
+        return 0;
+    }
+    // Sessions are counted like the runtime's own references: the interface stays valid until
+    // every successful init has been matched by a shutdown.
+    if (r.refs++ == 0) {
+        r.token = r.nextToken++;
+        r.sessions.push_back(new vrsim::SimSystem);
+        r.current = r.sessions.back();
+    }
+    r.counters.open_sessions = r.refs;
+    if (peError)
+        *peError = vr::VRInitError_None;
+    return r.token;
+}
+
+VR_INTERFACE void VR_CALLTYPE VR_ShutdownInternal()
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    vrsim::Rig& r = rig();
+    ++r.counters.shutdown_calls;
+    if (r.refs > 0 && --r.refs == 0) {
+        r.current = nullptr;
+        r.token = 0;
+    }
+    r.counters.open_sessions = r.refs;
+}
+
+VR_INTERFACE bool VR_CALLTYPE VR_IsInterfaceVersionValid(const char* version)
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    const vrsim::Rig& r = rig();
+    return r.refs > 0 && r.interfaceValid && version && std::strcmp(version, vr::IVRSystem_Version) == 0;
+}
+
+VR_INTERFACE uint32_t VR_CALLTYPE VR_GetInitToken()
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    return rig().token;
+}
+
+VR_INTERFACE void* VR_CALLTYPE VR_GetGenericInterface(const char* version, vr::EVRInitError* peError)
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    const vrsim::Rig& r = rig();
+    vr::EVRInitError error = vr::VRInitError_None;
+    void* result = nullptr;
+    if (r.refs == 0)
+        error = vr::VRInitError_Init_NotInitialized;
+    else if (!r.interfaceValid || !version || std::strcmp(version, vr::IVRSystem_Version) != 0)
+        error = vr::VRInitError_Init_InterfaceNotFound;
+    else
+        result = static_cast<vr::IVRSystem*>(r.current);
+    if (peError)
+        *peError = error;
+    return result;
+}
+
+// ---- control API -------------------------------------------------------------------------------
+
+extern "C" {
+
+VRSIM_API void vrsim_reset(void)
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().resetLocked();
+    rig().delayUs.store(0, std::memory_order_relaxed);
+}
+
+VRSIM_API void vrsim_set_init_error(int32_t evr_init_error)
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().initError = evr_init_error;
+}
+
+VRSIM_API void vrsim_set_interface_valid(int32_t valid)
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().interfaceValid = valid != 0;
+}
+
+VRSIM_API void vrsim_set_device(uint32_t index, int32_t device_class, const char* serial, int32_t connected)
+{
+    if (index >= vrsim::kDevices)
+        return;
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    vrsim::Device& d = rig().devices[index];
+    const int32_t serialError = d.serialError;
+    d = vrsim::Device{};
+    d.serialError = serialError;
+    if (device_class == 0)
+        return;
+    d.cls = device_class;
+    d.serial = serial ? serial : "";
+    d.connected = connected != 0;
+}
+
+VRSIM_API void vrsim_set_pose(uint32_t index, const float matrix3x4[12], const float velocity[3],
+                              const float angular_velocity[3], int32_t tracking_result)
+{
+    if (index >= vrsim::kDevices)
+        return;
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    vrsim::Pose& p = rig().poses[index];
+    p = vrsim::Pose{};
+    if (matrix3x4)
+        std::memcpy(p.matrix, matrix3x4, sizeof p.matrix);
+    if (velocity)
+        std::memcpy(p.velocity, velocity, sizeof p.velocity);
+    if (angular_velocity)
+        std::memcpy(p.angular, angular_velocity, sizeof p.angular);
+    p.result = tracking_result;
+}
+
+VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_error)
+{
+    if (index >= vrsim::kDevices)
+        return;
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().devices[index].serialError = tracked_property_error;
+}
+
+VRSIM_API void vrsim_get_counters(vrsim_counters* out)
+{
+    if (!out)
+        return;
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    *out = rig().counters;
+}
+
+VRSIM_API void vrsim_set_call_delay_us(uint32_t microseconds)
+{
+    rig().delayUs.store(microseconds, std::memory_order_relaxed);
+}
+
+} // extern "C"
