@@ -1,0 +1,135 @@
+// TavrinHelper: a ready-made client of the factory with one device and its three objects.
+#include "../driver/device_table.h"
+#include "../driver/status.h"
+#include "../driver/vr_driver.h"
+#include "../plugin/shares.h"
+
+#include <cstring>
+
+namespace ViveSystem {
+
+namespace {
+vrDriver* driverOf(orvane::idevice* device)
+{
+    return static_cast<vrDriver*>(device->handle());
+}
+} // namespace
+
+TavrinHelper::TavrinHelper()
+{
+    factory = new Tavrin;
+    shares::adopt(this, factory, shares::Kind::Factory);
+    helperDev = factory->create_dev("", "");
+    helperCmd = factory->create_cmd("");
+    helperData = factory->create_data("");
+    helperStat = factory->create_stat("");
+}
+
+// The copy takes a share in the factory (and in anything the original holds as a factory).
+TavrinHelper::TavrinHelper(const TavrinHelper& other)
+    : Tavrin(other), factory(other.factory), helperDev(other.helperDev), helperCmd(other.helperCmd),
+      helperData(other.helperData), helperStat(other.helperStat)
+{
+}
+
+namespace {
+// Gives up a helper's share in its factory; the last holder stops the device and frees it all.
+void dropFactory(const TavrinHelper* helper, orvane::idevice* device)
+{
+    for (const shares::Held& h : shares::giveUp(helper, true)) {
+        auto* f = static_cast<Tavrin*>(h.object);
+        if (device)
+            device->stop();
+        f->release();
+        delete f;
+    }
+}
+} // namespace
+
+TavrinHelper& TavrinHelper::operator=(const TavrinHelper& other)
+{
+    if (this != &other) {
+        dropFactory(this, helperDev);
+        Tavrin::operator=(other);
+        factory = other.factory;
+        helperDev = other.helperDev;
+        helperCmd = other.helperCmd;
+        helperData = other.helperData;
+        helperStat = other.helperStat;
+    }
+    return *this;
+}
+
+TavrinHelper::~TavrinHelper()
+{
+    dropFactory(this, helperDev);
+    factory = nullptr;
+    helperDev = nullptr;
+    helperCmd = nullptr;
+    helperData = nullptr;
+    helperStat = nullptr;
+}
+
+bool TavrinHelper::start(_DeviceError& err)
+{
+    helperDev->init();
+    helperDev->start();
+    err = lastError();
+    return err == DeviceError_None;
+}
+
+void TavrinHelper::stop()
+{
+    helperDev->stop();
+}
+
+void TavrinHelper::readStatus(_DeviceError* status)
+{
+    helperStat->read(status);
+}
+
+void TavrinHelper::readData(_TrackedDevicePose* poses, _DeviceError& err)
+{
+    helperData->read(poses);
+    err = lastError();
+}
+
+void TavrinHelper::readDataEx(_TrackedDevicePoseEx* poses, _DeviceError& err)
+{
+    _TrackedDevicePose local[kMaxDevices];
+    std::memset(local, 0, sizeof local);
+    helperData->read(local);
+    for (int i = 0; i < kMaxDevices; ++i) {
+        const _TrackedDevicePose& from = local[i];
+        if (from.deviceClass == 0)
+            continue; // not filled: the caller's record stays as supplied
+        _TrackedDevicePoseEx& to = poses[i];
+        copySerial(to.serial, from.serial);
+        to.index = from.index;
+        to.deviceClass = from.deviceClass;
+        to.trackingOk = from.trackingOk;
+        to.timestampMs = from.timestampMs;
+        std::memcpy(to.rotation, from.rotation, sizeof to.rotation);
+        std::memcpy(to.velocity, from.velocity, sizeof to.velocity);
+        std::memcpy(to.angularVelocity, from.angularVelocity, sizeof to.angularVelocity);
+    }
+    err = lastError();
+}
+
+void TavrinHelper::setFreq(unsigned int freq)
+{
+    const double rate = freq == 0 ? 1000.0 : static_cast<double>(freq);
+    driverOf(helperDev)->framePeriodMs.store(1000.0 / rate, std::memory_order_relaxed);
+}
+
+void TavrinHelper::setTrackingMod(_TrackingMod mode)
+{
+    driverOf(helperDev)->trackingMode.store(static_cast<int32_t>(mode), std::memory_order_relaxed);
+}
+
+void TavrinHelper::setDeviceStatusChangedHandle(DeviceStatusChangedHandler handler)
+{
+    driverOf(helperDev)->statusHandler.store(handler, std::memory_order_release);
+}
+
+} // namespace ViveSystem

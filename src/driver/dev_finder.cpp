@@ -1,0 +1,201 @@
+#include "dev_finder.h"
+
+#include <openvr.h>
+
+#include <cstring>
+
+namespace ViveSystem {
+
+namespace {
+// The driver whose discovery loop runs on this thread, if any.
+thread_local const devFinder* loopOwner = nullptr;
+} // namespace
+
+_DeviceError mapInitError(int32_t evrInitError)
+{
+    switch (evrInitError) {
+    case vr::VRInitError_None:
+        return DeviceError_None;
+    case vr::VRInitError_Init_HmdNotFound:
+    case vr::VRInitError_Init_HmdDriverIdIsNone:
+    case vr::VRInitError_Init_HmdNotFoundPresenceFailed:
+    case vr::VRInitError_Driver_HmdUnknown:
+        return DeviceError_HmdNotFound;
+    case vr::VRInitError_Driver_HmdInUse:
+        return DeviceError_HmdInUse;
+    default:
+        return DeviceError_Unknown;
+    }
+}
+
+devFinder::devFinder()
+{
+    DeviceSlot empty;
+    clearSlot(empty);
+    devices.assign(kMaxDevices, empty);
+}
+
+devFinder::~devFinder()
+{
+    stop();
+}
+
+void devFinder::setLoopPeriods(std::chrono::milliseconds openRetry, std::chrono::milliseconds scanPass)
+{
+    std::lock_guard<std::mutex> lock(loopMutex);
+    openRetryPeriod = openRetry;
+    scanPeriod = scanPass;
+}
+
+bool devFinder::onOwnThread() const
+{
+    return loopOwner == this;
+}
+
+bool devFinder::start()
+{
+    if (onOwnThread()) {
+        requestFromLoop(true);
+        return true;
+    }
+    std::lock_guard<std::mutex> control(controlMutex);
+    stopLocked();
+    // Raised here, before the launch, so that a stop between the launch and the thread's first
+    // act is never lost; the loop does not raise it again.
+    {
+        std::lock_guard<std::mutex> lock(loopMutex);
+        stopAsked = false;
+        restartAsked = false;
+        running.store(true, std::memory_order_release);
+    }
+    try {
+        finderThread = new std::thread(&devFinder::findDevices, this);
+    } catch (...) {
+        running.store(false, std::memory_order_release);
+        throw;
+    }
+    return true;
+}
+
+void devFinder::stop()
+{
+    if (onOwnThread()) {
+        requestFromLoop(false);
+        return;
+    }
+    std::lock_guard<std::mutex> control(controlMutex);
+    stopLocked();
+}
+
+// Holds controlMutex. Wakes the loop, waits for it to end, and makes sure the session is shut.
+void devFinder::stopLocked()
+{
+    {
+        std::lock_guard<std::mutex> lock(loopMutex);
+        stopAsked = true;
+        restartAsked = false;
+        running.store(false, std::memory_order_release);
+    }
+    loopWake.notify_all();
+    if (finderThread) {
+        finderThread->join();
+        delete finderThread;
+        finderThread = nullptr;
+    }
+    closeSession();
+}
+
+// Called on the discovery thread, from a handler: the thread cannot wait for itself.
+void devFinder::requestFromLoop(bool restart)
+{
+    {
+        std::lock_guard<std::mutex> lock(loopMutex);
+        restartAsked = restart && !stopAsked;
+        running.store(false, std::memory_order_release);
+    }
+    loopWake.notify_all();
+}
+
+// Takes driverMutex, so that the shutdown never overlaps a pose read.
+void devFinder::closeSession()
+{
+    std::lock_guard<std::mutex> lock(driverMutex);
+    if (vrSystem.load(std::memory_order_acquire) != nullptr) {
+        vr::VR_Shutdown();
+        vrSystem.store(nullptr, std::memory_order_release);
+    }
+}
+
+vr::IVRSystem* devFinder::openSession(_DeviceError& result)
+{
+    vr::EVRInitError error = vr::VRInitError_None;
+    vr::IVRSystem* system = vr::VR_Init(&error, vr::VRApplication_Background);
+    result = mapInitError(error);
+    if (error != vr::VRInitError_None)
+        return nullptr;
+    if (system == nullptr)
+        vr::VR_Shutdown(); // opened but no interface: close it again rather than leak the session
+    return system;
+}
+
+void devFinder::waitFor(std::chrono::milliseconds period)
+{
+    std::unique_lock<std::mutex> lock(loopMutex);
+    loopWake.wait_for(lock, period, [this] { return !running.load(std::memory_order_acquire); });
+}
+
+// Raises one event unless a stop has been asked for; false means the loop should wind up.
+bool devFinder::raise(int count, _DeviceEvent event, const _DeviceEventArg& arg)
+{
+    if (!running.load(std::memory_order_acquire))
+        return false;
+    if (onDeviceEvent)
+        onDeviceEvent(count, event, arg);
+    return true;
+}
+
+// One run: open the session (retrying), then scan and compare until stopped.
+void devFinder::runOnce(DeviceSlot (&scanned)[kMaxDevices])
+{
+    std::memset(scanned, 0, sizeof scanned);
+    while (running.load(std::memory_order_acquire)) {
+        vr::IVRSystem* system = vrSystem.load(std::memory_order_acquire);
+        if (system == nullptr) {
+            system = openSession(lastInitError);
+            if (system == nullptr) {
+                waitFor(openRetryPeriod);
+                continue;
+            }
+            vrSystem.store(system, std::memory_order_release);
+            _DeviceEventArg zero;
+            std::memset(&zero, 0, sizeof zero);
+            if (!raise(deviceCount, DeviceEvent_SessionOpened, zero))
+                break;
+        }
+        deviceCount = scanDevices(system, scanned);
+        if (!reconcileScan(devices.data(), scanned, deviceCount,
+                           [this](int count, _DeviceEvent event, const _DeviceEventArg& arg) {
+                               return raise(count, event, arg);
+                           }))
+            break;
+        waitFor(scanPeriod);
+    }
+}
+
+void devFinder::findDevices()
+{
+    loopOwner = this;
+    DeviceSlot scanned[kMaxDevices];
+    for (;;) {
+        runOnce(scanned);
+        closeSession();
+        std::lock_guard<std::mutex> lock(loopMutex);
+        if (!restartAsked || stopAsked)
+            break;
+        restartAsked = false;
+        running.store(true, std::memory_order_release);
+    }
+    loopOwner = nullptr;
+}
+
+} // namespace ViveSystem

@@ -1,0 +1,81 @@
+// devFinder: the OpenVR session, the discovery thread and the device table of one driver.
+//
+// Locks: driverMutex keeps the session alive while poses are read (pose reads hold it over the
+// query; closing the session takes it). controlMutex serialises start and stop. loopMutex guards
+// the loop's stop and restart requests and its waits. No lock is held while the loop calls the
+// handler, and stop holds no lock that a handler could need while it waits for the thread.
+#pragma once
+
+#include "device_table.h"
+
+#include <tavrin.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vr {
+class IVRSystem;
+}
+
+namespace ViveSystem {
+
+// The EVRInitError of a failed open, as the driver records it.
+_DeviceError mapInitError(int32_t evrInitError);
+
+class devFinder {
+public:
+    using EventFunction = std::function<void(int, _DeviceEvent, _DeviceEventArg)>;
+
+    devFinder();
+    ~devFinder();
+    devFinder(const devFinder&) = delete;
+    devFinder& operator=(const devFinder&) = delete;
+
+    // Stops completely, then launches the discovery thread; returns true. Called from this
+    // driver's own handler it cannot wait for the thread: the loop then begins a new run (new
+    // session) once the handler returns, unless a stop from another thread comes first.
+    bool start();
+    // Ends the discovery thread and shuts the session down; harmless when stopped. Called from
+    // this driver's own handler it only asks the loop to end once the handler returns.
+    void stop();
+    // Opens a session as a background application; the outcome goes to `result`.
+    vr::IVRSystem* openSession(_DeviceError& result);
+    // The body of the discovery thread.
+    void findDevices();
+
+    // Test seam: the waits between open attempts and between passes (1 s and 500 ms).
+    void setLoopPeriods(std::chrono::milliseconds openRetry, std::chrono::milliseconds scanPass);
+
+    std::mutex driverMutex;
+    std::atomic<vr::IVRSystem*> vrSystem{nullptr};
+    std::thread* finderThread = nullptr;
+    std::atomic<bool> running{false};
+    _DeviceError lastInitError = DeviceError_Unknown; // the discovery thread's while it runs
+    EventFunction onDeviceEvent;
+    std::vector<DeviceSlot> devices;
+    int32_t deviceCount = 0; // the discovery thread's while it runs
+
+private:
+    void stopLocked();
+    void requestFromLoop(bool restart);
+    void runOnce(DeviceSlot (&scanned)[kMaxDevices]);
+    void waitFor(std::chrono::milliseconds period);
+    bool raise(int count, _DeviceEvent event, const _DeviceEventArg& arg);
+    void closeSession();
+    bool onOwnThread() const;
+
+    std::mutex controlMutex;
+    std::mutex loopMutex;
+    std::condition_variable loopWake;
+    bool stopAsked = false;    // a stop from outside the loop; beats a handler's restart
+    bool restartAsked = false; // a start from this driver's own handler
+    std::chrono::milliseconds openRetryPeriod{1000};
+    std::chrono::milliseconds scanPeriod{500};
+};
+
+} // namespace ViveSystem

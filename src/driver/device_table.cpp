@@ -1,0 +1,65 @@
+#include "device_table.h"
+
+#include <openvr.h>
+
+namespace ViveSystem {
+
+namespace {
+// Serials longer than a field exist (virtual and third-party trackers); they are read whole
+// through this much stack and kept as their first 63 characters.
+constexpr uint32_t kSerialQueryBuffer = 256;
+} // namespace
+
+void copySerial(char (&field)[kSerialField], const char* text)
+{
+    std::memset(field, 0, sizeof field);
+    std::size_t n = 0;
+    while (n < kSerialField - 1 && text[n] != '\0')
+        ++n;
+    std::memcpy(field, text, n);
+}
+
+bool readSerial(vr::IVRSystem* system, uint32_t index, char (&field)[kSerialField])
+{
+    std::memset(field, 0, sizeof field);
+    char buffer[kSerialQueryBuffer];
+    buffer[0] = '\0';
+    vr::ETrackedPropertyError error = vr::TrackedProp_Success;
+    const uint32_t length =
+        system->GetStringTrackedDeviceProperty(index, vr::Prop_SerialNumber_String, buffer, kSerialQueryBuffer, &error);
+    if (error != vr::TrackedProp_Success || length > kSerialQueryBuffer)
+        return false;
+    buffer[kSerialQueryBuffer - 1] = '\0';
+    copySerial(field, buffer);
+    return field[0] != '\0';
+}
+
+int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices])
+{
+    int found = 0;
+    for (uint32_t j = 0; j < static_cast<uint32_t>(kMaxDevices); ++j) {
+        const int32_t cls = system->GetTrackedDeviceClass(j);
+        if (!isTakenClass(cls))
+            continue;
+        DeviceSlot& slot = scanned[found];
+        clearSlot(slot);
+        if (!readSerial(system, j, slot.serial))
+            continue; // no usable serial: not taken in this pass
+        bool duplicate = false;
+        for (int s = 0; s < found && !duplicate; ++s)
+            duplicate = sameSerial(scanned[s].serial, slot.serial);
+        if (duplicate) {
+            clearSlot(slot);
+            continue;
+        }
+        slot.deviceClass = cls;
+        slot.connected = system->IsTrackedDeviceConnected(j);
+        slot.index = static_cast<int32_t>(j);
+        ++found;
+    }
+    for (int s = found; s < kMaxDevices; ++s)
+        clearSlot(scanned[s]);
+    return found;
+}
+
+} // namespace ViveSystem
