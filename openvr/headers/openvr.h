@@ -24,6 +24,9 @@ namespace vr {
 
 #pragma pack(push, 8)
 
+// Enumerations that carry a runtime's answers have a fixed 32-bit base, so that any value a
+// runtime reports is representable; sizes and values are the SDK's.
+
 typedef uint32_t TrackedDeviceIndex_t;
 static const uint32_t k_unTrackedDeviceIndex_Hmd = 0;
 static const uint32_t k_unMaxTrackedDeviceCount = 16;
@@ -50,7 +53,7 @@ struct DistortionCoordinates_t {
     float rfBlue[2];
 };
 
-enum ETrackedDeviceClass {
+enum ETrackedDeviceClass : int32_t {
     TrackedDeviceClass_Invalid = 0,
     TrackedDeviceClass_HMD = 1,
     TrackedDeviceClass_Controller = 2,
@@ -71,7 +74,7 @@ enum ETrackingUniverseOrigin {
     TrackingUniverseRawAndUncalibrated = 2,
 };
 
-enum ETrackingResult {
+enum ETrackingResult : int32_t {
     TrackingResult_Uninitialized = 1,
     TrackingResult_Calibrating_InProgress = 100,
     TrackingResult_Calibrating_OutOfRange = 101,
@@ -97,7 +100,7 @@ enum ETrackedDeviceProperty {
     Prop_ManufacturerName_String = 1005,
 };
 
-enum ETrackedPropertyError {
+enum ETrackedPropertyError : int32_t {
     TrackedProp_Success = 0,
     TrackedProp_WrongDataType = 1,
     TrackedProp_WrongDeviceClass = 2,
@@ -129,7 +132,7 @@ enum EVRApplicationType {
     VRApplication_Max
 };
 
-enum EVRInitError {
+enum EVRInitError : int32_t {
     VRInitError_None = 0,
     VRInitError_Unknown = 1,
 
@@ -182,6 +185,21 @@ enum EVRInitError {
     VRInitError_Driver_HmdDisplayNotFoundAfterFix = 210,
     VRInitError_Driver_HmdDriverIdOutOfBounds = 211,
     VRInitError_Driver_HmdDisplayMirrored = 212,
+
+    VRInitError_IPC_ServerInitFailed = 300,
+    VRInitError_IPC_ConnectFailed = 301,
+    VRInitError_IPC_SharedStateInitFailed = 302,
+    VRInitError_IPC_CompositorInitFailed = 303,
+    VRInitError_IPC_MutexInitFailed = 304,
+    VRInitError_IPC_Failed = 305,
+
+    VRInitError_Compositor_Failed = 400,
+    VRInitError_Compositor_D3D11HardwareRequired = 401,
+
+    VRInitError_VendorSpecific_UnableToConnectToOculusRuntime = 1000,
+    VRInitError_VendorSpecific_HmdFound_CantOpenDevice = 1101,
+
+    VRInitError_Steam_SteamInstallationNotFound = 2000,
 };
 
 #pragma pack(pop)

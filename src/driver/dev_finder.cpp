@@ -144,14 +144,13 @@ void devFinder::waitFor(std::chrono::milliseconds period)
     loopWake.wait_for(lock, period, [this] { return !running.load(std::memory_order_acquire); });
 }
 
-// Raises one event unless a stop has been asked for; false means the loop should wind up.
+// Raises one event; false when a stop has been asked for, so that the loop winds up. The event
+// is delivered even then, because its table change is already made: dropping it would lose it.
 bool devFinder::raise(int count, _DeviceEvent event, const _DeviceEventArg& arg)
 {
-    if (!running.load(std::memory_order_acquire))
-        return false;
     if (onDeviceEvent)
         onDeviceEvent(count, event, arg);
-    return true;
+    return running.load(std::memory_order_acquire);
 }
 
 // One run: open the session (retrying), then scan and compare until stopped.

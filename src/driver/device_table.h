@@ -82,8 +82,9 @@ int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices]);
 
 // Compares `scan` (positions 0..count-1, unique non-empty serials, ascending index) with `table`
 // (16 slots, a device at the position of its index), updates the table and raises each event
-// through sink(count, event, arg), which returns false to stop early. Every event's table change
-// is made before the sink is called. Returns false when the sink stopped it.
+// through sink(count, event, arg), which returns false to stop after that event. Every event's
+// table change is made before the sink is called, so a comparison stopped early leaves a valid
+// table whose remaining differences the next comparison reports. Returns false when stopped.
 //
 // Order: departures and connected-flag changes in ascending table position, then arrivals and
 // index changes in ascending device index. Matching for index changes uses the table as it stood

@@ -1,0 +1,381 @@
+// The driver object against the simulated runtime: session, discovery thread, events, stop.
+#include "support.h"
+
+#include <driver/status.h>
+#include <driver/vr_driver.h>
+
+#include <openvr.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <thread>
+
+using namespace ViveSystem;
+using namespace testing_support;
+
+namespace {
+
+class Driver : public ::testing::Test {
+protected:
+    Driver()
+    {
+        vrsim_reset();
+        globalLog().clear();
+        driver = std::make_unique<vrDriver>();
+        driver->setLoopPeriods(10ms, 10ms);
+    }
+    ~Driver() override
+    {
+        driver.reset();
+        vrsim_reset();
+    }
+
+    bool waitEvents(size_t n) { return globalLog().waitForCount(n); }
+    // Waits for a few more complete passes, so that anything a pass would raise has been raised.
+    void settle()
+    {
+        const uint32_t start = counters().class_queries;
+        ASSERT_TRUE(waitUntil([&] { return counters().class_queries >= start + 48; }));
+    }
+
+    std::unique_ptr<vrDriver> driver;
+};
+
+} // namespace
+
+TEST_F(Driver, ANewDriverIsIdle)
+{
+    vrDriver fresh;
+    EXPECT_FALSE(fresh.running.load());
+    EXPECT_EQ(fresh.vrSystem.load(), nullptr);
+    EXPECT_EQ(fresh.finderThread, nullptr);
+    EXPECT_EQ(fresh.lastInitError, DeviceError_Unknown);
+    EXPECT_EQ(fresh.deviceCount, 0);
+    ASSERT_EQ(fresh.devices.size(), 16u);
+    DeviceSlot zero;
+    std::memset(&zero, 0, sizeof zero);
+    for (const DeviceSlot& s : fresh.devices)
+        EXPECT_EQ(std::memcmp(&s, &zero, sizeof zero), 0);
+    EXPECT_EQ(fresh.statusHandler.load(), nullptr);
+    EXPECT_EQ(fresh.trackingMode.load(), 1);
+    EXPECT_EQ(fresh.framePeriodMs.load(), 8.333333333333334);
+    EXPECT_TRUE(static_cast<bool>(fresh.onDeviceEvent));
+
+    fresh.stop(); // nothing to stop: no runtime call
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.init_calls, 0u);
+    EXPECT_EQ(c.shutdown_calls, 0u);
+}
+
+TEST_F(Driver, TypicalRequestRaisesSessionOpenedThenThreeConnects)
+{
+    typicalRig();
+    driver->statusHandler = recordEvent;
+    EXPECT_TRUE(driver->start());
+    ASSERT_TRUE(waitEvents(4));
+    settle();
+    const auto e = globalLog().snapshot();
+    ASSERT_EQ(e.size(), 4u);
+    EXPECT_EQ(e[0].count, 0);
+    EXPECT_EQ(e[0].event, DeviceEvent_SessionOpened);
+    EXPECT_TRUE(argIs(e[0].arg, "", 0, 0));
+    EXPECT_EQ(e[1].event, DeviceEvent_HmdConnected);
+    EXPECT_TRUE(argIs(e[1].arg, "LHR-HMD00001", 0, 0));
+    EXPECT_EQ(e[2].event, DeviceEvent_ControllerConnected);
+    EXPECT_TRUE(argIs(e[2].arg, "LHR-CTRL0001", 1, 1));
+    EXPECT_EQ(e[3].event, DeviceEvent_ControllerConnected);
+    EXPECT_TRUE(argIs(e[3].arg, "LHR-CTRL0002", 2, 2));
+    for (size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(e[i].count, 3);
+    EXPECT_EQ(driver->lastInitError, DeviceError_None);
+    // The discovery thread uses the session in the background application role.
+    EXPECT_EQ(counters().open_sessions, 1u);
+}
+
+TEST_F(Driver, StopShutsTheSessionDownExactlyOnce)
+{
+    typicalRig();
+    driver->start();
+    ASSERT_TRUE(waitUntil([&] { return driver->vrSystem.load() != nullptr; }));
+    driver->stop();
+    driver->stop();
+    EXPECT_EQ(driver->vrSystem.load(), nullptr);
+    EXPECT_EQ(driver->finderThread, nullptr);
+    EXPECT_FALSE(driver->running.load());
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.init_calls, 1u);
+    EXPECT_EQ(c.shutdown_calls, 1u);
+    EXPECT_EQ(c.open_sessions, 0u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
+}
+
+TEST_F(Driver, RestartReopensAndOnlyAnnouncesTheSession)
+{
+    typicalRig();
+    driver->statusHandler = recordEvent;
+    driver->start();
+    ASSERT_TRUE(waitEvents(4));
+    globalLog().clear();
+
+    driver->start(); // a running driver: stopped completely, then started again
+    ASSERT_TRUE(waitEvents(1));
+    settle();
+    const auto e = globalLog().snapshot();
+    ASSERT_EQ(e.size(), 1u) << "unchanged devices raise nothing after a restart";
+    EXPECT_EQ(e[0].event, DeviceEvent_SessionOpened);
+    EXPECT_EQ(e[0].count, 3) << "carries the previous run's count";
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.init_calls, 2u);
+    EXPECT_EQ(c.shutdown_calls, 1u);
+    EXPECT_EQ(c.open_sessions, 1u);
+}
+
+TEST_F(Driver, FailedOpensAreMappedAndRetried)
+{
+    const std::pair<int32_t, _DeviceError> rows[] = {
+        {108, DeviceError_HmdNotFound}, {125, DeviceError_HmdNotFound}, {126, DeviceError_HmdNotFound},
+        {202, DeviceError_HmdNotFound}, {205, DeviceError_HmdInUse},    {100, DeviceError_Unknown},
+        {105, DeviceError_Unknown},     {109, DeviceError_Unknown},     {1, DeviceError_Unknown},
+        {300, DeviceError_Unknown},     {1000, DeviceError_Unknown},    {2000, DeviceError_Unknown},
+    };
+    driver->statusHandler = recordEvent;
+    for (const auto& [evr, expected] : rows) {
+        vrsim_set_init_error(evr);
+        const uint32_t before = counters().init_calls;
+        EXPECT_TRUE(driver->start());
+        ASSERT_TRUE(waitUntil([&] { return counters().init_calls >= before + 2; })) << "retries go on";
+        driver->stop();
+        EXPECT_EQ(driver->lastInitError, expected) << "EVRInitError " << evr;
+        EXPECT_EQ(driver->vrSystem.load(), nullptr);
+    }
+    EXPECT_EQ(globalLog().size(), 0u) << "a failed open raises no event";
+    EXPECT_EQ(counters().shutdown_calls, 0u);
+    EXPECT_EQ(lastError(), DeviceError_None) << "open failures never reach the status word";
+
+    // A refused interface version: the runtime is shut down again and the code is Unknown.
+    vrsim_set_init_error(0);
+    vrsim_set_interface_valid(0);
+    driver->start();
+    ASSERT_TRUE(waitUntil([&] { return counters().shutdown_calls >= 1; }));
+    driver->stop();
+    EXPECT_EQ(driver->lastInitError, DeviceError_Unknown);
+    EXPECT_EQ(counters().open_sessions, 0u);
+}
+
+TEST_F(Driver, AClearedHandlerDropsEventsButTheLoopGoesOn)
+{
+    typicalRig();
+    driver->statusHandler = recordEvent;
+    driver->start();
+    ASSERT_TRUE(waitEvents(4));
+    driver->statusHandler = nullptr;
+    vrsim_set_device(2, 0, nullptr, 0); // controller leaves while nobody listens
+    settle();
+    driver->statusHandler = recordEvent;
+    vrsim_set_device(1, 2, "LHR-CTRL0001", 0);
+    ASSERT_TRUE(waitEvents(5));
+    const auto e = globalLog().snapshot();
+    EXPECT_EQ(e[4].event, DeviceEvent_ControllerDisconnected);
+    EXPECT_TRUE(argIs(e[4].arg, "LHR-CTRL0001", 1, 1));
+    EXPECT_EQ(e[4].count, 2);
+}
+
+TEST_F(Driver, DestroyingARunningDriverSilencesTheHandlerAndClosesTheSession)
+{
+    typicalRig();
+    driver->statusHandler = recordEvent;
+    driver->start();
+    ASSERT_TRUE(waitEvents(4));
+    vrsim_set_device(2, 0, nullptr, 0);
+    driver.reset();
+    const size_t seen = globalLog().size();
+    vrsim_set_device(1, 0, nullptr, 0);
+    EXPECT_EQ(globalLog().size(), seen);
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.open_sessions, 0u);
+    EXPECT_EQ(c.shutdown_calls, 1u);
+}
+
+TEST_F(Driver, AStopRightAfterAStartIsNeverLost)
+{
+    for (int i = 0; i < 200; ++i) {
+        driver->start();
+        driver->stop();
+        ASSERT_FALSE(driver->running.load());
+        ASSERT_EQ(driver->finderThread, nullptr);
+    }
+    EXPECT_EQ(counters().open_sessions, 0u);
+}
+
+TEST_F(Driver, StopDoesNotWaitOutTheLoopsSleep)
+{
+    typicalRig();
+    for (bool opening : {true, false}) {
+        driver->setLoopPeriods(std::chrono::minutes(10), std::chrono::minutes(10));
+        vrsim_set_init_error(opening ? 108 : 0);
+        const uint32_t before = counters().init_calls;
+        const uint32_t scans = counters().class_queries;
+        driver->start();
+        // The loop is in its long sleep: after a failed open, or after its first scan.
+        ASSERT_TRUE(waitUntil([&] {
+            const vrsim_counters c = counters();
+            return c.init_calls > before && (opening || c.class_queries >= scans + 16);
+        }));
+        auto stopped = std::async(std::launch::async, [&] { driver->stop(); });
+        EXPECT_EQ(stopped.wait_for(kPatience), std::future_status::ready) << (opening ? "opening" : "scanning");
+        stopped.wait();
+    }
+}
+
+namespace {
+vrDriver* selfDriver = nullptr;
+std::atomic<int> selfCalls{0};
+void stopFromHandler(int, _DeviceEvent event, _DeviceEventArg)
+{
+    if (event == DeviceEvent_SessionOpened) {
+        ++selfCalls;
+        selfDriver->stop();
+    }
+}
+void restartFromHandler(int count, _DeviceEvent event, _DeviceEventArg arg)
+{
+    recordEvent(count, event, arg);
+    if (event == DeviceEvent_SessionOpened && ++selfCalls == 1)
+        selfDriver->start();
+}
+void throwingHandler(int count, _DeviceEvent event, _DeviceEventArg arg)
+{
+    recordEvent(count, event, arg);
+    throw std::runtime_error("handler failure");
+}
+} // namespace
+
+TEST_F(Driver, AHandlerMayStopItsOwnDriver)
+{
+    typicalRig();
+    selfDriver = driver.get();
+    selfCalls = 0;
+    driver->statusHandler = stopFromHandler;
+    driver->start();
+    ASSERT_TRUE(waitUntil([&] { return counters().shutdown_calls == 1; }));
+    EXPECT_FALSE(driver->running.load());
+    EXPECT_EQ(selfCalls.load(), 1);
+    driver->stop(); // joins the ended thread
+    EXPECT_EQ(driver->finderThread, nullptr);
+    EXPECT_EQ(counters().open_sessions, 0u);
+}
+
+TEST_F(Driver, AHandlerMayRestartItsOwnDriver)
+{
+    typicalRig();
+    selfDriver = driver.get();
+    selfCalls = 0;
+    driver->statusHandler = restartFromHandler;
+    driver->start();
+    // The first run ends after its first event; the second opens a new session and scans.
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) {
+        return e.size() >= 5 && e.back().event == DeviceEvent_ControllerConnected;
+    }));
+    driver->stop();
+    const auto e = globalLog().snapshot();
+    EXPECT_EQ(e[0].event, DeviceEvent_SessionOpened);
+    EXPECT_EQ(e[1].event, DeviceEvent_SessionOpened);
+    EXPECT_EQ(e[2].event, DeviceEvent_HmdConnected);
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.init_calls, 2u);
+    EXPECT_EQ(c.shutdown_calls, 2u);
+    EXPECT_EQ(c.open_sessions, 0u);
+}
+
+TEST_F(Driver, AThrowingHandlerDoesNotStopTheLoop)
+{
+    typicalRig();
+    driver->statusHandler = throwingHandler;
+    driver->start();
+    ASSERT_TRUE(waitEvents(4));
+    vrsim_set_device(2, 0, nullptr, 0);
+    ASSERT_TRUE(waitEvents(5));
+    EXPECT_EQ(globalLog().snapshot()[4].event, DeviceEvent_ControllerDisconnected);
+}
+
+namespace {
+std::atomic<vrDriver*> readingDriver{nullptr};
+std::atomic<bool> handlerRead{false};
+void readWhileStopping(int, _DeviceEvent event, _DeviceEventArg)
+{
+    if (event != DeviceEvent_SessionOpened)
+        return;
+    vrDriver* d = readingDriver.load();
+    // Wait until another thread has begun to stop this driver, then read poses.
+    while (d->running.load())
+        std::this_thread::yield();
+    _TrackedDevicePose poses[16];
+    d->readPoses(poses);
+    handlerRead = true;
+}
+} // namespace
+
+TEST_F(Driver, AHandlerReadingPosesDuringAStopDoesNotDeadlock)
+{
+    typicalRig();
+    readingDriver = driver.get();
+    handlerRead = false;
+    driver->statusHandler = readWhileStopping;
+    driver->start();
+    ASSERT_TRUE(waitUntil([&] { return driver->vrSystem.load() != nullptr; }));
+    auto stopped = std::async(std::launch::async, [&] { driver->stop(); });
+    ASSERT_EQ(stopped.wait_for(kPatience), std::future_status::ready);
+    EXPECT_TRUE(handlerRead.load());
+    EXPECT_EQ(counters().open_sessions, 0u);
+}
+
+// Several threads start, stop, swap the handler and read while the rig changes. Run under the
+// thread sanitizer this shows the absence of races; everywhere it shows no deadlock or leak.
+TEST_F(Driver, StressStartStopReadAndRigChanges)
+{
+    typicalRig();
+    driver->setLoopPeriods(1ms, 1ms);
+    driver->framePeriodMs = 0.2;
+    std::atomic<bool> done{false};
+    auto controller = [&](int seed) {
+        for (int i = 0; i < 60; ++i) {
+            if ((i + seed) % 3 == 0)
+                driver->stop();
+            else
+                driver->start();
+        }
+    };
+    auto handlerSwapper = [&] {
+        while (!done)
+            driver->statusHandler = (driver->statusHandler.load() ? nullptr : recordEvent);
+    };
+    auto reader = [&] {
+        _TrackedDevicePose poses[16];
+        while (!done)
+            driver->readPoses(poses);
+    };
+    auto rig = [&] {
+        int n = 0;
+        while (!done) {
+            vrsim_set_device(3 + (n % 4), (n % 5) ? 3 : 0, "LHR-WANDER", n % 2);
+            vrsim_set_device(2, 2, "LHR-CTRL0002", n % 3 != 0);
+            ++n;
+        }
+    };
+    std::thread swapper(handlerSwapper), r(reader), g(rig);
+    std::thread c1(controller, 0), c2(controller, 1);
+    c1.join();
+    c2.join();
+    done = true;
+    swapper.join();
+    r.join();
+    g.join();
+    driver->stop();
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.open_sessions, 0u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
+    EXPECT_EQ(c.init_calls - c.shutdown_calls, 0u);
+}

@@ -1,0 +1,211 @@
+// The simulated runtime, reached the way the library reaches a runtime: through the
+// OpenVR-compatible header's VR_Init and VR_Shutdown.
+#include "support.h"
+
+#include <openvr.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+class Sim : public ::testing::Test {
+protected:
+    Sim() { vrsim_reset(); }
+    ~Sim() override
+    {
+        while (counters().open_sessions > 0)
+            vr::VR_Shutdown();
+        vrsim_reset();
+    }
+};
+
+} // namespace
+
+TEST_F(Sim, OpenAnswersWhatWasScripted)
+{
+    vrsim_set_device(0, vr::TrackedDeviceClass_HMD, "LHR-00000001", 1);
+    vrsim_set_device(3, vr::TrackedDeviceClass_GenericTracker, "LHR-00000003", 0);
+    vrsim_set_device(5, vr::TrackedDeviceClass_TrackingReference, "LHB-00000005", 1);
+
+    vr::EVRInitError err = vr::VRInitError_Unknown;
+    vr::IVRSystem* sys = vr::VR_Init(&err, vr::VRApplication_Background);
+    ASSERT_EQ(err, vr::VRInitError_None);
+    ASSERT_NE(sys, nullptr);
+
+    EXPECT_EQ(sys->GetTrackedDeviceClass(0), vr::TrackedDeviceClass_HMD);
+    EXPECT_EQ(sys->GetTrackedDeviceClass(3), vr::TrackedDeviceClass_GenericTracker);
+    EXPECT_EQ(sys->GetTrackedDeviceClass(5), vr::TrackedDeviceClass_TrackingReference);
+    EXPECT_EQ(sys->GetTrackedDeviceClass(1), vr::TrackedDeviceClass_Invalid);
+    EXPECT_EQ(sys->GetTrackedDeviceClass(16), vr::TrackedDeviceClass_Invalid);
+    EXPECT_TRUE(sys->IsTrackedDeviceConnected(0));
+    EXPECT_FALSE(sys->IsTrackedDeviceConnected(3));
+    EXPECT_FALSE(sys->IsTrackedDeviceConnected(1));
+
+    char buf[64];
+    vr::ETrackedPropertyError perr = vr::TrackedProp_WrongDataType;
+    EXPECT_EQ(sys->GetStringTrackedDeviceProperty(3, vr::Prop_SerialNumber_String, buf, sizeof buf, &perr), 13u);
+    EXPECT_EQ(perr, vr::TrackedProp_Success);
+    EXPECT_STREQ(buf, "LHR-00000003");
+    EXPECT_EQ(sys->GetStringTrackedDeviceProperty(7, vr::Prop_SerialNumber_String, buf, sizeof buf, &perr), 0u);
+    EXPECT_EQ(perr, vr::TrackedProp_InvalidDevice);
+
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.init_calls, 1u);
+    EXPECT_EQ(c.open_sessions, 1u);
+    EXPECT_EQ(c.class_queries, 5u);
+    EXPECT_EQ(c.connected_queries, 3u);
+    EXPECT_EQ(c.serial_queries, 2u);
+
+    vr::VR_Shutdown();
+    EXPECT_EQ(counters().shutdown_calls, 1u);
+    EXPECT_EQ(counters().open_sessions, 0u);
+    // The interface of a closed session answers nothing and the use is counted.
+    EXPECT_EQ(sys->GetTrackedDeviceClass(0), vr::TrackedDeviceClass_Invalid);
+    EXPECT_EQ(counters().use_after_shutdown, 1u);
+}
+
+TEST_F(Sim, EachScriptedInitErrorComesBackUnchangedWithNoInterface)
+{
+    for (int32_t e : {1, 100, 105, 108, 109, 125, 126, 134, 202, 205, 212, 300, 1000, 2000}) {
+        vrsim_set_init_error(e);
+        vr::EVRInitError err = vr::VRInitError_None;
+        EXPECT_EQ(vr::VR_Init(&err, vr::VRApplication_Background), nullptr) << e;
+        EXPECT_EQ(err, e);
+    }
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.init_calls, 14u);
+    EXPECT_EQ(c.open_sessions, 0u);
+    EXPECT_EQ(c.shutdown_calls, 0u);
+}
+
+TEST_F(Sim, RefusedInterfaceVersionGives105AndOneShutdown)
+{
+    vrsim_set_interface_valid(0);
+    vr::EVRInitError err = vr::VRInitError_None;
+    EXPECT_EQ(vr::VR_Init(&err, vr::VRApplication_Background), nullptr);
+    EXPECT_EQ(err, vr::VRInitError_Init_InterfaceNotFound);
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.init_calls, 1u);
+    EXPECT_EQ(c.shutdown_calls, 1u);
+    EXPECT_EQ(c.open_sessions, 0u);
+}
+
+TEST_F(Sim, LoaderAnswersLikeTheRealOneWithoutASession)
+{
+    EXPECT_FALSE(VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
+    EXPECT_EQ(VR_GetInitToken(), 0u);
+    vr::EVRInitError err = vr::VRInitError_None;
+    EXPECT_EQ(VR_GetGenericInterface(vr::IVRSystem_Version, &err), nullptr);
+    EXPECT_EQ(err, vr::VRInitError_Init_NotInitialized);
+
+    const uint32_t first = VR_InitInternal(&err, vr::VRApplication_Background);
+    EXPECT_NE(first, 0u);
+    EXPECT_EQ(VR_GetInitToken(), first);
+    EXPECT_TRUE(VR_IsInterfaceVersionValid("IVRSystem_015"));
+    EXPECT_FALSE(VR_IsInterfaceVersionValid("IVRSystem_022"));
+    EXPECT_EQ(VR_GetGenericInterface("IVRSystem_022", &err), nullptr);
+    EXPECT_EQ(err, vr::VRInitError_Init_InterfaceNotFound);
+    VR_ShutdownInternal();
+    EXPECT_EQ(VR_GetInitToken(), 0u);
+
+    const uint32_t second = VR_InitInternal(&err, vr::VRApplication_Background);
+    EXPECT_NE(second, 0u);
+    EXPECT_NE(second, first);
+    VR_ShutdownInternal();
+}
+
+TEST_F(Sim, SerialQueriesThatDoNotFit)
+{
+    const std::string longSerial(100, 'S');
+    vrsim_set_device(2, vr::TrackedDeviceClass_Controller, longSerial.c_str(), 1);
+    vrsim_set_device(4, vr::TrackedDeviceClass_Controller, "LHR-FAILING", 1);
+    vrsim_set_serial_error(4, vr::TrackedProp_CouldNotContactServer);
+    vr::EVRInitError err;
+    vr::IVRSystem* sys = vr::VR_Init(&err, vr::VRApplication_Background);
+    ASSERT_NE(sys, nullptr);
+
+    char buf[64];
+    std::memset(buf, '#', sizeof buf);
+    vr::ETrackedPropertyError perr = vr::TrackedProp_Success;
+    EXPECT_EQ(sys->GetStringTrackedDeviceProperty(2, vr::Prop_SerialNumber_String, buf, sizeof buf, &perr), 101u);
+    EXPECT_EQ(perr, vr::TrackedProp_BufferTooSmall);
+    EXPECT_EQ(buf[0], '#'); // untouched
+
+    char big[256];
+    EXPECT_EQ(sys->GetStringTrackedDeviceProperty(2, vr::Prop_SerialNumber_String, big, sizeof big, &perr), 101u);
+    EXPECT_EQ(perr, vr::TrackedProp_Success);
+    EXPECT_EQ(std::string(big), longSerial);
+
+    EXPECT_EQ(sys->GetStringTrackedDeviceProperty(4, vr::Prop_SerialNumber_String, buf, sizeof buf, &perr), 0u);
+    EXPECT_EQ(perr, vr::TrackedProp_CouldNotContactServer);
+    EXPECT_EQ(buf[0], '#');
+    vrsim_set_serial_error(4, 0);
+    EXPECT_EQ(sys->GetStringTrackedDeviceProperty(4, vr::Prop_SerialNumber_String, buf, sizeof buf, &perr), 12u);
+    EXPECT_STREQ(buf, "LHR-FAILING");
+    // A null error pointer is allowed, as in the runtime.
+    EXPECT_EQ(sys->GetStringTrackedDeviceProperty(4, vr::Prop_SerialNumber_String, buf, sizeof buf), 12u);
+}
+
+TEST_F(Sim, PoseQueryReportsScriptedPosesForOccupiedIndices)
+{
+    vrsim_set_device(1, vr::TrackedDeviceClass_Controller, "LHR-1", 0);
+    setPose(1, 1.0f, 2.0f, 3.0f, 0.0f, 0.5f, 0.0f, 0.0f, 201);
+    setPose(6, 9.0f, 9.0f, 9.0f); // no device at 6: reported as all zero
+    vr::EVRInitError err;
+    vr::IVRSystem* sys = vr::VR_Init(&err, vr::VRApplication_Background);
+    ASSERT_NE(sys, nullptr);
+    vr::TrackedDevicePose_t poses[16];
+    std::memset(poses, 0xAB, sizeof poses);
+    sys->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, poses, 16);
+    EXPECT_FLOAT_EQ(poses[1].mDeviceToAbsoluteTracking.m[0][3], 1.0f);
+    EXPECT_FLOAT_EQ(poses[1].mDeviceToAbsoluteTracking.m[2][3], 3.0f);
+    EXPECT_FLOAT_EQ(poses[1].vVelocity.v[0], 0.5f);
+    EXPECT_EQ(poses[1].eTrackingResult, vr::TrackingResult_Running_OutOfRange);
+    EXPECT_FALSE(poses[1].bDeviceIsConnected);
+    const vr::TrackedDevicePose_t zero{};
+    EXPECT_EQ(std::memcmp(&poses[6], &zero, sizeof zero), 0);
+    EXPECT_EQ(std::memcmp(&poses[0], &zero, sizeof zero), 0);
+    EXPECT_EQ(counters().pose_queries, 1u);
+    EXPECT_EQ(counters().last_pose_origin, vr::TrackingUniverseStanding);
+}
+
+TEST_F(Sim, ConcurrentQueriesFromTwoThreads)
+{
+    typicalRig();
+    vr::EVRInitError err;
+    vr::IVRSystem* sys = vr::VR_Init(&err, vr::VRApplication_Background);
+    ASSERT_NE(sys, nullptr);
+    std::atomic<int> wrong{0};
+    auto discovery = [&] {
+        for (int n = 0; n < 2000; ++n) {
+            char buf[64];
+            if (sys->GetTrackedDeviceClass(1) != vr::TrackedDeviceClass_Controller || !sys->IsTrackedDeviceConnected(1) ||
+                sys->GetStringTrackedDeviceProperty(1, vr::Prop_SerialNumber_String, buf, sizeof buf) != 13)
+                ++wrong;
+        }
+    };
+    auto reader = [&] {
+        for (int n = 0; n < 2000; ++n) {
+            vr::TrackedDevicePose_t poses[16];
+            sys->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, poses, 16);
+            if (poses[0].eTrackingResult != vr::TrackingResult_Running_OK)
+                ++wrong;
+        }
+    };
+    auto scripter = [&] {
+        for (int n = 0; n < 2000; ++n)
+            setPose(2, 0.001f * n, 1.0f, 0.0f);
+    };
+    std::thread a(discovery), b(reader), c(scripter);
+    a.join();
+    b.join();
+    c.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(counters().pose_queries, 2000u);
+}
