@@ -1,0 +1,122 @@
+// The pacing arithmetic, driven by a fake clock: no real time passes.
+#include <driver/pacing.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using ViveSystem::waitForFrame;
+
+namespace {
+
+// Steady time in nanoseconds. Each counter reading takes 1 us of fake time, as a spin would; a
+// sleep takes what was asked plus an optional overshoot.
+struct FakeClock {
+    int64_t ns = 0;
+    int64_t overshootUs = 0;
+    std::vector<int64_t> sleeps;
+    std::vector<int64_t> counterReads;
+
+    int64_t steadyNs() const { return ns; }
+    uint64_t nowMicros() const { return static_cast<uint64_t>(1'700'000'000'000'000 + ns / 1000); }
+    int64_t counterFrequency() const { return 1'000'000'000; }
+    int64_t counter()
+    {
+        counterReads.push_back(ns);
+        const int64_t now = ns;
+        ns += 1000;
+        return now;
+    }
+    void sleepMicros(int64_t us)
+    {
+        sleeps.push_back(us);
+        if (us > 0)
+            ns += (us + overshootUs) * 1000;
+    }
+    int64_t spunMicros() const
+    {
+        return counterReads.empty() ? 0 : (counterReads.back() - counterReads.front()) / 1000;
+    }
+};
+
+} // namespace
+
+TEST(Pacing, SleepsToWithinTwoMillisecondsThenSpins)
+{
+    FakeClock clock;
+    clock.ns = 1'000'000; // 1000 us after the previous wait ended
+    std::atomic<int64_t> last{0};
+    waitForFrame(clock, 1000.0 / 120.0, last);
+    // 7333.33 us remain: sleep 5333, then spin to the first whole microsecond not below 2000.33.
+    ASSERT_EQ(clock.sleeps, std::vector<int64_t>{5333});
+    EXPECT_EQ(clock.spunMicros(), 2001);
+    EXPECT_EQ(last.load(), clock.ns);
+    EXPECT_GE(last.load(), 8'333'333);
+}
+
+TEST(Pacing, BoundariesAtTwoMillisecondsRemaining)
+{
+    {
+        FakeClock clock;
+        clock.ns = 8'000'000; // period 10 ms: exactly 2000.0 us remain
+        std::atomic<int64_t> last{0};
+        waitForFrame(clock, 10.0, last);
+        EXPECT_TRUE(clock.sleeps.empty());
+        EXPECT_EQ(clock.spunMicros(), 2000);
+    }
+    {
+        FakeClock clock;
+        clock.ns = 7'999'500; // 2000.5 us remain: a sleep of zero, then the spin
+        std::atomic<int64_t> last{0};
+        waitForFrame(clock, 10.0, last);
+        ASSERT_EQ(clock.sleeps, std::vector<int64_t>{0});
+        EXPECT_EQ(clock.spunMicros(), 2001);
+    }
+}
+
+TEST(Pacing, ALateReadDoesNotWaitAndRestartsThePeriod)
+{
+    FakeClock clock;
+    clock.ns = 20'000'000;
+    std::atomic<int64_t> last{0};
+    waitForFrame(clock, 1000.0 / 120.0, last);
+    EXPECT_TRUE(clock.sleeps.empty());
+    EXPECT_TRUE(clock.counterReads.empty());
+    EXPECT_EQ(last.load(), 20'000'000);
+}
+
+TEST(Pacing, AnOvershootingSleepLeavesNothingToSpin)
+{
+    FakeClock clock;
+    clock.overshootUs = 3000;
+    std::atomic<int64_t> last{0};
+    waitForFrame(clock, 1000.0 / 120.0, last);
+    ASSERT_EQ(clock.sleeps.size(), 1u);
+    EXPECT_TRUE(clock.counterReads.empty());
+}
+
+TEST(Pacing, OneMillisecondPeriodOnlySpins)
+{
+    FakeClock clock;
+    std::atomic<int64_t> last{0};
+    for (int i = 0; i < 5; ++i) {
+        clock.counterReads.clear();
+        waitForFrame(clock, 1.0, last);
+        EXPECT_TRUE(clock.sleeps.empty());
+        EXPECT_GE(clock.spunMicros(), 998);
+        EXPECT_LE(clock.spunMicros(), 1000);
+    }
+    // Successive waits end at least one period apart.
+    EXPECT_GE(last.load(), 5 * 1'000'000 - 5'000);
+}
+
+TEST(Pacing, CountsToMicrosIsExactForLongSpans)
+{
+    using ViveSystem::countsToMicros;
+    EXPECT_EQ(countsToMicros(1'999, 1'000'000'000), 1);
+    EXPECT_EQ(countsToMicros(10'000'000, 10'000'000), 1'000'000);
+    // A hundred years of a 10 MHz counter: the plain product would overflow 64 bits.
+    const int64_t f = 10'000'000;
+    const int64_t counts = f * 3600 * 24 * 36525 + 12345;
+    EXPECT_EQ(countsToMicros(counts, f), int64_t(3600) * 24 * 36525 * 1'000'000 + 1234);
+}
