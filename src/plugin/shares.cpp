@@ -23,9 +23,10 @@ struct Record {
 
 Record& record()
 {
-    // Never destroyed: factories with static storage may outlive any other static object.
-    static Record* instance = new Record;
-    return *instance;
+    // Built on first use, so that it is destroyed only after every static factory or helper that
+    // used it (the library's own helper included); a library unload frees it.
+    static Record instance;
+    return instance;
 }
 
 bool holds(const Entry& e, const void* holder)
@@ -81,8 +82,16 @@ void forget(const void* holder)
 {
     Record& r = record();
     std::lock_guard<std::mutex> lock(r.mutex);
-    for (Entry& e : r.entries)
-        dropHolder(e, holder);
+    for (auto it = r.entries.begin(); it != r.entries.end();) {
+        if (holds(*it, holder)) {
+            dropHolder(*it, holder);
+            if (it->holders.empty()) {
+                it = r.entries.erase(it); // left alive, no longer the library's to free
+                continue;
+            }
+        }
+        ++it;
+    }
 }
 
 bool isLiveDriver(const void* driver)

@@ -30,7 +30,7 @@ void copyShares(const void* from, const void* to);
 std::vector<Held> giveUp(const void* holder, bool factories);
 
 // `holder` is going away without a release: it gives up the shares that others hold too. Objects
-// that only it held stay alive and recorded, held by nobody.
+// that only it held stay alive but are no longer recorded: they are the host's from then on.
 void forget(const void* holder);
 
 // Whether `driver` is the driver of a device that still exists.
