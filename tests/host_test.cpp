@@ -1,10 +1,9 @@
 // A host program's view: load the built library at run time, find the seven plain functions by
 // their plain names, script the simulated rig and check what comes back.
+#include "loader.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <atomic>
 #include <chrono>
@@ -28,8 +27,8 @@ struct Api {
 template <class F>
 void find(void* lib, const char* name, F& fn)
 {
-    fn = reinterpret_cast<F>(dlsym(lib, name));
-    ASSERT_NE(fn, nullptr) << name << ": " << dlerror();
+    fn = reinterpret_cast<F>(findSymbol(lib, name));
+    ASSERT_NE(fn, nullptr) << name << ": " << loaderError();
 }
 
 class Host : public ::testing::Test {
@@ -38,17 +37,17 @@ protected:
     {
         vrsim_reset();
         globalLog().clear();
-        lib = dlopen(TAVRIN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        lib = loadLibrary(TAVRIN_LIBRARY_PATH);
     }
     ~Host() override
     {
         if (lib)
-            dlclose(lib);
+            unloadLibrary(lib);
         vrsim_reset();
     }
     void SetUp() override
     {
-        ASSERT_NE(lib, nullptr) << dlerror();
+        ASSERT_NE(lib, nullptr) << loaderError();
         find(lib, "initViveLib", api.initViveLib);
         find(lib, "releaseViveLib", api.releaseViveLib);
         find(lib, "readViveData", api.readViveData);
@@ -192,7 +191,7 @@ TEST_F(Host, UnloadingTheLibraryStopsARunningDriver)
     _DeviceError err;
     api.initViveLib(&err);
     ASSERT_TRUE(globalLog().waitForCount(4));
-    ASSERT_EQ(dlclose(lib), 0);
+    ASSERT_TRUE(unloadLibrary(lib));
     lib = nullptr;
     const vrsim_counters c = counters();
     EXPECT_EQ(c.open_sessions, 0u);

@@ -1,5 +1,7 @@
 #include "dev_finder.h"
 
+#include "../platform/platform.h"
+
 #include <openvr.h>
 
 #include <cstring>
@@ -66,6 +68,7 @@ bool devFinder::start()
         std::lock_guard<std::mutex> lock(loopMutex);
         stopAsked = false;
         restartAsked = false;
+        loopDone = false;
         running.store(true, std::memory_order_release);
     }
     try {
@@ -97,12 +100,26 @@ void devFinder::stopLocked()
         running.store(false, std::memory_order_release);
     }
     loopWake.notify_all();
+    const platform::Teardown teardown = platform::teardown();
     if (finderThread) {
-        finderThread->join();
+        if (teardown == platform::Teardown::None) {
+            finderThread->join();
+        } else {
+            // Under the loader lock: wait for the loop to finish its work, not for the thread to
+            // end (which needs the lock). At process exit the thread is already gone.
+            if (teardown == platform::Teardown::Unload) {
+                std::unique_lock<std::mutex> lock(loopMutex);
+                loopWake.wait(lock, [this] { return loopDone; });
+            }
+            finderThread->detach();
+        }
         delete finderThread;
         finderThread = nullptr;
     }
-    closeSession();
+    // At process exit the runtime sees the process go; a thread ended mid-call may even hold its
+    // locks, so the session is left alone.
+    if (teardown != platform::Teardown::ProcessExit)
+        closeSession();
 }
 
 // Called on the discovery thread, from a handler: the thread cannot wait for itself.
@@ -195,6 +212,14 @@ void devFinder::findDevices()
         running.store(true, std::memory_order_release);
     }
     loopOwner = nullptr;
+    {
+        // Notified under the lock: a stop waiting for loopDone may destroy the driver as soon as
+        // it has the lock again, and this thread touches nothing of it after the unlock.
+        std::lock_guard<std::mutex> lock(loopMutex);
+        loopDone = true;
+        loopWake.notify_all();
+    }
+    platform::leaveIfUnloading();
 }
 
 } // namespace ViveSystem

@@ -74,6 +74,7 @@ private:
     std::condition_variable loopWake;
     bool stopAsked = false;    // a stop from outside the loop; beats a handler's restart
     bool restartAsked = false; // a start from this driver's own handler
+    bool loopDone = false;     // the loop has ended its last run and closed its session
     std::chrono::milliseconds openRetryPeriod{1000};
     std::chrono::milliseconds scanPeriod{500};
 };

@@ -21,4 +21,15 @@ int64_t steadyNanoseconds();
 // Sleeps the calling thread for about this many microseconds; zero or less returns at once.
 void sleepMicros(int64_t microseconds);
 
+// Whether the library's static objects are being destroyed by an unload or by the process's exit
+// while the system's loader lock is held (Windows). A thread cannot be joined then: its exit
+// needs that lock; and at process exit the system has already ended every other thread.
+enum class Teardown { None, Unload, ProcessExit };
+Teardown teardown();
+void setTeardown(Teardown state); // called by the library entry
+
+// Called by a library thread as its last act: during an unload it ends the thread at once, so
+// that the thread runs no more library code once the library is gone; otherwise it returns.
+void leaveIfUnloading();
+
 } // namespace ViveSystem::platform

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -47,5 +48,15 @@ void sleepMicros(int64_t microseconds)
     while (nanosleep(&left, &rest) != 0 && errno == EINTR)
         left = rest;
 }
+
+// Threads can always be joined here: unloading a shared object does not block thread exit.
+Teardown teardown()
+{
+    return Teardown::None;
+}
+
+void setTeardown(Teardown) {}
+
+void leaveIfUnloading() {}
 
 } // namespace ViveSystem::platform

@@ -1,0 +1,101 @@
+#include "platform.h"
+
+#ifndef NOMINMAX
+#  define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#  define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace ViveSystem::platform {
+
+int64_t counterNow()
+{
+    LARGE_INTEGER value;
+    QueryPerformanceCounter(&value);
+    return value.QuadPart;
+}
+
+int64_t counterFrequency()
+{
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    return value.QuadPart;
+}
+
+int localMilliseconds()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return now.wMilliseconds;
+}
+
+int64_t systemTicks100ns()
+{
+    // FILETIME counts 100-ns ticks since 1601-01-01 UTC.
+    constexpr int64_t kTicks1601To1970 = 116444736000000000;
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = ft.dwLowDateTime;
+    ticks.HighPart = ft.dwHighDateTime;
+    return static_cast<int64_t>(ticks.QuadPart) - kTicks1601To1970;
+}
+
+int64_t steadyNanoseconds()
+{
+    const int64_t counts = counterNow();
+    const int64_t f = counterFrequency();
+    return (counts / f) * 1000000000 + (counts % f) * 1000000000 / f;
+}
+
+// Sleep and sleep_for wake on the system timer tick (up to ~15.6 ms late by default), and the
+// library must not change the system's timer resolution. A high-resolution waitable timer
+// (Windows 10 1803 and later) wakes close to its due time; where it cannot be created, the plain
+// sleep is the fallback.
+void sleepMicros(int64_t microseconds)
+{
+    if (microseconds <= 0)
+        return;
+    HANDLE timer =
+        CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_MODIFY_STATE | SYNCHRONIZE);
+    if (timer != nullptr) {
+        LARGE_INTEGER due;
+        due.QuadPart = -microseconds * 10; // relative, in 100-ns units
+        if (SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+            WaitForSingleObject(timer, INFINITE);
+            CloseHandle(timer);
+            return;
+        }
+        CloseHandle(timer);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+}
+
+namespace {
+std::atomic<Teardown> teardownState{Teardown::None};
+} // namespace
+
+Teardown teardown()
+{
+    return teardownState.load(std::memory_order_acquire);
+}
+
+void setTeardown(Teardown state)
+{
+    teardownState.store(state, std::memory_order_release);
+}
+
+void leaveIfUnloading()
+{
+    if (teardown() == Teardown::Unload)
+        ExitThread(0); // blocks on the loader lock until the library is gone, then ends
+}
+
+} // namespace ViveSystem::platform

@@ -1,0 +1,62 @@
+// The operating-system layer: counter, clocks and the relative sleep.
+#include <platform/platform.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+using namespace ViveSystem::platform;
+
+TEST(Platform, CounterIsMonotonicWithAFixedFrequency)
+{
+    const int64_t f = counterFrequency();
+    EXPECT_GE(f, 1'000'000) << "at least microsecond resolution";
+    EXPECT_EQ(counterFrequency(), f);
+    int64_t previous = counterNow();
+    for (int i = 0; i < 100000; ++i) {
+        const int64_t now = counterNow();
+        ASSERT_GE(now, previous);
+        previous = now;
+    }
+    int64_t s0 = steadyNanoseconds();
+    for (int i = 0; i < 1000; ++i) {
+        const int64_t s = steadyNanoseconds();
+        ASSERT_GE(s, s0);
+        s0 = s;
+    }
+}
+
+TEST(Platform, WallClockAgreesWithTheStandardClock)
+{
+    using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+    const int64_t ours = systemTicks100ns();
+    const int64_t std =
+        std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_LT(std::abs(ours - std), 10'000'000) << "within a second";
+    const int ms = localMilliseconds();
+    EXPECT_GE(ms, 0);
+    EXPECT_LE(ms, 999);
+}
+
+TEST(Platform, SleepWakesCloseToItsTarget)
+{
+    const int64_t start = steadyNanoseconds();
+    sleepMicros(0);
+    sleepMicros(-5);
+    EXPECT_LT(steadyNanoseconds() - start, 1'000'000'000) << "a sleep of zero does not block";
+
+    // No sleep may end early; the median of several lands within a few milliseconds (a plain
+    // timer-tick sleep on Windows would be up to 15.6 ms late).
+    std::vector<int64_t> lateUs;
+    for (int i = 0; i < 7; ++i) {
+        const int64_t t0 = steadyNanoseconds();
+        sleepMicros(3000);
+        const int64_t took = (steadyNanoseconds() - t0) / 1000;
+        ASSERT_GE(took, 3000 - 100) << "woke early";
+        lateUs.push_back(took - 3000);
+    }
+    std::sort(lateUs.begin(), lateUs.end());
+    EXPECT_LT(lateUs[lateUs.size() / 2], 8000) << "median lateness in us";
+}
