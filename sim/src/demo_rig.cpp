@@ -55,8 +55,9 @@ Walker walkerAt(double t)
     w.head[0] = 0.8 * std::cos(a);
     w.head[1] = 1.65 + 0.025 * std::sin(2.0 * w.step);
     w.head[2] = 0.8 * std::sin(a);
-    // Moving along the circle: direction (-sin a, 0, cos a). Forward is -z, so yaw turns -z to it.
-    w.yaw = std::atan2(std::sin(a), std::cos(a)) + kPi;
+    // Moving along the circle: direction (-sin a, 0, cos a). Forward is -z, and yaw about +y turns
+    // -z to (-sin yaw, 0, -cos yaw), so the walker faces its way for yaw = pi - a.
+    w.yaw = kPi - a;
     return w;
 }
 

@@ -1,0 +1,48 @@
+#!/bin/sh
+# End to end: tavrin-monitor run for about two seconds against the demo rig, off a terminal, and
+# its handling of bad input. Usage: monitor_e2e.sh WORKDIR COMMAND...
+dir="$1"
+shift
+rm -rf "$dir"
+mkdir -p "$dir"
+fail() {
+  echo "FAIL: $*"
+  echo "--- stdout"; cat "$dir/out.txt" 2>/dev/null
+  echo "--- stderr"; cat "$dir/err.txt" 2>/dev/null
+  exit 1
+}
+
+"$@" --seconds 2 --rate 200 --csv "$dir/run.csv" --plot "$dir/run.svg" >"$dir/out.txt" 2>"$dir/err.txt"
+rc=$?
+[ $rc -eq 0 ] || fail "exit status $rc"
+grep -q "SessionOpened" "$dir/out.txt" || fail "no session-opened event"
+grep -q "HmdConnected" "$dir/out.txt" || fail "no headset connect event"
+grep -q "ControllerConnected" "$dir/out.txt" || fail "no controller connect event"
+grep -q "summary" "$dir/out.txt" || fail "no summary"
+grep -q "wait error" "$dir/out.txt" || fail "no pacing figures"
+rows=$(tr -d '\r' <"$dir/run.csv" | wc -l)
+[ "$rows" -gt 100 ] || fail "csv has only $rows lines"
+head -n 1 "$dir/run.csv" | grep -q "^read,timestamp_ms,serial" || fail "csv header"
+grep -q "LHR-5F0A11C2" "$dir/run.svg" || fail "plot does not name the headset"
+grep -q "</svg>" "$dir/run.svg" || fail "plot incomplete"
+ls "$dir" | grep -q partial && fail "a temporary file was left behind"
+
+expect_status() {
+  want=$1
+  shift
+  "$@" >"$dir/out.txt" 2>"$dir/err.txt"
+  got=$?
+  [ $got -eq "$want" ] || fail "'$*' exited $got, expected $want"
+  [ -s "$dir/err.txt" ] || fail "'$*' printed no message"
+}
+expect_status 2 "$@" --rate 0
+expect_status 2 "$@" --rate fast
+expect_status 2 "$@" --seconds -1
+expect_status 2 "$@" --bogus
+expect_status 1 "$@" --seconds 1 --csv "$dir/missing/run.csv"
+[ -e "$dir/missing/run.csv" ] && fail "unwritable csv path produced a file"
+expect_status 1 "$@" --seconds 1 --csv "$dir/kept.csv" --plot "$dir/missing/run.svg"
+ls "$dir" | grep -q "kept.csv" && fail "a csv was left behind by a run that did not start"
+"$@" --help >"$dir/out.txt" 2>&1 || fail "--help failed"
+grep -q -- "--rate" "$dir/out.txt" || fail "--help lists no options"
+echo "monitor end-to-end: ok"

@@ -1,0 +1,323 @@
+// tavrin-monitor's parts: options, figures, the CSV and SVG writers.
+#include <figures.h>
+#include <options.h>
+#include <writers.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+using namespace monitor;
+
+namespace {
+
+ParseResult parse(std::vector<const char*> args)
+{
+    args.insert(args.begin(), "tavrin-monitor");
+    return parseOptions(static_cast<int>(args.size()), args.data());
+}
+
+bool exists(const std::string& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f)
+        std::fclose(f);
+    return f != nullptr;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string tempPath(const char* name)
+{
+    return ::testing::TempDir() + name;
+}
+
+ViveSystem::_TrackedDevicePose pose(const char* serial, int index, int cls, float x, float y, float z)
+{
+    ViveSystem::_TrackedDevicePose p;
+    std::memset(&p, 0, sizeof p);
+    std::snprintf(p.serial, sizeof p.serial, "%s", serial);
+    p.index = index;
+    p.deviceClass = cls;
+    p.trackingOk = 1;
+    p.timestampMs = 1234.5678f;
+    p.position[0] = x;
+    p.position[1] = y;
+    p.position[2] = z;
+    const float q[4] = {0.9238795f, 0.0f, 0.3826834f, 0.0f};
+    std::memcpy(p.quaternion, q, sizeof q);
+    p.velocity[0] = 0.1f;
+    p.velocity[2] = -1.0f / 3.0f;
+    p.angularVelocity[1] = 3.14159274f;
+    return p;
+}
+
+std::vector<std::string> split(const std::string& line, char sep)
+{
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : line) {
+        if (c == sep) {
+            out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    out.push_back(cur);
+    return out;
+}
+
+// A small XML well-formedness check: balanced, properly nested elements, quoted attributes, no
+// raw '<' or '&' outside markup and entity references.
+bool wellFormedXml(const std::string& x, std::string& why)
+{
+    std::vector<std::string> stack;
+    size_t i = 0;
+    auto entityOk = [&](size_t at) {
+        for (const char* e : {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"})
+            if (x.compare(at, std::strlen(e), e) == 0)
+                return true;
+        return false;
+    };
+    bool rootSeen = false;
+    while (i < x.size()) {
+        if (x[i] == '&') {
+            if (!entityOk(i))
+                return why = "bad entity at " + std::to_string(i), false;
+            ++i;
+            continue;
+        }
+        if (x[i] != '<') {
+            ++i;
+            continue;
+        }
+        if (x.compare(i, 2, "<?") == 0) {
+            const size_t end = x.find("?>", i);
+            if (end == std::string::npos)
+                return why = "unterminated declaration", false;
+            i = end + 2;
+            continue;
+        }
+        const bool closing = x.compare(i, 2, "</") == 0;
+        size_t j = i + (closing ? 2 : 1);
+        std::string name;
+        while (j < x.size() && (std::isalnum(static_cast<unsigned char>(x[j])) || x[j] == '-' || x[j] == ':'))
+            name += x[j++];
+        if (name.empty())
+            return why = "empty tag name at " + std::to_string(i), false;
+        bool selfClosing = false;
+        while (j < x.size() && x[j] != '>') {
+            if (x[j] == '\'' || x[j] == '"') {
+                const char q = x[j];
+                const size_t end = x.find(q, j + 1);
+                if (end == std::string::npos)
+                    return why = "unterminated attribute", false;
+                for (size_t k = j + 1; k < end; ++k)
+                    if (x[k] == '<' || (x[k] == '&' && !entityOk(k)))
+                        return why = "raw markup in attribute at " + std::to_string(k), false;
+                j = end + 1;
+                continue;
+            }
+            if (x[j] == '/' && j + 1 < x.size() && x[j + 1] == '>')
+                selfClosing = true;
+            else if (x[j] == '<')
+                return why = "'<' inside a tag at " + std::to_string(j), false;
+            ++j;
+        }
+        if (j >= x.size())
+            return why = "unterminated tag", false;
+        if (closing) {
+            if (stack.empty() || stack.back() != name)
+                return why = "mismatched </" + name + ">", false;
+            stack.pop_back();
+        } else if (!selfClosing) {
+            if (stack.empty() && rootSeen)
+                return why = "second root element", false;
+            stack.push_back(name);
+            rootSeen = true;
+        }
+        i = j + 1;
+    }
+    if (!stack.empty())
+        return why = "unclosed <" + stack.back() + ">", false;
+    return rootSeen || (why = "no root element", false);
+}
+
+} // namespace
+
+TEST(MonitorOptions, DefaultsAndValues)
+{
+    const ParseResult none = parse({});
+    EXPECT_TRUE(none.error.empty());
+    EXPECT_EQ(none.options.rate, 120u);
+    EXPECT_FALSE(none.options.seconds.has_value());
+    EXPECT_TRUE(none.options.demo);
+
+    const ParseResult all = parse({"--rate", "500", "--seconds", "2.5", "--csv", "a.csv", "--plot", "b.svg", "--no-demo"});
+    ASSERT_TRUE(all.error.empty()) << all.error;
+    EXPECT_EQ(all.options.rate, 500u);
+    EXPECT_EQ(*all.options.seconds, 2.5);
+    EXPECT_EQ(all.options.csvPath, "a.csv");
+    EXPECT_EQ(all.options.plotPath, "b.svg");
+    EXPECT_FALSE(all.options.demo);
+    EXPECT_TRUE(parse({"--help"}).options.help);
+    EXPECT_TRUE(parse({"--seconds", "0"}).error.empty());
+}
+
+TEST(MonitorOptions, BadInputIsNamed)
+{
+    const std::vector<std::vector<const char*>> bad = {
+        {"--rate", "0"},      {"--rate", "abc"},   {"--rate", "-5"},       {"--rate", "12x"}, {"--rate"},
+        {"--seconds", "-1"},  {"--seconds", "x"},  {"--seconds", "nan"},   {"--frobnicate"},  {"extra"},
+        {"--csv"},            {"--csv", "same", "--plot", "same"},
+    };
+    for (const auto& args : bad) {
+        const ParseResult r = parse(args);
+        EXPECT_FALSE(r.error.empty()) << args[0];
+    }
+    EXPECT_NE(parse({"--rate", "0"}).error.find("--rate"), std::string::npos);
+    EXPECT_NE(parse({"--frobnicate"}).error.find("--frobnicate"), std::string::npos);
+}
+
+TEST(MonitorFigures, OrientationSpeedAndPercentiles)
+{
+    const float identity[4] = {1, 0, 0, 0};
+    Euler e = yawPitchRoll(identity);
+    EXPECT_NEAR(e.yaw, 0, 1e-9);
+    EXPECT_NEAR(e.pitch, 0, 1e-9);
+    EXPECT_NEAR(e.roll, 0, 1e-9);
+    const float s = std::sqrt(0.5f);
+    const float yaw90[4] = {s, 0, s, 0}; // 90 degrees about +y
+    EXPECT_NEAR(yawPitchRoll(yaw90).yaw, 90.0, 1e-4);
+    const float pitch30[4] = {std::cos(0.2617994f), std::sin(0.2617994f), 0, 0};
+    EXPECT_NEAR(yawPitchRoll(pitch30).pitch, 30.0, 1e-4);
+    const float roll45[4] = {std::cos(0.3926991f), 0, 0, std::sin(0.3926991f)};
+    e = yawPitchRoll(roll45);
+    EXPECT_NEAR(e.roll, 45.0, 1e-4);
+    EXPECT_NEAR(e.yaw, 0.0, 1e-4);
+
+    const float v[3] = {3, 0, -4};
+    EXPECT_DOUBLE_EQ(speed(v), 5.0);
+    EXPECT_EQ(percentile({}, 0.5), 0.0);
+    EXPECT_EQ(percentile({5, 1, 3}, 0.5), 3.0);
+    EXPECT_EQ(percentile({5, 1, 3}, 1.0), 5.0);
+    std::vector<double> hundred;
+    for (int i = 1; i <= 100; ++i)
+        hundred.push_back(i);
+    EXPECT_EQ(percentile(hundred, 0.99), 99.0);
+}
+
+TEST(MonitorCsv, OneRowPerRecordWithValuesThatRoundTrip)
+{
+    const std::string path = tempPath("tavrin_monitor_test.csv");
+    std::remove(path.c_str());
+    CsvWriter csv;
+    std::string error;
+    ASSERT_TRUE(csv.open(path, error)) << error;
+    EXPECT_FALSE(exists(path)) << "nothing under the name until the run is complete";
+    ViveSystem::_TrackedDevicePose poses[16];
+    std::memset(poses, 0, sizeof poses);
+    poses[0] = pose("LHR-A", 0, 1, 0.1f, 1.7f, -0.3f);
+    poses[1] = pose("ODD,SERIAL\"X", 5, 3, 1e-7f, 2.0f, 123.456f);
+    csv.write(1, poses);
+    csv.write(2, poses);
+    ASSERT_TRUE(csv.finish(error)) << error;
+    EXPECT_EQ(csv.rows(), 4u);
+    EXPECT_FALSE(exists(path + ".partial"));
+
+    std::istringstream in(readFile(path));
+    std::string line;
+    std::getline(in, line);
+    const auto header = split(line, ',');
+    ASSERT_EQ(header.size(), 19u);
+    EXPECT_EQ(header[0], "read");
+    EXPECT_EQ(header[2], "serial");
+    EXPECT_EQ(header[18], "angvel_z");
+    std::vector<std::string> rows;
+    while (std::getline(in, line))
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 4u);
+
+    const auto f = split(rows[0], ',');
+    ASSERT_EQ(f.size(), 19u);
+    EXPECT_EQ(f[0], "1");
+    EXPECT_EQ(f[2], "LHR-A");
+    EXPECT_EQ(f[3], "0");
+    EXPECT_EQ(f[4], "1");
+    EXPECT_EQ(f[5], "1");
+    const ViveSystem::_TrackedDevicePose& p = poses[0];
+    const float expected[] = {p.timestampMs,       p.position[0],      p.position[1],       p.position[2],
+                              p.quaternion[0],     p.quaternion[1],    p.quaternion[2],     p.quaternion[3],
+                              p.velocity[0],       p.velocity[1],      p.velocity[2],       p.angularVelocity[0],
+                              p.angularVelocity[1], p.angularVelocity[2]};
+    const int columns[] = {1, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+    for (int k = 0; k < 14; ++k)
+        EXPECT_EQ(std::strtof(f[columns[k]].c_str(), nullptr), expected[k]) << header[columns[k]];
+    EXPECT_NE(rows[1].find("\"ODD,SERIAL\"\"X\""), std::string::npos) << "a serial with a comma is quoted";
+    EXPECT_EQ(rows[3].substr(0, 2), "2,");
+    std::remove(path.c_str());
+}
+
+TEST(MonitorFiles, AnUnwritablePathLeavesNothing)
+{
+    const std::string path = tempPath("no_such_dir_tavrin/out.csv");
+    PendingFile f;
+    std::string error;
+    EXPECT_FALSE(f.open(path, error));
+    EXPECT_NE(error.find(path), std::string::npos);
+    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(exists(path + ".partial"));
+
+    const std::string ok = tempPath("tavrin_discarded.svg");
+    {
+        PendingFile g;
+        ASSERT_TRUE(g.open(ok, error));
+        std::fputs("<svg/>", g.stream());
+    } // never committed: discarded
+    EXPECT_FALSE(exists(ok));
+    EXPECT_FALSE(exists(ok + ".partial"));
+}
+
+TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
+{
+    PlotRecorder plot(100);
+    for (int read = 0; read < 1000; ++read) {
+        ViveSystem::_TrackedDevicePose poses[16];
+        std::memset(poses, 0, sizeof poses);
+        const float a = 0.01f * read;
+        poses[0] = pose("LHR-HEAD", 0, 1, std::cos(a), 1.65f, std::sin(a));
+        poses[1] = pose("R&D <proto>", 1, 3, 0.5f * std::cos(a), 1.0f, 0.5f * std::sin(a));
+        poses[0].timestampMs = poses[1].timestampMs = 8.33f * read;
+        if (read > 500) // a device that leaves midway
+            poses[1].deviceClass = 0;
+        plot.add(poses);
+    }
+    ASSERT_EQ(plot.tracks().size(), 2u);
+    EXPECT_LE(plot.tracks().at("LHR-HEAD").t.size(), 100u) << "long runs are thinned";
+    EXPECT_GE(plot.tracks().at("LHR-HEAD").t.size(), 50u);
+
+    const std::string svg = renderSvg(plot.tracks(), "test run & more");
+    std::string why;
+    EXPECT_TRUE(wellFormedXml(svg, why)) << why;
+    EXPECT_NE(svg.find("LHR-HEAD (headset"), std::string::npos);
+    EXPECT_NE(svg.find("R&amp;D &lt;proto&gt; (tracker"), std::string::npos);
+    EXPECT_NE(svg.find("<svg xmlns='http://www.w3.org/2000/svg'"), std::string::npos);
+    EXPECT_NE(svg.find("Height over time"), std::string::npos);
+
+    std::string broken = svg;
+    broken.replace(broken.find("</svg>"), 6, "</g>");
+    EXPECT_FALSE(wellFormedXml(broken, why)) << "the checker itself catches a broken document";
+    EXPECT_TRUE(wellFormedXml(renderSvg({}, "empty"), why)) << why;
+}

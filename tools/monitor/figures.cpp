@@ -1,0 +1,68 @@
+#include "figures.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace monitor {
+
+namespace {
+constexpr double kDegrees = 180.0 / 3.14159265358979323846;
+}
+
+Euler yawPitchRoll(const float (&q)[4])
+{
+    const double w = q[0], x = q[1], y = q[2], z = q[3];
+    // The rotation matrix elements that R = Ry(yaw) Rx(pitch) Rz(roll) determines them by.
+    const double r02 = 2 * (x * z + w * y);
+    const double r22 = 1 - 2 * (x * x + y * y);
+    const double r12 = 2 * (y * z - w * x);
+    const double r10 = 2 * (x * y + w * z);
+    const double r11 = 1 - 2 * (x * x + z * z);
+    Euler e{};
+    e.pitch = std::asin(std::clamp(-r12, -1.0, 1.0)) * kDegrees;
+    e.yaw = std::atan2(r02, r22) * kDegrees;
+    e.roll = std::atan2(r10, r11) * kDegrees;
+    return e;
+}
+
+double speed(const float (&v)[3])
+{
+    return std::sqrt(double(v[0]) * v[0] + double(v[1]) * v[1] + double(v[2]) * v[2]);
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t i = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5));
+    return values[i];
+}
+
+const char* className(int deviceClass)
+{
+    switch (deviceClass) {
+    case 1: return "headset";
+    case 2: return "controller";
+    case 3: return "tracker";
+    default: return "other";
+    }
+}
+
+const char* eventName(ViveSystem::_DeviceEvent event)
+{
+    using namespace ViveSystem;
+    switch (event) {
+    case DeviceEvent_SessionOpened: return "SessionOpened";
+    case DeviceEvent_HmdConnected: return "HmdConnected";
+    case DeviceEvent_HmdDisconnected: return "HmdDisconnected";
+    case DeviceEvent_ControllerConnected: return "ControllerConnected";
+    case DeviceEvent_ControllerDisconnected: return "ControllerDisconnected";
+    case DeviceEvent_TrackerConnected: return "TrackerConnected";
+    case DeviceEvent_TrackerDisconnected: return "TrackerDisconnected";
+    case DeviceEvent_IndexChanged: return "IndexChanged";
+    default: return "Unknown";
+    }
+}
+
+} // namespace monitor

@@ -1,0 +1,26 @@
+// Figures the monitor derives from pose records and timings.
+#pragma once
+
+#include <tavrin.h>
+
+#include <string>
+#include <vector>
+
+namespace monitor {
+
+struct Euler {
+    double yaw, pitch, roll; // degrees: about y (up), x (right), z (back), applied in that order
+};
+
+// From a quaternion stored w, x, y, z (OpenVR: y up, -z forward).
+Euler yawPitchRoll(const float (&q)[4]);
+
+double speed(const float (&v)[3]);
+
+// p in 0..1 of sorted copies; 0 for no values.
+double percentile(std::vector<double> values, double p);
+
+const char* className(int deviceClass);
+const char* eventName(ViveSystem::_DeviceEvent event);
+
+} // namespace monitor

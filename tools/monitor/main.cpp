@@ -1,0 +1,334 @@
+// tavrin-monitor: a host program over tavrin's plain functions, as a user's own program would be.
+// It registers a handler, starts the library, reads poses at the requested rate on a thread of its
+// own, shows events and poses as they come, and ends with a summary of the reads and the pacing.
+#include "figures.h"
+#include "options.h"
+#include "system.h"
+#include "writers.h"
+
+#include <tavrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace ViveSystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+const Clock::time_point started = Clock::now();
+bool liveTable = false;
+
+double secondsSinceStart()
+{
+    return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
+// What the reader thread, the handler and the display share.
+struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    _TrackedDevicePose latest[16] = {};
+    _DeviceError status = DeviceError_NoSession;
+    unsigned long long reads = 0;
+    std::deque<std::string> recentEvents; // terminal: the last few, shown under the table
+    unsigned long long events = 0;
+};
+Shared shared;
+std::mutex outputMutex;
+
+std::string describeEvent(double at, int count, _DeviceEvent event, const _DeviceEventArg& arg)
+{
+    char line[200];
+    if (event == DeviceEvent_SessionOpened)
+        std::snprintf(line, sizeof line, "[%8.3f s] %-22s (devices known: %d)", at, monitor::eventName(event), count);
+    else if (event == DeviceEvent_IndexChanged)
+        std::snprintf(line, sizeof line, "[%8.3f s] %-22s %-16.63s index %d (was %d)  devices %d", at,
+                      monitor::eventName(event), arg.serial, arg.index, arg.index2, count);
+    else
+        std::snprintf(line, sizeof line, "[%8.3f s] %-22s %-16.63s index %d  devices %d", at, monitor::eventName(event),
+                      arg.serial, arg.index, count);
+    return line;
+}
+
+// Runs on tavrin's discovery thread.
+void onDeviceEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
+{
+    const std::string line = describeEvent(secondsSinceStart(), count, event, arg);
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        ++shared.events;
+        if (liveTable) {
+            shared.recentEvents.push_back(line);
+            while (shared.recentEvents.size() > 10)
+                shared.recentEvents.pop_front();
+        }
+    }
+    if (liveTable) {
+        shared.changed.notify_all(); // redraw now
+    } else {
+        std::lock_guard<std::mutex> lock(outputMutex);
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+}
+
+struct ReaderResult {
+    unsigned long long reads = 0, readsWithPoses = 0;
+    double elapsedSeconds = 0, cpuSeconds = 0;
+    std::vector<double> waitErrorUs;
+};
+
+void readLoop(unsigned rate, std::atomic<bool>& stop, monitor::CsvWriter* csv, monitor::PlotRecorder* plot,
+              ReaderResult& result)
+{
+    const double periodUs = 1e6 / rate;
+    result.waitErrorUs.reserve(1 << 16);
+    const double cpu0 = monitor::sys::threadCpuSeconds();
+    const Clock::time_point begin = Clock::now();
+    Clock::time_point previous{};
+    while (!stop.load()) {
+        _TrackedDevicePose poses[16];
+        std::memset(poses, 0, sizeof poses);
+        _DeviceError err = DeviceError_Unknown;
+        readViveData(poses, &err);
+        const Clock::time_point now = Clock::now();
+        if (result.reads > 0) {
+            const double spacingUs = std::chrono::duration<double, std::micro>(now - previous).count();
+            if (result.waitErrorUs.size() < (1u << 22))
+                result.waitErrorUs.push_back(std::abs(spacingUs - periodUs));
+        }
+        previous = now;
+        ++result.reads;
+        if (err == DeviceError_None) {
+            ++result.readsWithPoses;
+            if (csv)
+                csv->write(result.reads, poses);
+            if (plot)
+                plot->add(poses);
+        }
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.reads = result.reads;
+        shared.status = err;
+        if (err == DeviceError_None)
+            std::memcpy(shared.latest, poses, sizeof poses);
+    }
+    result.elapsedSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    result.cpuSeconds = monitor::sys::threadCpuSeconds() - cpu0;
+}
+
+std::string statusText(_DeviceError status)
+{
+    switch (status) {
+    case DeviceError_None: return "session open";
+    case DeviceError_NoSession: return "waiting for the VR runtime";
+    default: return "status " + std::to_string(static_cast<int>(status));
+    }
+}
+
+void drawTable(unsigned rate)
+{
+    std::string screen = "\x1b[H\x1b[2J";
+    char line[256];
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    const double t = secondsSinceStart();
+    std::snprintf(line, sizeof line, "tavrin-monitor  %u Hz  %.1f s  reads %llu (%.1f/s)  %s  (Ctrl-C stops)\n\n", rate,
+                  t, shared.reads, t > 0 ? static_cast<double>(shared.reads) / t : 0.0, statusText(shared.status).c_str());
+    screen += line;
+    screen += "serial              idx class       trk       x       y       z |      w      x      y      z |"
+              "    yaw  pitch   roll | speed m/s\n";
+    int shown = 0;
+    for (const auto& p : shared.latest) {
+        if (p.deviceClass < 1 || p.deviceClass > 3)
+            continue;
+        const monitor::Euler e = monitor::yawPitchRoll(p.quaternion);
+        std::snprintf(line, sizeof line,
+                      "%-18.18s %4d %-10s %4s %7.3f %7.3f %7.3f | %6.3f %6.3f %6.3f %6.3f | %6.1f %6.1f %6.1f | %8.3f\n",
+                      p.serial, p.index, monitor::className(p.deviceClass), p.trackingOk ? "ok" : "--", p.position[0],
+                      p.position[1], p.position[2], p.quaternion[0], p.quaternion[1], p.quaternion[2],
+                      p.quaternion[3], e.yaw, e.pitch, e.roll, monitor::speed(p.velocity));
+        screen += line;
+        ++shown;
+    }
+    if (shown == 0)
+        screen += "(no tracked device yet)\n";
+    screen += "\nevents (latest last):\n";
+    for (const auto& ev : shared.recentEvents)
+        screen += "  " + ev + "\n";
+    std::lock_guard<std::mutex> out(outputMutex);
+    std::fwrite(screen.data(), 1, screen.size(), stdout);
+    std::fflush(stdout);
+}
+
+void printSummaryLine()
+{
+    std::string text;
+    char part[160];
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        const double t = secondsSinceStart();
+        std::snprintf(part, sizeof part, "[%8.3f s] reads %llu (%.1f/s), %s:", t, shared.reads,
+                      t > 0 ? static_cast<double>(shared.reads) / t : 0.0, statusText(shared.status).c_str());
+        text = part;
+        int shown = 0;
+        for (const auto& p : shared.latest) {
+            if (p.deviceClass < 1 || p.deviceClass > 3)
+                continue;
+            std::snprintf(part, sizeof part, " %.63s@%d (%.2f, %.2f, %.2f)", p.serial, p.index, p.position[0],
+                          p.position[1], p.position[2]);
+            text += part;
+            ++shown;
+        }
+        if (shown == 0)
+            text += " no tracked device";
+    }
+    std::lock_guard<std::mutex> out(outputMutex);
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const monitor::ParseResult parsed = monitor::parseOptions(argc, argv);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "tavrin-monitor: %s\n(tavrin-monitor --help lists the options)\n", parsed.error.c_str());
+        return 2;
+    }
+    const monitor::Options& opt = parsed.options;
+    if (opt.help) {
+        std::fputs(monitor::usage(), stdout);
+        return 0;
+    }
+
+    // Outputs are opened before anything starts, so that a path that cannot be written stops the
+    // run at once and leaves nothing behind.
+    std::string error;
+    monitor::CsvWriter csv;
+    monitor::PendingFile svgFile;
+    monitor::PlotRecorder plot;
+    if (!opt.csvPath.empty() && !csv.open(opt.csvPath, error)) {
+        std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+        return 1;
+    }
+    if (!opt.plotPath.empty() && !svgFile.open(opt.plotPath, error)) {
+        std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+        return 1; // the CSV's temporary file is discarded with it
+    }
+
+    liveTable = monitor::sys::stdoutIsTerminal();
+    if (liveTable) {
+        monitor::sys::enableTerminalEscapes();
+        std::fputs("\x1b[?25l", stdout); // hide the cursor while redrawing
+    }
+    monitor::sys::watchInterrupt(&interrupted);
+
+    using RigFn = void (*)();
+    RigFn stopDemo = nullptr;
+    if (opt.demo) {
+        auto startDemo = reinterpret_cast<RigFn>(monitor::sys::runtimeSymbol("vrsim_start_demo_rig"));
+        stopDemo = reinterpret_cast<RigFn>(monitor::sys::runtimeSymbol("vrsim_stop_demo_rig"));
+        if (startDemo) {
+            startDemo();
+            if (!liveTable)
+                std::printf("demo rig started in the simulated runtime\n");
+        } else if (!liveTable) {
+            std::printf("the OpenVR runtime has no demo rig (a real runtime?): showing what it reports\n");
+        }
+    }
+
+    setDeviceStatusChangedHandle(onDeviceEvent);
+    setFreq(opt.rate);
+    _DeviceError err = DeviceError_Unknown;
+    if (!initViveLib(&err)) {
+        std::fprintf(stderr, "tavrin-monitor: the library did not start (status %d)\n", static_cast<int>(err));
+        return 1;
+    }
+
+    std::atomic<bool> stopReading{false};
+    ReaderResult result;
+    std::thread reader(readLoop, opt.rate, std::ref(stopReading), opt.csvPath.empty() ? nullptr : &csv,
+                       opt.plotPath.empty() ? nullptr : &plot, std::ref(result));
+
+    const auto refresh = liveTable ? std::chrono::milliseconds(250) : std::chrono::milliseconds(1000);
+    const Clock::time_point deadline =
+        opt.seconds ? started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*opt.seconds))
+                    : Clock::time_point::max();
+    Clock::time_point nextDraw = Clock::now() + refresh;
+    if (liveTable)
+        drawTable(opt.rate);
+    while (!interrupted.load() && Clock::now() < deadline) {
+        bool newEvent;
+        {
+            std::unique_lock<std::mutex> lock(shared.mutex);
+            const unsigned long long seen = shared.events;
+            // Bounded, so that Ctrl-C is noticed promptly.
+            const Clock::time_point wake = std::min({nextDraw, deadline, Clock::now() + std::chrono::milliseconds(100)});
+            newEvent = shared.changed.wait_until(lock, wake, [&] { return shared.events != seen; });
+        }
+        const Clock::time_point now = Clock::now();
+        const bool due = now >= nextDraw;
+        if (liveTable && (due || newEvent))
+            drawTable(opt.rate);
+        else if (!liveTable && due)
+            printSummaryLine();
+        if (due)
+            nextDraw = now + refresh;
+    }
+
+    stopReading = true;
+    reader.join();
+    releaseViveLib();
+    setDeviceStatusChangedHandle(nullptr);
+    if (stopDemo)
+        stopDemo();
+    if (liveTable) {
+        drawTable(opt.rate);
+        std::fputs("\x1b[?25h\n", stdout);
+    }
+
+    int status = 0;
+    if (!opt.csvPath.empty()) {
+        if (csv.finish(error)) {
+            std::printf("csv: %s (%llu rows)\n", opt.csvPath.c_str(), csv.rows());
+        } else {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            status = 1;
+        }
+    }
+    if (!opt.plotPath.empty()) {
+        const std::string svg = monitor::renderSvg(plot.tracks(), "tavrin-monitor: " + std::to_string(opt.rate) +
+                                                                      " Hz, " + std::to_string(result.reads) + " reads");
+        std::fwrite(svg.data(), 1, svg.size(), svgFile.stream());
+        if (svgFile.commit(error)) {
+            std::printf("plot: %s (%zu devices)\n", opt.plotPath.c_str(), plot.tracks().size());
+        } else {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            status = 1;
+        }
+    }
+
+    const double rateAchieved = result.elapsedSeconds > 0 ? static_cast<double>(result.reads) / result.elapsedSeconds : 0;
+    std::printf("\nsummary\n"
+                "  reads            %llu (%llu with poses) in %.2f s\n"
+                "  achieved rate    %.2f reads/s (asked %u)\n"
+                "  wait error       p50 %.1f us, p99 %.1f us, max %.1f us\n"
+                "  cpu per read     %.1f us\n"
+                "  events           %llu\n",
+                result.reads, result.readsWithPoses, result.elapsedSeconds, rateAchieved, opt.rate,
+                monitor::percentile(result.waitErrorUs, 0.50), monitor::percentile(result.waitErrorUs, 0.99),
+                monitor::percentile(result.waitErrorUs, 1.0),
+                result.reads ? result.cpuSeconds * 1e6 / static_cast<double>(result.reads) : 0.0, shared.events);
+    return status;
+}

@@ -1,0 +1,106 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace monitor {
+
+namespace {
+
+bool parseRate(const std::string& text, unsigned& out)
+{
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long v = std::strtoul(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v == 0 || v > 100000)
+        return false;
+    out = static_cast<unsigned>(v);
+    return true;
+}
+
+bool parseSeconds(const std::string& text, double& out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0)
+        return false;
+    out = v;
+    return true;
+}
+
+} // namespace
+
+const char* usage()
+{
+    return "usage: tavrin-monitor [options]\n"
+           "\n"
+           "Starts tavrin, prints device events as they arrive and shows the poses of every\n"
+           "headset, controller and tracker: a live table on a terminal, one line a second\n"
+           "otherwise. Ends with a summary of the reads and of the frame pacing.\n"
+           "\n"
+           "  --rate HZ        reads per second (default 120)\n"
+           "  --seconds N      run for N seconds (default: until Ctrl-C)\n"
+           "  --csv FILE       write every record of every read to FILE\n"
+           "  --plot FILE.svg  draw the devices' paths and heights into FILE.svg at the end\n"
+           "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
+           "                   simulated rig) instead of starting the demo rig\n"
+           "  --help           show this text\n";
+}
+
+ParseResult parseOptions(int argc, const char* const* argv)
+{
+    ParseResult r;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                r.error = arg + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "--help" || arg == "-h") {
+            r.options.help = true;
+        } else if (arg == "--no-demo") {
+            r.options.demo = false;
+        } else if (arg == "--rate") {
+            if (!value(v))
+                return r;
+            if (!parseRate(v, r.options.rate)) {
+                r.error = "--rate takes a whole number of reads per second from 1 to 100000, not '" + v + "'";
+                return r;
+            }
+        } else if (arg == "--seconds") {
+            if (!value(v))
+                return r;
+            double s = 0;
+            if (!parseSeconds(v, s)) {
+                r.error = "--seconds takes a duration of zero or more seconds, not '" + v + "'";
+                return r;
+            }
+            r.options.seconds = s;
+        } else if (arg == "--csv") {
+            if (!value(r.options.csvPath))
+                return r;
+        } else if (arg == "--plot") {
+            if (!value(r.options.plotPath))
+                return r;
+        } else {
+            r.error = "unknown option '" + arg + "'";
+            return r;
+        }
+    }
+    if (!r.options.csvPath.empty() && r.options.csvPath == r.options.plotPath)
+        r.error = "--csv and --plot name the same file";
+    return r;
+}
+
+} // namespace monitor

@@ -1,0 +1,330 @@
+#include "writers.h"
+
+#include "figures.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+namespace monitor {
+
+bool PendingFile::open(const std::string& path, std::string& error)
+{
+    path_ = path;
+    temp_ = path + ".partial";
+    file_ = std::fopen(temp_.c_str(), "wb");
+    if (!file_) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool PendingFile::commit(std::string& error)
+{
+    if (!file_)
+        return false;
+    const bool written = std::fflush(file_) == 0 && !std::ferror(file_);
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!written || !closed) {
+        error = "writing " + path_ + " failed";
+        std::remove(temp_.c_str());
+        return false;
+    }
+    std::remove(path_.c_str()); // rename does not replace an existing file everywhere
+    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+        error = "cannot create " + path_ + ": " + std::strerror(errno);
+        std::remove(temp_.c_str());
+        return false;
+    }
+    return true;
+}
+
+void PendingFile::discard()
+{
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+        std::remove(temp_.c_str());
+    }
+}
+
+// ---- CSV -------------------------------------------------------------------------------------
+
+const char* CsvWriter::header()
+{
+    return "read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,quat_y,quat_z,"
+           "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z\n";
+}
+
+bool CsvWriter::open(const std::string& path, std::string& error)
+{
+    if (!file_.open(path, error))
+        return false;
+    std::fputs(header(), file_.stream());
+    return true;
+}
+
+namespace {
+// A serial as a CSV field: quoted when it holds a comma, a quote or a line break.
+std::string csvField(const char* text)
+{
+    const std::string s(text);
+    if (s.find_first_of(",\"\r\n") == std::string::npos)
+        return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"')
+            q += '"';
+        q += c;
+    }
+    return q + "\"";
+}
+} // namespace
+
+void CsvWriter::write(unsigned long long readNumber, const ViveSystem::_TrackedDevicePose (&poses)[16])
+{
+    std::FILE* f = file_.stream();
+    if (!f)
+        return;
+    for (const auto& p : poses) {
+        if (p.deviceClass < 1 || p.deviceClass > 3)
+            continue;
+        // %.9g: every float comes back exactly when read again.
+        std::fprintf(f, "%llu,%.9g,%s,%d,%d,%d", readNumber, p.timestampMs, csvField(p.serial).c_str(), p.index,
+                     p.deviceClass, p.trackingOk);
+        for (float v : p.position)
+            std::fprintf(f, ",%.9g", v);
+        for (float v : p.quaternion)
+            std::fprintf(f, ",%.9g", v);
+        for (float v : p.velocity)
+            std::fprintf(f, ",%.9g", v);
+        for (float v : p.angularVelocity)
+            std::fprintf(f, ",%.9g", v);
+        std::fputc('\n', f);
+        ++rows_;
+    }
+}
+
+bool CsvWriter::finish(std::string& error)
+{
+    return file_.commit(error);
+}
+
+// ---- plot ------------------------------------------------------------------------------------
+
+void PlotRecorder::add(const ViveSystem::_TrackedDevicePose (&poses)[16])
+{
+    for (const auto& p : poses) {
+        if (p.deviceClass < 1 || p.deviceClass > 3 || p.serial[0] == '\0')
+            continue;
+        const std::string serial(p.serial);
+        size_t& stride = stride_[serial];
+        if (stride == 0)
+            stride = 1;
+        if (seen_[serial]++ % stride != 0)
+            continue;
+        Track& t = tracks_[serial];
+        t.deviceClass = p.deviceClass;
+        t.t.push_back(p.timestampMs);
+        t.x.push_back(p.position[0]);
+        t.y.push_back(p.position[1]);
+        t.z.push_back(p.position[2]);
+        if (t.t.size() > maxPoints_) { // thin out evenly: keep every other point, sample half as often
+            auto halve = [](std::vector<float>& v) {
+                size_t j = 0;
+                for (size_t i = 0; i < v.size(); i += 2)
+                    v[j++] = v[i];
+                v.resize(j);
+            };
+            halve(t.t);
+            halve(t.x);
+            halve(t.y);
+            halve(t.z);
+            stride *= 2;
+        }
+    }
+}
+
+std::string xmlEscape(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        default:
+            // Control characters are not allowed in XML 1.0 text.
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n')
+                out += '?';
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
+                                "#17becf", "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22"};
+
+struct Range {
+    double lo = 1e300, hi = -1e300;
+    void add(double v)
+    {
+        if (std::isfinite(v)) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    void settle(double minSpan)
+    {
+        if (lo > hi) {
+            lo = 0;
+            hi = 1;
+        }
+        if (hi - lo < minSpan) {
+            const double mid = 0.5 * (lo + hi);
+            lo = mid - 0.5 * minSpan;
+            hi = mid + 0.5 * minSpan;
+        }
+    }
+};
+
+// A "nice" tick step for a span.
+double tickStep(double span)
+{
+    const double raw = span / 5.0;
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * mag >= raw)
+            return m * mag;
+    return 10.0 * mag;
+}
+
+struct Panel {
+    double x, y, w, h;
+    Range rx, ry;
+    double px(double v) const { return x + (v - rx.lo) / (rx.hi - rx.lo) * w; }
+    double py(double v) const { return y + h - (v - ry.lo) / (ry.hi - ry.lo) * h; }
+};
+
+void axes(std::ostringstream& o, const Panel& p, const char* title, const char* xLabel, const char* yLabel)
+{
+    o << "<rect x='" << p.x << "' y='" << p.y << "' width='" << p.w << "' height='" << p.h
+      << "' fill='#fafafa' stroke='#999'/>\n";
+    o << "<text x='" << p.x + p.w / 2 << "' y='" << p.y - 10 << "' text-anchor='middle' font-weight='bold'>" << title
+      << "</text>\n";
+    const double sx = tickStep(p.rx.hi - p.rx.lo), sy = tickStep(p.ry.hi - p.ry.lo);
+    for (double v = std::ceil(p.rx.lo / sx) * sx; v <= p.rx.hi + 1e-9; v += sx) {
+        o << "<line x1='" << p.px(v) << "' y1='" << p.y << "' x2='" << p.px(v) << "' y2='" << p.y + p.h
+          << "' stroke='#e4e4e4'/>\n";
+        o << "<text x='" << p.px(v) << "' y='" << p.y + p.h + 16 << "' text-anchor='middle' font-size='11'>"
+          << (std::abs(v) < 1e-9 ? 0.0 : v) << "</text>\n";
+    }
+    for (double v = std::ceil(p.ry.lo / sy) * sy; v <= p.ry.hi + 1e-9; v += sy) {
+        o << "<line x1='" << p.x << "' y1='" << p.py(v) << "' x2='" << p.x + p.w << "' y2='" << p.py(v)
+          << "' stroke='#e4e4e4'/>\n";
+        o << "<text x='" << p.x - 6 << "' y='" << p.py(v) + 4 << "' text-anchor='end' font-size='11'>"
+          << (std::abs(v) < 1e-9 ? 0.0 : v) << "</text>\n";
+    }
+    o << "<text x='" << p.x + p.w / 2 << "' y='" << p.y + p.h + 34 << "' text-anchor='middle' font-size='12'>"
+      << xLabel << "</text>\n";
+    o << "<text x='" << p.x - 42 << "' y='" << p.y + p.h / 2 << "' text-anchor='middle' font-size='12' transform='rotate(-90 "
+      << p.x - 42 << ' ' << p.y + p.h / 2 << ")'>" << yLabel << "</text>\n";
+}
+
+// One line per stretch of continuous tracking: a gap of more than a quarter second (a device
+// switched off, or out of sight) starts a new line instead of bridging it.
+void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::vector<float>& xs,
+              const std::vector<float>& ys, const Panel& p, const char* colour)
+{
+    bool open = false;
+    for (size_t i = 0; i < xs.size(); ++i) {
+        if (!std::isfinite(xs[i]) || !std::isfinite(ys[i]))
+            continue;
+        if (open && i > 0 && ts[i] - ts[i - 1] > 250.0f) {
+            o << "'/>\n";
+            open = false;
+        }
+        if (!open) {
+            o << "<polyline fill='none' stroke='" << colour << "' stroke-width='1.5' stroke-linejoin='round' points='";
+            open = true;
+        }
+        o << p.px(xs[i]) << ',' << p.py(ys[i]) << ' ';
+    }
+    if (open)
+        o << "'/>\n";
+}
+
+} // namespace
+
+std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title)
+{
+    Panel floor{70, 60, 420, 420, {}, {}};
+    Panel height{580, 60, 520, 420, {}, {}};
+    Range t0;
+    for (const auto& [serial, tr] : tracks) {
+        for (size_t i = 0; i < tr.t.size(); ++i) {
+            floor.rx.add(tr.x[i]);
+            floor.ry.add(tr.z[i]);
+            height.ry.add(tr.y[i]);
+            t0.add(tr.t[i]);
+        }
+    }
+    // The floor plan keeps metres square: both axes get the larger span.
+    floor.rx.settle(0.5);
+    floor.ry.settle(0.5);
+    const double span = std::max(floor.rx.hi - floor.rx.lo, floor.ry.hi - floor.ry.lo) * 1.1;
+    for (Range* r : {&floor.rx, &floor.ry}) {
+        const double mid = 0.5 * (r->lo + r->hi);
+        r->lo = mid - span / 2;
+        r->hi = mid + span / 2;
+    }
+    t0.settle(1.0);
+    height.rx.lo = 0;
+    height.rx.hi = (t0.hi - t0.lo) / 1000.0;
+    height.rx.settle(0.1);
+    height.ry.settle(0.5);
+    height.ry.lo = std::min(0.0, height.ry.lo);
+    height.ry.hi += 0.1;
+
+    const double legendTop = 540;
+    const double totalHeight = legendTop + 24.0 * static_cast<double>(tracks.size()) + 20;
+    std::ostringstream o;
+    o.precision(5);
+    o << "<?xml version='1.0' encoding='UTF-8'?>\n"
+      << "<svg xmlns='http://www.w3.org/2000/svg' width='1140' height='" << totalHeight << "' viewBox='0 0 1140 "
+      << totalHeight << "' font-family='sans-serif' font-size='13'>\n"
+      << "<rect width='100%' height='100%' fill='white'/>\n"
+      << "<text x='20' y='26' font-size='16' font-weight='bold'>" << xmlEscape(title) << "</text>\n";
+    axes(o, floor, "Floor plan (x, z)", "x (m)", "z (m)");
+    axes(o, height, "Height over time", "time (s)", "height y (m)");
+    size_t n = 0;
+    for (const auto& [serial, tr] : tracks) {
+        const char* colour = kColours[n % (sizeof kColours / sizeof kColours[0])];
+        polyline(o, tr.t, tr.x, tr.z, floor, colour);
+        std::vector<float> secs(tr.t.size());
+        for (size_t i = 0; i < tr.t.size(); ++i)
+            secs[i] = static_cast<float>((tr.t[i] - t0.lo) / 1000.0);
+        polyline(o, tr.t, secs, tr.y, height, colour);
+        const double ly = legendTop + 24.0 * static_cast<double>(n);
+        o << "<rect x='70' y='" << ly - 11 << "' width='24' height='6' fill='" << colour << "'/>\n"
+          << "<text x='102' y='" << ly - 3 << "'>" << xmlEscape(serial) << " (" << className(tr.deviceClass)
+          << ", " << tr.t.size() << " points)</text>\n";
+        ++n;
+    }
+    if (tracks.empty())
+        o << "<text x='70' y='" << legendTop << "'>no device was tracked</text>\n";
+    o << "</svg>\n";
+    return o.str();
+}
+
+} // namespace monitor
