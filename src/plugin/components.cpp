@@ -5,14 +5,18 @@
 
 namespace ViveSystem {
 
-namespace {
-// Operations that only check that the object is bound.
-void boundCheck(const vrDriver* driver)
+template <class Interface>
+bool boundComponent<Interface>::boundCheck() const
 {
-    if (driver == nullptr)
-        setLastError(DeviceError_NotBound);
+    if (driver != nullptr)
+        return true;
+    setLastError(DeviceError_NotBound);
+    return false;
 }
-} // namespace
+
+template class boundComponent<orvane::icmd>;
+template class boundComponent<orvane::idata>;
+template class boundComponent<orvane::istat>;
 
 viveDev::viveDev() = default;
 
@@ -60,68 +64,20 @@ void viveDev::setParam(const char* text)
     param = text;
 }
 
-void viveCmd::send(void*)
-{
-    boundCheck(driver);
-}
-void viveCmd::control(void*)
-{
-    boundCheck(driver);
-}
-void viveCmd::query(void*)
-{
-    boundCheck(driver);
-}
-void viveCmd::attach(void* h)
-{
-    handle = h;
-    driver = static_cast<vrDriver*>(h);
-}
-
 void viveData::read(void* poses)
 {
-    if (driver == nullptr) {
-        setLastError(DeviceError_NotBound);
+    if (!boundCheck())
         return;
-    }
     setLastError(DeviceError_None);
     driver->readPoses(static_cast<_TrackedDevicePose*>(poses));
-}
-void viveData::control(void*)
-{
-    boundCheck(driver);
-}
-void viveData::query(void*)
-{
-    boundCheck(driver);
-}
-void viveData::attach(void* h)
-{
-    handle = h;
-    driver = static_cast<vrDriver*>(h);
 }
 
 void viveStat::read(void* status)
 {
-    if (driver == nullptr) {
-        setLastError(DeviceError_NotBound);
+    if (!boundCheck())
         return;
-    }
     *static_cast<_DeviceError*>(status) =
         driver->vrSystem.load(std::memory_order_acquire) == nullptr ? DeviceError_NoSession : lastError();
-}
-void viveStat::control(void*)
-{
-    boundCheck(driver);
-}
-void viveStat::query(void*)
-{
-    boundCheck(driver);
-}
-void viveStat::attach(void* h)
-{
-    handle = h;
-    driver = static_cast<vrDriver*>(h);
 }
 
 } // namespace ViveSystem

@@ -24,37 +24,42 @@ public:
     vrDriver* driver = nullptr;
 };
 
-// The command object: refers to a driver, owns nothing.
-class viveCmd final : public orvane::icmd {
+// What the command, data and status objects share: a driver they refer to (never own), the
+// operations that only check that they are bound, and attach.
+template <class Interface>
+class boundComponent : public Interface {
 public:
-    void send(void* arg) override;
-    void control(void* arg) override;
-    void query(void* arg) override;
-    void attach(void* h) override;
+    void control(void*) override { boundCheck(); }
+    void query(void*) override { boundCheck(); }
+    void attach(void* h) override
+    {
+        this->handle = h;
+        driver = static_cast<vrDriver*>(h);
+    }
 
     vrDriver* driver = nullptr;
+
+protected:
+    // Unbound: the status word becomes DeviceError_NotBound; bound: nothing changes.
+    bool boundCheck() const;
+};
+
+// The command object.
+class viveCmd final : public boundComponent<orvane::icmd> {
+public:
+    void send(void*) override { boundCheck(); }
 };
 
 // The data object: paced pose reads into 16 _TrackedDevicePose.
-class viveData final : public orvane::idata {
+class viveData final : public boundComponent<orvane::idata> {
 public:
     void read(void* poses) override;
-    void control(void* arg) override;
-    void query(void* arg) override;
-    void attach(void* h) override;
-
-    vrDriver* driver = nullptr;
 };
 
 // The status object: reads the status word, or DeviceError_NoSession while no session is open.
-class viveStat final : public orvane::istat {
+class viveStat final : public boundComponent<orvane::istat> {
 public:
     void read(void* status) override;
-    void control(void* arg) override;
-    void query(void* arg) override;
-    void attach(void* h) override;
-
-    vrDriver* driver = nullptr;
 };
 
 } // namespace ViveSystem
