@@ -117,7 +117,17 @@ TEST_F(Sim, LoaderAnswersLikeTheRealOneWithoutASession)
     const uint32_t second = VR_InitInternal(&err, vr::VRApplication_Background);
     EXPECT_NE(second, 0u);
     EXPECT_NE(second, first);
+    // A second init while a session is open: a new token, the same session until both shut down.
+    void* iface = VR_GetGenericInterface(vr::IVRSystem_Version, &err);
+    const uint32_t third = VR_InitInternal(&err, vr::VRApplication_Background);
+    EXPECT_NE(third, second);
+    EXPECT_EQ(VR_GetInitToken(), third);
+    EXPECT_EQ(VR_GetGenericInterface(vr::IVRSystem_Version, &err), iface);
+    EXPECT_EQ(counters().open_sessions, 2u);
     VR_ShutdownInternal();
+    EXPECT_TRUE(VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
+    VR_ShutdownInternal();
+    EXPECT_FALSE(VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
 }
 
 TEST_F(Sim, SerialQueriesThatDoNotFit)

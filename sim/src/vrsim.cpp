@@ -279,12 +279,12 @@ VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr:
         return 0;
     }
     // Sessions are counted like the runtime's own references: the interface stays valid until
-    // every successful init has been matched by a shutdown.
+    // every successful init has been matched by a shutdown. Every successful init has a new token.
     if (r.refs++ == 0) {
-        r.token = r.nextToken++;
         r.sessions.push_back(new vrsim::SimSystem);
         r.current = r.sessions.back();
     }
+    r.token = r.nextToken++;
     r.counters.open_sessions = r.refs;
     if (peError)
         *peError = vr::VRInitError_None;
