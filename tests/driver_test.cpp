@@ -79,17 +79,7 @@ TEST_F(Driver, TypicalRequestRaisesSessionOpenedThenThreeConnects)
     settle();
     const auto e = globalLog().snapshot();
     ASSERT_EQ(e.size(), 4u);
-    EXPECT_EQ(e[0].count, 0);
-    EXPECT_EQ(e[0].event, DeviceEvent_SessionOpened);
-    EXPECT_TRUE(argIs(e[0].arg, "", 0, 0));
-    EXPECT_EQ(e[1].event, DeviceEvent_HmdConnected);
-    EXPECT_TRUE(argIs(e[1].arg, "LHR-HMD00001", 0, 0));
-    EXPECT_EQ(e[2].event, DeviceEvent_ControllerConnected);
-    EXPECT_TRUE(argIs(e[2].arg, "LHR-CTRL0001", 1, 1));
-    EXPECT_EQ(e[3].event, DeviceEvent_ControllerConnected);
-    EXPECT_TRUE(argIs(e[3].arg, "LHR-CTRL0002", 2, 2));
-    for (size_t i = 1; i < 4; ++i)
-        EXPECT_EQ(e[i].count, 3);
+    expectTypicalFirstEvents(e);
     EXPECT_EQ(driver->lastInitError, DeviceError_None);
     // The discovery thread uses the session in the background application role.
     EXPECT_EQ(counters().open_sessions, 1u);

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <thread>
 
@@ -101,6 +103,23 @@ bool argIs(const ViveSystem::_DeviceEventArg& arg, const char* serial, int a, in
         if (arg.serial[i] != 0)
             return false;
     return arg.index == a && arg.index2 == b;
+}
+
+void expectTypicalFirstEvents(const std::vector<Event>& e)
+{
+    using namespace ViveSystem;
+    ASSERT_GE(e.size(), 4u);
+    EXPECT_EQ(e[0].count, 0);
+    EXPECT_EQ(e[0].event, DeviceEvent_SessionOpened);
+    EXPECT_TRUE(argIs(e[0].arg, "", 0, 0));
+    EXPECT_EQ(e[1].event, DeviceEvent_HmdConnected);
+    EXPECT_TRUE(argIs(e[1].arg, "LHR-HMD00001", 0, 0));
+    EXPECT_EQ(e[2].event, DeviceEvent_ControllerConnected);
+    EXPECT_TRUE(argIs(e[2].arg, "LHR-CTRL0001", 1, 1));
+    EXPECT_EQ(e[3].event, DeviceEvent_ControllerConnected);
+    EXPECT_TRUE(argIs(e[3].arg, "LHR-CTRL0002", 2, 2));
+    for (size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(e[i].count, 3);
 }
 
 } // namespace testing_support

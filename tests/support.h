@@ -65,4 +65,8 @@ void typicalRig();
 // Checks that a _DeviceEventArg is (serial, a, b) with every byte after the serial zero.
 bool argIs(const ViveSystem::_DeviceEventArg& arg, const char* serial, int a, int b);
 
+// Checks the first run of a new driver over typicalRig(): (0, SessionOpened, zero argument), then
+// the headset's and the two controllers' connect events with count 3, in index order.
+void expectTypicalFirstEvents(const std::vector<Event>& events);
+
 } // namespace testing_support
