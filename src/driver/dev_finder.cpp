@@ -204,7 +204,11 @@ void devFinder::findDevices()
     DeviceSlot scanned[kMaxDevices];
     for (;;) {
         runOnce(scanned);
-        closeSession();
+        // During an unload the unloading thread, which holds the loader lock, shuts the session
+        // down after this loop is done: a runtime's shutdown may unload modules, which needs that
+        // lock.
+        if (platform::teardown() != platform::Teardown::Unload)
+            closeSession();
         std::lock_guard<std::mutex> lock(loopMutex);
         if (!restartAsked || stopAsked)
             break;

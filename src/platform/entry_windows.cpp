@@ -7,6 +7,8 @@
 
 #include "platform.h"
 
+#include <chrono>
+
 // The C runtime calls this before it runs the static destructors on detach, so the driver's stop
 // knows that it runs under the loader lock and must not join its thread.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
@@ -18,6 +20,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         // a thread-local-storage directory; the notifications are then harmless, so the result is
         // not checked.
         DisableThreadLibraryCalls(instance);
+        // The first reading of the system clock makes the thread library look up the precise
+        // clock function, which takes the loader lock. Done here, under the lock already held,
+        // no discovery thread ever needs the lock in its waits, so an unload cannot stall on one.
+        (void)std::chrono::system_clock::now();
         break;
     case DLL_PROCESS_DETACH:
         // reserved is null for FreeLibrary and non-null when the process is exiting.
