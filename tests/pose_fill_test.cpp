@@ -226,5 +226,5 @@ TEST_F(Read, OneQueryInTheStandingUniverseAndOneTimeStampPerRead)
     driver->readPoses(out.r);
     const float first = out.r[0].timestampMs;
     driver->readPoses(out.r);
-    EXPECT_GE(out.r[0].timestampMs - first, 19.0f);
+    EXPECT_GE(out.r[0].timestampMs - first, 19.0f) << "stamps are in milliseconds";
 }
