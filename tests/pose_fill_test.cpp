@@ -1,4 +1,5 @@
 // The pose read: which devices get a record, what each field holds, and the no-session case.
+#include "sim_session.h"
 #include "support.h"
 
 #include <driver/status.h>
@@ -60,21 +61,9 @@ vr::TrackedDevicePose_t rawPose(float x, float y, float z, float vx, float vy, f
     return p;
 }
 
-class Fill : public ::testing::Test {
+class Fill : public SimSession {
 protected:
-    Fill()
-    {
-        vrsim_reset();
-        vr::EVRInitError err;
-        sys = vr::VR_Init(&err, vr::VRApplication_Background);
-        std::memset(raw, 0, sizeof raw);
-    }
-    ~Fill() override
-    {
-        vr::VR_Shutdown();
-        vrsim_reset();
-    }
-    vr::IVRSystem* sys = nullptr;
+    Fill() { std::memset(raw, 0, sizeof raw); }
     vr::TrackedDevicePose_t raw[16];
 };
 

@@ -1,5 +1,6 @@
 // The comparison of a scan with the device table, called directly with tables; and the scan
 // itself against the simulated rig, including serials that are missing, too long or repeated.
+#include "sim_session.h"
 #include "support.h"
 
 #include <driver/device_table.h>
@@ -178,22 +179,10 @@ TEST(ScanCompare, ASinkThatSaysStopEndsTheComparison)
 
 namespace {
 
-class Scan : public ::testing::Test {
+class Scan : public SimSession {
 protected:
-    Scan()
-    {
-        vrsim_reset();
-        vr::EVRInitError err;
-        sys = vr::VR_Init(&err, vr::VRApplication_Background);
-    }
-    ~Scan() override
-    {
-        vr::VR_Shutdown();
-        vrsim_reset();
-    }
     int scan() { return scanDevices(sys, scanned); }
 
-    vr::IVRSystem* sys = nullptr;
     DeviceSlot scanned[kMaxDevices];
 };
 
