@@ -90,7 +90,14 @@ enum _DeviceEvent TAVRIN_ENUM_BASE {
     DeviceEvent_ControllerDisconnected = 6,
     DeviceEvent_TrackerConnected = 7,
     DeviceEvent_TrackerDisconnected = 8,
-    DeviceEvent_IndexChanged = 9 /* same serial, new device index */
+    DeviceEvent_IndexChanged = 9, /* same serial, new device index */
+    /* The session ended under the driver: the VR runtime quit, or someone else in the process shut
+     * the OpenVR client down. Every known device has just been reported gone (its disconnect
+     * event, count 0); this event follows with count 0 and an all-zero argument. Reads report
+     * DeviceError_NoSession from then on, and the driver tries to open a session again once a
+     * second: when the runtime is back, DeviceEvent_SessionOpened and the connect events follow as
+     * at a first start. */
+    DeviceEvent_SessionClosed = 10
 };
 
 /* Stored and handed back unchanged; no read consults it (poses are always in the standing

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -117,17 +118,88 @@ TEST_F(Sim, LoaderAnswersLikeTheRealOneWithoutASession)
     const uint32_t second = VR_InitInternal(&err, vr::VRApplication_Background);
     EXPECT_NE(second, 0u);
     EXPECT_NE(second, first);
-    // A second init while a session is open: a new token, the same session until both shut down.
-    void* iface = VR_GetGenericInterface(vr::IVRSystem_Version, &err);
+    // One client per process: a second init gives a new token and the SAME session, and one
+    // shutdown ends it for both, killing the interface.
+    auto* iface = static_cast<vr::IVRSystem*>(VR_GetGenericInterface(vr::IVRSystem_Version, &err));
     const uint32_t third = VR_InitInternal(&err, vr::VRApplication_Background);
     EXPECT_NE(third, second);
     EXPECT_EQ(VR_GetInitToken(), third);
     EXPECT_EQ(VR_GetGenericInterface(vr::IVRSystem_Version, &err), iface);
-    EXPECT_EQ(counters().open_sessions, 2u);
-    VR_ShutdownInternal();
-    EXPECT_TRUE(VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
+    EXPECT_EQ(counters().open_sessions, 1u);
     VR_ShutdownInternal();
     EXPECT_FALSE(VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
+    EXPECT_EQ(counters().open_sessions, 0u);
+    EXPECT_FALSE(iface->IsTrackedDeviceConnected(0));
+    EXPECT_EQ(counters().use_after_shutdown, 1u);
+}
+
+TEST_F(Sim, TheRuntimeQuitsKillsALingeringClientAndComesBack)
+{
+    vrsim_set_device(1, vr::TrackedDeviceClass_Controller, "LHR-1", 1);
+    vr::EVRInitError err = vr::VRInitError_None;
+    vr::IVRSystem* sys = vr::VR_Init(&err, vr::VRApplication_Background);
+    ASSERT_NE(sys, nullptr);
+    vrsim_set_device(2, vr::TrackedDeviceClass_GenericTracker, "LHR-2", 1);
+    vrsim_set_device(1, 0, nullptr, 0);
+    vrsim_quit_runtime(50);
+
+    // Events in order: the tracker came, the controller went, then the quit.
+    vr::VREvent_t e{};
+    const uint32_t expected[][2] = {{vr::VREvent_TrackedDeviceActivated, 2},
+                                    {vr::VREvent_TrackedDeviceDeactivated, 1},
+                                    {vr::VREvent_Quit, vr::k_unTrackedDeviceIndexInvalid}};
+    for (const auto& x : expected) {
+        ASSERT_TRUE(sys->PollNextEvent(&e, sizeof e));
+        EXPECT_EQ(e.eventType, x[0]);
+        EXPECT_EQ(e.trackedDeviceIndex, x[1]);
+    }
+    EXPECT_FALSE(sys->PollNextEvent(&e, sizeof e));
+    EXPECT_EQ(vr::VR_Init(&err, vr::VRApplication_Background), nullptr);
+    EXPECT_EQ(err, vr::VRInitError_Init_NoServerForBackgroundApp);
+
+    // Still open after the grace time: killed, and its interface is dead.
+    ASSERT_TRUE(waitUntil([] { return counters().kills == 1; }));
+    EXPECT_EQ(counters().open_sessions, 0u);
+    EXPECT_EQ(sys->GetTrackedDeviceClass(2), vr::TrackedDeviceClass_Invalid);
+    EXPECT_GE(counters().use_after_shutdown, 1u);
+
+    vrsim_start_runtime();
+    sys = vr::VR_Init(&err, vr::VRApplication_Background);
+    ASSERT_NE(sys, nullptr);
+    // A client that acknowledges and shuts down in time is not killed.
+    vrsim_quit_runtime(20);
+    ASSERT_TRUE(sys->PollNextEvent(&e, sizeof e));
+    EXPECT_EQ(e.eventType, vr::VREvent_Quit);
+    sys->AcknowledgeQuit_Exiting();
+    vr::VR_Shutdown();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40)); // past the deadline, to show no kill
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.quit_acks, 1u);
+    EXPECT_EQ(c.kills, 1u);
+    EXPECT_GE(c.event_polls, 5u);
+}
+
+TEST_F(Sim, ConcurrentLoaderCallsAreCounted)
+{
+    vrsim_set_call_delay_us(2000);
+    std::atomic<bool> go{false};
+    auto caller = [&] {
+        while (!go.load()) {
+        }
+        for (int n = 0; n < 10; ++n)
+            VR_GetInitToken();
+    };
+    std::thread a(caller), b(caller);
+    go = true;
+    a.join();
+    b.join();
+    EXPECT_GT(counters().concurrent_loader_calls, 0u);
+    vrsim_set_call_delay_us(0);
+    VR_GetInitToken();
+    VR_GetInitToken();
+    const uint32_t before = counters().concurrent_loader_calls;
+    VR_GetInitToken(); // one thread alone is never counted
+    EXPECT_EQ(counters().concurrent_loader_calls, before);
 }
 
 TEST_F(Sim, SerialQueriesThatDoNotFit)
@@ -175,7 +247,9 @@ TEST_F(Sim, PoseQueryReportsScriptedPosesForOccupiedIndices)
     sys->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, poses, 16);
     EXPECT_FLOAT_EQ(poses[1].mDeviceToAbsoluteTracking.m[0][3], 1.0f);
     EXPECT_FLOAT_EQ(poses[1].mDeviceToAbsoluteTracking.m[2][3], 3.0f);
-    EXPECT_FLOAT_EQ(poses[1].vVelocity.v[0], 0.5f);
+    // Switched off: no motion and no valid pose, as a real runtime reports it.
+    EXPECT_EQ(poses[1].vVelocity.v[0], 0.0f);
+    EXPECT_FALSE(poses[1].bPoseIsValid);
     EXPECT_EQ(poses[1].eTrackingResult, vr::TrackingResult_Running_OutOfRange);
     EXPECT_FALSE(poses[1].bDeviceIsConnected);
     const vr::TrackedDevicePose_t zero{};

@@ -202,7 +202,118 @@ enum EVRInitError : int32_t {
     VRInitError_Steam_SteamInstallationNotFound = 2000,
 };
 
+enum EVREventType {
+    VREvent_None = 0,
+    VREvent_TrackedDeviceActivated = 100,
+    VREvent_TrackedDeviceDeactivated = 101,
+    VREvent_TrackedDeviceUpdated = 102,
+    VREvent_Quit = 700,
+};
+
+enum EVRButtonId {
+    k_EButton_System = 0,
+    k_EButton_ApplicationMenu = 1,
+    k_EButton_Grip = 2,
+    k_EButton_Max = 64
+};
+
+enum EVRControllerAxisType {
+    k_eControllerAxis_None = 0,
+    k_eControllerAxis_TrackPad = 1,
+    k_eControllerAxis_Joystick = 2,
+    k_eControllerAxis_Trigger = 3,
+};
+
+enum EHiddenAreaMeshType {
+    k_eHiddenAreaMesh_Standard = 0,
+    k_eHiddenAreaMesh_Inverse = 1,
+    k_eHiddenAreaMesh_LineLoop = 2,
+    k_eHiddenAreaMesh_Max = 3,
+};
+
+enum EVRFirmwareError {
+    VRFirmwareError_None = 0,
+    VRFirmwareError_Success = 1,
+    VRFirmwareError_Fail = 2,
+};
+
+struct HmdVector2_t {
+    float v[2];
+};
+
+struct HiddenAreaMesh_t {
+    const HmdVector2_t* pVertexData;
+    uint32_t unTriangleCount;
+};
+
+struct VRControllerAxis_t {
+    float x;
+    float y;
+};
+
+static const uint32_t k_unControllerStateAxisCount = 5;
+
+struct VRControllerState001_t {
+    uint32_t unPacketNum;
+    uint64_t ulButtonPressed;
+    uint64_t ulButtonTouched;
+    VRControllerAxis_t rAxis[k_unControllerStateAxisCount];
+};
+typedef VRControllerState001_t VRControllerState_t;
+
+struct VREvent_Reserved_t {
+    uint64_t reserved0;
+    uint64_t reserved1;
+};
+
+struct VREvent_Controller_t {
+    uint32_t button;
+};
+
+struct VREvent_Process_t {
+    uint32_t pid;
+    uint32_t oldPid;
+    bool bForced;
+};
+
+struct VREvent_TouchPadMove_t {
+    bool bFingerDown;
+    float flSecondsFingerDown;
+    float fValueXFirst;
+    float fValueYFirst;
+    float fValueXRaw;
+    float fValueYRaw;
+};
+
+typedef union {
+    VREvent_Reserved_t reserved;
+    VREvent_Controller_t controller;
+    VREvent_Process_t process;
+    VREvent_TouchPadMove_t touchPadMove;
+} VREvent_Data_t;
+
 #pragma pack(pop)
+
+// The SDK packs VREvent_t to 4 bytes on Linux and macOS and leaves it at 8 on Windows.
+#if defined(__linux__) || defined(__APPLE__)
+#  pragma pack(push, 4)
+#else
+#  pragma pack(push, 8)
+#endif
+struct VREvent_t {
+    uint32_t eventType;
+    TrackedDeviceIndex_t trackedDeviceIndex;
+    float eventAgeSeconds;
+    VREvent_Data_t data;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(VREvent_Data_t) == 24 && alignof(VREvent_Data_t) == 8, "VREvent_Data_t layout");
+#if defined(__linux__) || defined(__APPLE__)
+static_assert(sizeof(VREvent_t) == 36 && offsetof(VREvent_t, data) == 12, "VREvent_t layout");
+#else
+static_assert(sizeof(VREvent_t) == 40 && offsetof(VREvent_t, data) == 16, "VREvent_t layout");
+#endif
 
 static_assert(sizeof(TrackedDevicePose_t) == 80, "TrackedDevicePose_t layout");
 static_assert(offsetof(TrackedDevicePose_t, vVelocity) == 48, "TrackedDevicePose_t layout");
@@ -211,7 +322,7 @@ static_assert(offsetof(TrackedDevicePose_t, eTrackingResult) == 72, "TrackedDevi
 static_assert(offsetof(TrackedDevicePose_t, bPoseIsValid) == 76, "TrackedDevicePose_t layout");
 static_assert(offsetof(TrackedDevicePose_t, bDeviceIsConnected) == 77, "TrackedDevicePose_t layout");
 
-// The first 27 slots of the runtime's IVRSystem_015 table, in the runtime's order. No virtual
+// The first 44 slots of the runtime's IVRSystem_015 table, in the runtime's order. No virtual
 // destructor: the object belongs to the runtime.
 class IVRSystem {
 public:
@@ -255,6 +366,29 @@ public:
     virtual uint32_t GetStringTrackedDeviceProperty(TrackedDeviceIndex_t unDeviceIndex, ETrackedDeviceProperty prop,
                                                     char* pchValue, uint32_t unBufferSize,
                                                     ETrackedPropertyError* pError = 0L) = 0;
+    virtual const char* GetPropErrorNameFromEnum(ETrackedPropertyError error) = 0;
+    virtual bool PollNextEvent(VREvent_t* pEvent, uint32_t uncbVREvent) = 0;
+    virtual bool PollNextEventWithPose(ETrackingUniverseOrigin eOrigin, VREvent_t* pEvent, uint32_t uncbVREvent,
+                                       TrackedDevicePose_t* pTrackedDevicePose) = 0;
+    virtual const char* GetEventTypeNameFromEnum(EVREventType eType) = 0;
+    virtual HiddenAreaMesh_t GetHiddenAreaMesh(EVREye eEye, EHiddenAreaMeshType type = k_eHiddenAreaMesh_Standard) = 0;
+    virtual bool GetControllerState(TrackedDeviceIndex_t unControllerDeviceIndex, VRControllerState_t* pControllerState,
+                                    uint32_t unControllerStateSize) = 0;
+    virtual bool GetControllerStateWithPose(ETrackingUniverseOrigin eOrigin, TrackedDeviceIndex_t unControllerDeviceIndex,
+                                            VRControllerState_t* pControllerState, uint32_t unControllerStateSize,
+                                            TrackedDevicePose_t* pTrackedDevicePose) = 0;
+    virtual void TriggerHapticPulse(TrackedDeviceIndex_t unControllerDeviceIndex, uint32_t unAxisId,
+                                    unsigned short usDurationMicroSec) = 0;
+    virtual const char* GetButtonIdNameFromEnum(EVRButtonId eButtonId) = 0;
+    virtual const char* GetControllerAxisTypeNameFromEnum(EVRControllerAxisType eAxisType) = 0;
+    virtual bool CaptureInputFocus() = 0;
+    virtual void ReleaseInputFocus() = 0;
+    virtual bool IsInputFocusCapturedByAnotherProcess() = 0;
+    virtual uint32_t DriverDebugRequest(TrackedDeviceIndex_t unDeviceIndex, const char* pchRequest,
+                                        char* pchResponseBuffer, uint32_t unResponseBufferSize) = 0;
+    virtual EVRFirmwareError PerformFirmwareUpdate(TrackedDeviceIndex_t unDeviceIndex) = 0;
+    virtual void AcknowledgeQuit_Exiting() = 0;
+    virtual void AcknowledgeQuit_UserPrompt() = 0;
 };
 
 static const char* const IVRSystem_Version = "IVRSystem_015";
@@ -298,10 +432,10 @@ private:
     uint32_t m_unToken = 0;
 };
 
-// One context per thread: two drivers may open sessions on their own threads at once.
+// One context per module, as in the SDK: callers serialise their loader calls.
 inline COpenVRContext& OpenVRInternal_ModuleContext()
 {
-    static thread_local COpenVRContext ctx;
+    static COpenVRContext ctx;
     return ctx;
 }
 

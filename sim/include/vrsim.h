@@ -4,6 +4,18 @@
  * VR_GetInitToken, VR_GetGenericInterface) and serves one IVRSystem_015 for a scriptable rig of
  * up to 16 devices. This C API scripts the rig. Every function is safe to call from any thread,
  * also while sessions are open and queried.
+ *
+ * It is as strict as the real loader and runtime:
+ *  - one client per process: an init while the client is open returns a new token and the SAME
+ *    session; any VR_ShutdownInternal ends it for everyone, and every interface handed out before
+ *    is dead from then on (calls through it are counted in use_after_shutdown and answer as a dead
+ *    runtime: class 0, not connected, zero poses, property errors);
+ *  - the loader has no lock: two threads inside loader entry points at once are counted in
+ *    concurrent_loader_calls;
+ *  - the runtime can quit (VREvent_Quit to the client, which must acknowledge and shut down before
+ *    it is killed) and come back;
+ *  - a switched-off device has no valid pose and no velocity.
+ * Setting VRSIM_RIG=demo in the environment starts the demo rig when the library is loaded.
  */
 #ifndef VRSIM_H
 #define VRSIM_H
@@ -28,7 +40,7 @@ extern "C" {
 typedef struct vrsim_counters {
     uint32_t init_calls;         /* every VR_InitInternal call, failed or not */
     uint32_t shutdown_calls;     /* every VR_ShutdownInternal call */
-    uint32_t open_sessions;      /* sessions open now: successful inits not yet shut down */
+    uint32_t open_sessions;      /* 1 while the process's client is open, else 0 */
     uint32_t pose_queries;       /* GetDeviceToAbsoluteTrackingPose calls */
     uint32_t class_queries;      /* GetTrackedDeviceClass calls */
     uint32_t connected_queries;  /* IsTrackedDeviceConnected calls */
@@ -36,11 +48,16 @@ typedef struct vrsim_counters {
     uint32_t use_after_shutdown; /* calls through an interface whose session was shut down */
     int32_t last_pose_origin;    /* tracking universe of the latest pose query, -1 before any */
     float last_pose_prediction;  /* predicted seconds of the latest pose query */
+    uint32_t quit_acks;          /* AcknowledgeQuit_Exiting calls on the open session */
+    uint32_t kills;              /* clients killed for still being open after a quit */
+    uint32_t concurrent_loader_calls; /* loader entry points entered while another thread was inside */
+    uint32_t event_polls;        /* PollNextEvent calls */
 } vrsim_counters;
 
 /* No devices, poses all zero, init succeeds, interface valid, no serial errors, counters zero;
- * the demo rig is stopped. This is also the state when the library is loaded. Open sessions are
- * not closed: their interface stays valid until VR_ShutdownInternal. */
+ * the demo rig is stopped; the runtime runs, with no quit pending. This is also the state when the
+ * library is loaded. An open session is not closed: its interface stays valid until
+ * VR_ShutdownInternal. */
 VRSIM_API void vrsim_reset(void);
 
 /* What VR_InitInternal reports from now on (an EVRInitError; 0: success). */
@@ -51,7 +68,9 @@ VRSIM_API void vrsim_set_init_error(int32_t evr_init_error);
 VRSIM_API void vrsim_set_interface_valid(int32_t valid);
 
 /* Puts a device at index 0..15 (class 0 removes it; other indices are ignored). The serial may be
- * of any length. */
+ * of any length. A device that appears or goes is announced to the open session's PollNextEvent
+ * as VREvent_TrackedDeviceActivated (100) or VREvent_TrackedDeviceDeactivated (101). A device
+ * scripted as not connected reports no valid pose and zero velocities. */
 VRSIM_API void vrsim_set_device(uint32_t index, int32_t device_class, const char* serial, int32_t connected);
 
 /* The pose reported for an index: a row-major 3x4 matrix, velocity, angular velocity and an
@@ -67,9 +86,18 @@ VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_e
 /* Copies the counters. */
 VRSIM_API void vrsim_get_counters(vrsim_counters* out);
 
-/* Makes every runtime call (each IVRSystem call and VR_InitInternal) take at least this long, to
- * imitate a slow or busy runtime (0: no delay). */
+/* Makes every runtime call (each IVRSystem call and each loader entry point) take at least this
+ * long, to imitate a slow or busy runtime (0: no delay). */
 VRSIM_API void vrsim_set_call_delay_us(uint32_t microseconds);
+
+/* The runtime quits: the open client's PollNextEvent delivers one VREvent_Quit (700), and from now
+ * on VR_InitInternal fails with VRInitError_Init_NoServerForBackgroundApp (121). If the client is
+ * still open kill_after_ms later, the runtime kills it: counted in kills, and the session ends as
+ * at a shutdown. With no client open it only stops the runtime. */
+VRSIM_API void vrsim_quit_runtime(uint32_t kill_after_ms);
+
+/* The runtime runs again: inits succeed (unless vrsim_set_init_error says otherwise). */
+VRSIM_API void vrsim_start_runtime(void);
 
 /* The demo rig: a believable room-scale setup in place of the scripted devices, its motion
  * computed from the time of each query. Index 0 a headset at head height walking a slow circle,

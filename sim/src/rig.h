@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,13 +42,34 @@ struct Rig {
     int32_t initError = 0;
     bool interfaceValid = true;
 
-    uint32_t refs = 0;                   // successful inits not yet shut down
-    uint32_t token = 0;                  // token of the open session, 0 when none
+    // One client per process, as with the real loader: a second init joins the open session
+    // (with a new token), and any shutdown ends it for everyone.
+    bool clientOpen = false;
+    uint32_t token = 0;                  // token of the latest init of the open session, 0 when none
     uint32_t nextToken = 1;
     vr::IVRSystem* current = nullptr;    // interface of the open session
     std::vector<vr::IVRSystem*> sessions; // every interface ever handed out (kept for stale callers)
     vrsim_counters counters{};
     std::atomic<uint32_t> delayUs{0};
+    std::atomic<int> inLoader{0};        // threads inside loader entry points now
+
+    // The runtime process: while it is stopped, inits fail with NoServerForBackgroundApp.
+    bool runtimeRunning = true;
+    // After a quit: the client still open at killAt is killed.
+    bool killArmed = false;
+    std::chrono::steady_clock::time_point killAt{};
+    vr::IVRSystem* killSession = nullptr;
+
+    struct Event {
+        uint32_t type;
+        uint32_t index;
+    };
+    std::deque<Event> events; // for the open session's PollNextEvent
+
+    void endSessionLocked();
+    void pushEventLocked(uint32_t type, uint32_t index);
+    // Carries out a kill that has fallen due; every entry point calls it under the lock.
+    void reapLocked();
 
     bool demoRunning = false;
     std::chrono::steady_clock::time_point demoStart{};

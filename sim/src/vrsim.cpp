@@ -7,6 +7,7 @@
 #include <vrsim.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -29,8 +30,42 @@ void Rig::resetLocked()
     interfaceValid = true;
     counters = vrsim_counters{};
     counters.last_pose_origin = -1;
-    counters.open_sessions = refs;
+    counters.open_sessions = clientOpen ? 1 : 0;
     demoRunning = false;
+    runtimeRunning = true;
+    killArmed = false;
+    killSession = nullptr;
+    events.clear();
+}
+
+void Rig::endSessionLocked()
+{
+    clientOpen = false;
+    current = nullptr;
+    token = 0;
+    events.clear();
+    counters.open_sessions = 0;
+}
+
+void Rig::pushEventLocked(uint32_t type, uint32_t index)
+{
+    if (!clientOpen)
+        return;
+    constexpr size_t kQueueLimit = 64; // like a runtime's queue: old events give way to new ones
+    if (events.size() >= kQueueLimit)
+        events.pop_front();
+    events.push_back(Event{type, index});
+}
+
+void Rig::reapLocked()
+{
+    if (!killArmed || std::chrono::steady_clock::now() < killAt)
+        return;
+    killArmed = false;
+    if (clientOpen && current == killSession) {
+        ++counters.kills;
+        endSessionLocked();
+    }
 }
 
 namespace {
@@ -42,6 +77,23 @@ void callDelay()
         std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
+// Marks a thread inside a loader entry point for the whole call, delay included. The real loader
+// has no lock: a second thread entering while one is inside is a race, and is counted.
+class LoaderCall {
+public:
+    LoaderCall()
+    {
+        if (rig().inLoader.fetch_add(1, std::memory_order_acq_rel) > 0) {
+            std::lock_guard<std::mutex> lock(rig().mutex);
+            ++rig().counters.concurrent_loader_calls;
+        }
+        callDelay();
+    }
+    ~LoaderCall() { rig().inLoader.fetch_sub(1, std::memory_order_acq_rel); }
+    LoaderCall(const LoaderCall&) = delete;
+    LoaderCall& operator=(const LoaderCall&) = delete;
+};
+
 // One session's interface. A new object serves every session, so a pointer kept past
 // VR_ShutdownInternal is recognised and counted instead of answering for a later session.
 class SimSystem final : public vr::IVRSystem {
@@ -51,6 +103,7 @@ public:
     {
         callDelay();
         lock = std::unique_lock<std::mutex>(rig().mutex);
+        rig().reapLocked();
         if (rig().current == this)
             return true;
         ++rig().counters.use_after_shutdown;
@@ -101,11 +154,14 @@ public:
             if (live && i < kDevices && r.deviceAt(i, now, dev) && dev.cls != 0) {
                 const Pose p = r.poseAt(i, now);
                 std::memcpy(pose.mDeviceToAbsoluteTracking.m, p.matrix, sizeof p.matrix);
-                std::memcpy(pose.vVelocity.v, p.velocity, sizeof p.velocity);
-                std::memcpy(pose.vAngularVelocity.v, p.angular, sizeof p.angular);
                 pose.eTrackingResult = static_cast<vr::ETrackingResult>(p.result);
-                pose.bPoseIsValid = p.result == vr::TrackingResult_Running_OK ||
-                                    p.result == vr::TrackingResult_Running_OutOfRange;
+                // A switched-off device keeps its last matrix but has no valid pose and no motion.
+                if (dev.connected) {
+                    std::memcpy(pose.vVelocity.v, p.velocity, sizeof p.velocity);
+                    std::memcpy(pose.vAngularVelocity.v, p.angular, sizeof p.angular);
+                    pose.bPoseIsValid = p.result == vr::TrackingResult_Running_OK ||
+                                        p.result == vr::TrackingResult_Running_OutOfRange;
+                }
                 pose.bDeviceIsConnected = dev.connected;
             }
             out[i] = pose;
@@ -221,6 +277,68 @@ public:
         return length;
     }
 
+    const char* GetPropErrorNameFromEnum(vr::ETrackedPropertyError) override { return "TrackedProp_Unknown"; }
+
+    // Delivers the session's queued events in order; the size must be the SDK's VREvent_t.
+    bool PollNextEvent(vr::VREvent_t* event, uint32_t size) override
+    {
+        std::unique_lock<std::mutex> lock;
+        const bool live = enter(lock);
+        Rig& r = rig();
+        ++r.counters.event_polls;
+        if (!live || event == nullptr || size != sizeof(vr::VREvent_t) || r.events.empty())
+            return false;
+        const Rig::Event e = r.events.front();
+        r.events.pop_front();
+        std::memset(event, 0, sizeof *event);
+        event->eventType = e.type;
+        event->trackedDeviceIndex = e.index;
+        return true;
+    }
+    bool PollNextEventWithPose(vr::ETrackingUniverseOrigin, vr::VREvent_t* event, uint32_t size,
+                               vr::TrackedDevicePose_t* pose) override
+    {
+        if (pose)
+            *pose = vr::TrackedDevicePose_t{};
+        return PollNextEvent(event, size);
+    }
+    const char* GetEventTypeNameFromEnum(vr::EVREventType) override { return "VREvent_Unknown"; }
+    vr::HiddenAreaMesh_t GetHiddenAreaMesh(vr::EVREye, vr::EHiddenAreaMeshType) override { return {}; }
+    bool GetControllerState(vr::TrackedDeviceIndex_t, vr::VRControllerState_t*, uint32_t) override { return false; }
+    bool GetControllerStateWithPose(vr::ETrackingUniverseOrigin, vr::TrackedDeviceIndex_t, vr::VRControllerState_t*,
+                                    uint32_t, vr::TrackedDevicePose_t*) override
+    {
+        return false;
+    }
+    void TriggerHapticPulse(vr::TrackedDeviceIndex_t, uint32_t, unsigned short) override {}
+    const char* GetButtonIdNameFromEnum(vr::EVRButtonId) override { return "k_EButton_Unknown"; }
+    const char* GetControllerAxisTypeNameFromEnum(vr::EVRControllerAxisType) override
+    {
+        return "k_eControllerAxis_Unknown";
+    }
+    bool CaptureInputFocus() override { return false; }
+    void ReleaseInputFocus() override {}
+    bool IsInputFocusCapturedByAnotherProcess() override { return false; }
+    uint32_t DriverDebugRequest(vr::TrackedDeviceIndex_t, const char*, char* response, uint32_t size) override
+    {
+        if (response && size > 0)
+            response[0] = '\0';
+        return 0;
+    }
+    vr::EVRFirmwareError PerformFirmwareUpdate(vr::TrackedDeviceIndex_t) override { return vr::VRFirmwareError_None; }
+
+    void AcknowledgeQuit_Exiting() override
+    {
+        std::unique_lock<std::mutex> lock;
+        if (enter(lock))
+            ++rig().counters.quit_acks;
+    }
+    void AcknowledgeQuit_UserPrompt() override
+    {
+        std::unique_lock<std::mutex> lock;
+        enter(lock);
+    }
+
 private:
     static vr::HmdMatrix34_t identity()
     {
@@ -269,23 +387,30 @@ using vrsim::rig;
 
 VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr::EVRApplicationType)
 {
-    vrsim::callDelay();
+    vrsim::LoaderCall call;
     std::lock_guard<std::mutex> lock(rig().mutex);
     vrsim::Rig& r = rig();
+    r.reapLocked();
     ++r.counters.init_calls;
-    if (r.initError != vr::VRInitError_None) {
+    vr::EVRInitError error = vr::VRInitError_None;
+    if (!r.runtimeRunning)
+        error = vr::VRInitError_Init_NoServerForBackgroundApp;
+    else if (r.initError != vr::VRInitError_None)
+        error = static_cast<vr::EVRInitError>(r.initError);
+    if (error != vr::VRInitError_None) {
         if (peError)
-            *peError = static_cast<vr::EVRInitError>(r.initError);
+            *peError = error;
         return 0;
     }
-    // Sessions are counted like the runtime's own references: the interface stays valid until
-    // every successful init has been matched by a shutdown. Every successful init has a new token.
-    if (r.refs++ == 0) {
+    // One client per process: an init while it is open initialises the same client again.
+    if (!r.clientOpen) {
         r.sessions.push_back(new vrsim::SimSystem);
         r.current = r.sessions.back();
+        r.clientOpen = true;
+        r.events.clear();
     }
     r.token = r.nextToken++;
-    r.counters.open_sessions = r.refs;
+    r.counters.open_sessions = 1;
     if (peError)
         *peError = vr::VRInitError_None;
     return r.token;
@@ -293,36 +418,42 @@ VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr:
 
 VR_INTERFACE void VR_CALLTYPE VR_ShutdownInternal()
 {
+    vrsim::LoaderCall call;
     std::lock_guard<std::mutex> lock(rig().mutex);
     vrsim::Rig& r = rig();
+    r.reapLocked();
     ++r.counters.shutdown_calls;
-    if (r.refs > 0 && --r.refs == 0) {
-        r.current = nullptr;
-        r.token = 0;
-    }
-    r.counters.open_sessions = r.refs;
+    // Counts nothing: any shutdown ends the client for the whole process.
+    if (r.clientOpen)
+        r.endSessionLocked();
 }
 
 VR_INTERFACE bool VR_CALLTYPE VR_IsInterfaceVersionValid(const char* version)
 {
+    vrsim::LoaderCall call;
     std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().reapLocked();
     const vrsim::Rig& r = rig();
-    return r.refs > 0 && r.interfaceValid && version && std::strcmp(version, vr::IVRSystem_Version) == 0;
+    return r.clientOpen && r.interfaceValid && version && std::strcmp(version, vr::IVRSystem_Version) == 0;
 }
 
 VR_INTERFACE uint32_t VR_CALLTYPE VR_GetInitToken()
 {
+    vrsim::LoaderCall call;
     std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().reapLocked();
     return rig().token;
 }
 
 VR_INTERFACE void* VR_CALLTYPE VR_GetGenericInterface(const char* version, vr::EVRInitError* peError)
 {
+    vrsim::LoaderCall call;
     std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().reapLocked();
     const vrsim::Rig& r = rig();
     vr::EVRInitError error = vr::VRInitError_None;
     void* result = nullptr;
-    if (r.refs == 0)
+    if (!r.clientOpen)
         error = vr::VRInitError_Init_NotInitialized;
     else if (!r.interfaceValid || !version || std::strcmp(version, vr::IVRSystem_Version) != 0)
         error = vr::VRInitError_Init_InterfaceNotFound;
@@ -362,9 +493,14 @@ VRSIM_API void vrsim_set_device(uint32_t index, int32_t device_class, const char
         return;
     std::lock_guard<std::mutex> lock(rig().mutex);
     vrsim::Device& d = rig().devices[index];
+    const bool was = d.cls != 0;
     const int32_t serialError = d.serialError;
     d = vrsim::Device{};
     d.serialError = serialError;
+    if (was && device_class == 0)
+        rig().pushEventLocked(vr::VREvent_TrackedDeviceDeactivated, index);
+    else if (!was && device_class != 0)
+        rig().pushEventLocked(vr::VREvent_TrackedDeviceActivated, index);
     if (device_class == 0)
         return;
     d.cls = device_class;
@@ -402,6 +538,7 @@ VRSIM_API void vrsim_get_counters(vrsim_counters* out)
     if (!out)
         return;
     std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().reapLocked();
     *out = rig().counters;
 }
 
@@ -410,4 +547,37 @@ VRSIM_API void vrsim_set_call_delay_us(uint32_t microseconds)
     rig().delayUs.store(microseconds, std::memory_order_relaxed);
 }
 
+VRSIM_API void vrsim_quit_runtime(uint32_t kill_after_ms)
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    vrsim::Rig& r = rig();
+    r.reapLocked();
+    r.runtimeRunning = false;
+    if (!r.clientOpen)
+        return;
+    r.pushEventLocked(vr::VREvent_Quit, vr::k_unTrackedDeviceIndexInvalid);
+    r.killArmed = true;
+    r.killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kill_after_ms);
+    r.killSession = r.current;
+}
+
+VRSIM_API void vrsim_start_runtime(void)
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().reapLocked();
+    rig().runtimeRunning = true;
+}
+
 } // extern "C"
+
+namespace {
+// VRSIM_RIG=demo starts the demo rig as the runtime loads, so that any program sees motion.
+struct RigFromEnvironment {
+    RigFromEnvironment()
+    {
+        const char* rigName = std::getenv("VRSIM_RIG");
+        if (rigName && std::strcmp(rigName, "demo") == 0)
+            vrsim_start_demo_rig();
+    }
+} rigFromEnvironment;
+} // namespace

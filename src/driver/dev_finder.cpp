@@ -1,5 +1,7 @@
 #include "dev_finder.h"
 
+#include "session.h"
+
 #include "../platform/platform.h"
 
 #include <openvr.h>
@@ -133,14 +135,20 @@ void devFinder::requestFromLoop(bool restart)
     loopWake.notify_all();
 }
 
-// Takes driverMutex, so that the shutdown never overlaps a pose read.
+// Leaves the shared session; the owner shuts it down when this was its last user, once the
+// uses in flight are over.
 void devFinder::closeSession()
 {
-    std::lock_guard<std::mutex> lock(driverMutex);
-    if (vrSystem.load(std::memory_order_acquire) != nullptr) {
-        vr::VR_Shutdown();
-        vrSystem.store(nullptr, std::memory_order_release);
+    sessionOwner::instance().leave(*this);
+}
+
+void devFinder::loseSession()
+{
+    {
+        std::lock_guard<std::mutex> lock(loopMutex);
+        sessionLost.store(true, std::memory_order_release);
     }
+    loopWake.notify_all();
 }
 
 vr::IVRSystem* devFinder::openSession(_DeviceError& result)
@@ -158,7 +166,9 @@ vr::IVRSystem* devFinder::openSession(_DeviceError& result)
 void devFinder::waitFor(std::chrono::milliseconds period)
 {
     std::unique_lock<std::mutex> lock(loopMutex);
-    loopWake.wait_for(lock, period, [this] { return !running.load(std::memory_order_acquire); });
+    loopWake.wait_for(lock, period, [this] {
+        return !running.load(std::memory_order_acquire) || sessionLost.load(std::memory_order_acquire);
+    });
 }
 
 // Raises one event; false when a stop has been asked for, so that the loop winds up. The event
@@ -170,25 +180,78 @@ bool devFinder::raise(int count, _DeviceEvent event, const _DeviceEventArg& arg)
     return running.load(std::memory_order_acquire);
 }
 
-// One run: open the session (retrying), then scan and compare until stopped.
+// One pass's use of the runtime: the session's health and events, then the scan. The comparison
+// and its events come after, outside the use, so that a handler never holds up a shutdown.
+devFinder::Pass devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices], int& found)
+{
+    sessionOwner& owner = sessionOwner::instance();
+    const std::function<bool()> keepGoing = [this, &owner] {
+        return running.load(std::memory_order_acquire) && !owner.closing();
+    };
+    vr::IVRSystem* system = nullptr;
+    sessionOwner::Health health = sessionOwner::Health::Alive;
+    {
+        sessionUse use(owner);
+        system = vrSystem.load(std::memory_order_acquire);
+        if (system == nullptr)
+            return Pass::Lost;
+        health = owner.check(system, keepGoing);
+        if (health == sessionOwner::Health::Alive)
+            found = scanDevices(system, scanned, keepGoing);
+    }
+    if (health != sessionOwner::Health::Alive) {
+        // A quit session is shut down at once (the runtime kills clients that linger); a session
+        // someone else ended is dead already and is only let go.
+        owner.drop(system, health == sessionOwner::Health::Quit);
+        return Pass::Lost;
+    }
+    return found < 0 ? Pass::Abandoned : Pass::Scanned;
+}
+
+// The session ended under this driver: its devices are reported gone, as a scan that finds
+// nothing reports them, then DeviceEvent_SessionClosed. False when a stop cut it short.
+bool devFinder::reportSessionClosed(DeviceSlot (&scanned)[kMaxDevices])
+{
+    deviceCount = 0;
+    if (!reconcileScan(devices.data(), scanned, 0, [this](int count, _DeviceEvent event, const _DeviceEventArg& arg) {
+            return raise(count, event, arg);
+        }))
+        return false;
+    _DeviceEventArg zero;
+    std::memset(&zero, 0, sizeof zero);
+    return raise(0, DeviceEvent_SessionClosed, zero);
+}
+
+// One run: join the session (retrying), then scan and compare until stopped. When the session
+// ends under the run, its devices are reported gone and the run goes back to opening.
 void devFinder::runOnce(DeviceSlot (&scanned)[kMaxDevices])
 {
     std::memset(scanned, 0, sizeof scanned);
+    bool joined = false;
     while (running.load(std::memory_order_acquire)) {
-        vr::IVRSystem* system = vrSystem.load(std::memory_order_acquire);
-        if (system == nullptr) {
-            system = openSession(lastInitError);
-            if (system == nullptr) {
+        if (joined && vrSystem.load(std::memory_order_acquire) == nullptr) {
+            joined = false;
+            if (!reportSessionClosed(scanned))
+                break;
+            continue;
+        }
+        if (!joined) {
+            sessionLost.store(false, std::memory_order_release);
+            if (sessionOwner::instance().join(*this, lastInitError) == nullptr) {
                 waitFor(openRetryPeriod);
                 continue;
             }
-            vrSystem.store(system, std::memory_order_release);
+            joined = true;
             _DeviceEventArg zero;
             std::memset(&zero, 0, sizeof zero);
             if (!raise(deviceCount, DeviceEvent_SessionOpened, zero))
                 break;
         }
-        deviceCount = scanDevices(system, scanned);
+        int found = 0;
+        const Pass pass = scanPass(scanned, found);
+        if (pass != Pass::Scanned)
+            continue; // stopped, or the session is going: the loop's next turn sees which
+        deviceCount = found;
         if (!reconcileScan(devices.data(), scanned, deviceCount,
                            [this](int count, _DeviceEvent event, const _DeviceEventArg& arg) {
                                return raise(count, event, arg);

@@ -1,9 +1,15 @@
-// devFinder: the OpenVR session, the discovery thread and the device table of one driver.
+// devFinder: one driver's use of the process's OpenVR session, its discovery thread and its
+// device table.
 //
-// Locks: driverMutex keeps the session alive while poses are read (pose reads hold it over the
-// query; closing the session takes it). controlMutex serialises start and stop. loopMutex guards
-// the loop's stop and restart requests and its waits. No lock is held while the loop calls the
-// handler, and stop holds no lock that a handler could need while it waits for the thread.
+// The session itself belongs to the process-wide sessionOwner: a driver joins it when its loop
+// starts and leaves it when its run ends; the last driver to leave shuts it down. Every use of
+// the runtime (a discovery pass, a pose read) passes the owner's gate, so a shutdown never
+// overlaps one.
+//
+// Locks: driverMutex serialises this driver's pose reads. controlMutex serialises start and stop.
+// loopMutex guards the loop's stop and restart requests and its waits. No lock is held while the
+// loop calls the handler, and stop holds no lock that a handler could need while it waits for the
+// thread.
 #pragma once
 
 #include "device_table.h"
@@ -48,6 +54,10 @@ public:
     // The body of the discovery thread.
     void findDevices();
 
+    // Called by the session owner when the session ends under this driver (the runtime quit, or
+    // someone else shut the client down): vrSystem is already null; the loop reports the loss.
+    void loseSession();
+
     // Test seam: the waits between open attempts and between passes (1 s and 500 ms).
     void setLoopPeriods(std::chrono::milliseconds openRetry, std::chrono::milliseconds scanPass);
 
@@ -64,6 +74,9 @@ private:
     void stopLocked();
     void requestFromLoop(bool restart);
     void runOnce(DeviceSlot (&scanned)[kMaxDevices]);
+    enum class Pass { Scanned, Abandoned, Lost };
+    Pass scanPass(DeviceSlot (&scanned)[kMaxDevices], int& found);
+    bool reportSessionClosed(DeviceSlot (&scanned)[kMaxDevices]);
     void waitFor(std::chrono::milliseconds period);
     bool raise(int count, _DeviceEvent event, const _DeviceEventArg& arg);
     void closeSession();
@@ -75,6 +88,7 @@ private:
     bool stopAsked = false;    // a stop from outside the loop; beats a handler's restart
     bool restartAsked = false; // a start from this driver's own handler
     bool loopDone = false;     // the loop has ended its last run and closed its session
+    std::atomic<bool> sessionLost{false}; // wakes the loop's wait when the session ends under it
     std::chrono::milliseconds openRetryPeriod{1000};
     std::chrono::milliseconds scanPeriod{500};
 };

@@ -34,15 +34,19 @@ bool readSerial(vr::IVRSystem* system, uint32_t index, char (&field)[kSerialFiel
     return field[0] != '\0';
 }
 
-int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices])
+int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices], const std::function<bool()>& keepGoing)
 {
     int found = 0;
     for (uint32_t j = 0; j < static_cast<uint32_t>(kMaxDevices); ++j) {
+        if (!keepGoing())
+            return -1;
         const int32_t cls = system->GetTrackedDeviceClass(j);
         if (!isTakenClass(cls))
             continue;
         DeviceSlot& slot = scanned[found];
         clearSlot(slot);
+        if (!keepGoing())
+            return -1;
         if (!readSerial(system, j, slot.serial))
             continue; // no usable serial: not taken in this pass
         bool duplicate = false;
@@ -52,6 +56,8 @@ int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices])
             clearSlot(slot);
             continue;
         }
+        if (!keepGoing())
+            return -1;
         slot.deviceClass = cls;
         slot.connected = system->IsTrackedDeviceConnected(j);
         slot.index = static_cast<int32_t>(j);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 namespace vr {
 class IVRSystem;
@@ -77,8 +78,10 @@ inline _DeviceEventArg makeEventArg(const char* serial, int32_t index, int32_t i
 
 // Scans the 16 device indices: headsets, controllers and generic trackers with a readable,
 // non-empty serial, packed from position 0 in ascending index. A serial already taken in this
-// scan (two devices reporting one serial) is taken only at its lowest index. Returns the count.
-int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices]);
+// scan (two devices reporting one serial) is taken only at its lowest index. Returns the count,
+// or -1 when keepGoing(), asked before every runtime call, says to give the scan up.
+int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices],
+                const std::function<bool()>& keepGoing = [] { return true; });
 
 // Compares `scan` (positions 0..count-1, unique non-empty serials, ascending index) with `table`
 // (16 slots, a device at the position of its index), updates the table and raises each event

@@ -2,6 +2,7 @@
 
 #include "pacing.h"
 #include "quaternion.h"
+#include "session.h"
 #include "status.h"
 
 #include "../platform/platform.h"
@@ -66,6 +67,9 @@ void vrDriver::readPoses(_TrackedDevicePose* poses)
     waitForFrame(clock, framePeriodMs.load(std::memory_order_relaxed), lastFrameNs);
 
     std::lock_guard<std::mutex> lock(driverMutex);
+    // The use keeps the session open for the read: a shutdown waits for it, and a read that comes
+    // while a shutdown is under way waits for that and then finds no session.
+    sessionUse use(sessionOwner::instance());
     vr::IVRSystem* system = vrSystem.load(std::memory_order_acquire);
     if (system == nullptr) {
         setLastError(DeviceError_NoSession);

@@ -1,0 +1,143 @@
+#include "session.h"
+
+#include "dev_finder.h"
+
+#include <openvr.h>
+
+#include <algorithm>
+
+namespace ViveSystem {
+
+namespace {
+// Events drained per pass at most: a runtime flooding events cannot hold the pass.
+constexpr int kEventDrainLimit = 64;
+} // namespace
+
+sessionOwner& sessionOwner::instance()
+{
+    // Never destroyed: at process exit drivers may still refer to it after static destruction.
+    static sessionOwner* owner = new sessionOwner;
+    return *owner;
+}
+
+vr::IVRSystem* sessionOwner::join(devFinder& driver, _DeviceError& result)
+{
+    std::lock_guard<std::mutex> lock(ownerMutex);
+    if (system != nullptr) {
+        uint32_t now = 0;
+        {
+            std::lock_guard<std::mutex> loader(loaderMutex);
+            now = VR_GetInitToken();
+        }
+        if (now == token.load(std::memory_order_relaxed)) {
+            if (std::find(users.begin(), users.end(), &driver) == users.end())
+                users.push_back(&driver);
+            driver.vrSystem.store(system, std::memory_order_release);
+            result = DeviceError_None;
+            return system;
+        }
+        // Someone else in the process ended the client: every interface we hold is dead.
+        closeLocked(false);
+    }
+    vr::IVRSystem* opened = nullptr;
+    {
+        std::lock_guard<std::mutex> loader(loaderMutex);
+        opened = driver.openSession(result);
+        if (opened != nullptr)
+            token.store(VR_GetInitToken(), std::memory_order_relaxed);
+    }
+    if (opened == nullptr)
+        return nullptr;
+    system = opened;
+    quitAcknowledged.store(false, std::memory_order_relaxed);
+    users.push_back(&driver);
+    driver.vrSystem.store(opened, std::memory_order_release);
+    return opened;
+}
+
+void sessionOwner::leave(devFinder& driver)
+{
+    std::lock_guard<std::mutex> lock(ownerMutex);
+    const auto it = std::find(users.begin(), users.end(), &driver);
+    if (it == users.end())
+        return;
+    users.erase(it);
+    driver.vrSystem.store(nullptr, std::memory_order_release);
+    if (users.empty() && system != nullptr)
+        closeLocked(true);
+}
+
+void sessionOwner::enter()
+{
+    std::unique_lock<std::mutex> lock(gateMutex);
+    gateChanged.wait(lock, [this] { return !closingFlag; });
+    ++inUse;
+}
+
+void sessionOwner::exit()
+{
+    std::lock_guard<std::mutex> lock(gateMutex);
+    if (--inUse == 0 && closingFlag)
+        gateChanged.notify_all();
+}
+
+sessionOwner::Health sessionOwner::check(vr::IVRSystem* current, const std::function<bool()>& keepGoing)
+{
+    uint32_t now = 0;
+    {
+        std::lock_guard<std::mutex> loader(loaderMutex);
+        now = VR_GetInitToken();
+    }
+    // A changed token: the client was shut down (and perhaps opened again) by someone else, so
+    // the interface is dead and must not be called.
+    if (now != token.load(std::memory_order_relaxed))
+        return Health::Lost;
+    for (int n = 0; n < kEventDrainLimit && keepGoing(); ++n) {
+        vr::VREvent_t event{};
+        if (!current->PollNextEvent(&event, sizeof(vr::VREvent_t)))
+            break;
+        if (event.eventType == vr::VREvent_Quit) {
+            // The runtime kills a client that is still loaded a few seconds after its quit.
+            if (!quitAcknowledged.exchange(true, std::memory_order_acq_rel))
+                current->AcknowledgeQuit_Exiting();
+            return Health::Quit;
+        }
+    }
+    return Health::Alive;
+}
+
+void sessionOwner::drop(vr::IVRSystem* lost, bool shutdown)
+{
+    std::lock_guard<std::mutex> lock(ownerMutex);
+    if (system == nullptr || system != lost)
+        return;
+    closeLocked(shutdown);
+}
+
+void sessionOwner::closeLocked(bool shutdown)
+{
+    {
+        std::unique_lock<std::mutex> gate(gateMutex);
+        closingFlag = true;
+        closingNow.store(true, std::memory_order_release);
+        gateChanged.wait(gate, [this] { return inUse == 0; });
+    }
+    // No use is in flight and none can start: nobody holds the interface from here on.
+    for (devFinder* user : users)
+        user->loseSession();
+    users.clear();
+    if (shutdown) {
+        std::lock_guard<std::mutex> loader(loaderMutex);
+        vr::VR_Shutdown();
+    }
+    system = nullptr;
+    token.store(0, std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> gate(gateMutex);
+        closingFlag = false;
+        closingNow.store(false, std::memory_order_release);
+    }
+    gateChanged.notify_all();
+}
+
+} // namespace ViveSystem

@@ -1,0 +1,93 @@
+// The process's one OpenVR session, shared by every driver.
+//
+// The OpenVR loader keeps one client per process and counts nothing: any shutdown ends the session
+// for everyone and kills every interface handed out before it. So the drivers of one process (the
+// plain functions' helper, TavrinHelpers, a host's own factories) never open or shut sessions
+// themselves: they join this owner's session and leave it, and the last one to leave shuts it.
+//
+// Locks, in the order they may be taken:
+//  - ownerMutex serialises join, leave and closing a session;
+//  - the gate: every use of the runtime (a pose read, a discovery pass) passes it shared; closing
+//    the session takes it alone. While a close is waiting, new users wait for it to finish, so
+//    the close waits only for the uses already in flight;
+//  - loaderMutex serialises every loader call (the real loader has no lock of its own).
+// No lock here is held while a device event is delivered.
+#pragma once
+
+#include <tavrin.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace vr {
+class IVRSystem;
+}
+
+namespace ViveSystem {
+
+class devFinder;
+
+class sessionOwner {
+public:
+    static sessionOwner& instance();
+
+    // Joins the open session, or opens one through the driver's openSession. Returns the
+    // interface and sets the driver's vrSystem; null (with the outcome in `result`) when no session
+    // could be opened.
+    vr::IVRSystem* join(devFinder& driver, _DeviceError& result);
+    // The driver stops using the session: its vrSystem becomes null, and the last user shuts the
+    // session down. Harmless for a driver that is not a user.
+    void leave(devFinder& driver);
+
+    // Shared use of the runtime; waits while a close is under way.
+    void enter();
+    void exit();
+    // A close is waiting for the uses in flight: a long use should end early.
+    bool closing() const { return closingNow.load(std::memory_order_acquire); }
+
+    enum class Health { Alive, Quit, Lost };
+    // Inside a use: compares the loader's token with the one of this owner's init (another party
+    // may have shut the client down), then drains the session's events. A quit is acknowledged
+    // once. keepGoing() false stops the drain early (the session is then taken as alive).
+    Health check(vr::IVRSystem* system, const std::function<bool()>& keepGoing);
+    // After a use that found the session quit or lost (outside the use): every user loses the
+    // session, and a quit session is shut down. Nothing happens if `system` is no longer the open
+    // session.
+    void drop(vr::IVRSystem* system, bool shutdown);
+
+private:
+    sessionOwner() = default;
+    void closeLocked(bool shutdown); // holds ownerMutex
+
+    std::mutex ownerMutex;
+    std::mutex loaderMutex;
+
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    int inUse = 0;
+    bool closingFlag = false;
+    std::atomic<bool> closingNow{false};
+
+    vr::IVRSystem* system = nullptr; // under ownerMutex; stable while any use is in flight
+    std::atomic<uint32_t> token{0};  // the loader's token of this owner's init
+    std::atomic<bool> quitAcknowledged{false};
+    std::vector<devFinder*> users;
+};
+
+// One use of the runtime, for the length of a scope.
+class sessionUse {
+public:
+    explicit sessionUse(sessionOwner& owner) : owner(owner) { owner.enter(); }
+    ~sessionUse() { owner.exit(); }
+    sessionUse(const sessionUse&) = delete;
+    sessionUse& operator=(const sessionUse&) = delete;
+
+private:
+    sessionOwner& owner;
+};
+
+} // namespace ViveSystem
