@@ -123,8 +123,10 @@ void sessionOwner::closeLocked(bool shutdown)
         gateChanged.wait(gate, [this] { return inUse == 0; });
     }
     // No use is in flight and none can start: nobody holds the interface from here on.
-    for (devFinder* user : users)
+    for (devFinder* user : users) {
+        user->vrSystem.store(nullptr, std::memory_order_release);
         user->loseSession();
+    }
     users.clear();
     if (shutdown) {
         std::lock_guard<std::mutex> loader(loaderMutex);

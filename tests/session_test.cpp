@@ -1,0 +1,208 @@
+// One process, several drivers, one OpenVR client: the plain functions' helper and a TavrinHelper
+// of the program's own, linked against the shared library as a C++ host links it, over a
+// simulated runtime that keeps one client per process and can quit and come back.
+#include "support.h"
+
+#include <openvr.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+using namespace ViveSystem;
+using namespace testing_support;
+
+namespace {
+
+EventLog& helperLog()
+{
+    static EventLog log;
+    return log;
+}
+void recordHelperEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
+{
+    helperLog().add(count, event, arg);
+}
+
+bool has(const std::vector<Event>& events, _DeviceEvent e, size_t n = 1)
+{
+    return static_cast<size_t>(std::count_if(events.begin(), events.end(),
+                                             [e](const Event& x) { return x.event == e; })) >= n;
+}
+
+// Opened and the three devices of typicalRig() reported.
+bool opened(const std::vector<Event>& events, size_t times = 1)
+{
+    return has(events, DeviceEvent_SessionOpened, times) && has(events, DeviceEvent_ControllerConnected, 2 * times) &&
+           has(events, DeviceEvent_HmdConnected, times);
+}
+
+class SharedSession : public ::testing::Test {
+protected:
+    SharedSession()
+    {
+        vrsim_reset();
+        typicalRig();
+        globalLog().clear();
+        helperLog().clear();
+        setDeviceStatusChangedHandle(recordEvent);
+    }
+    ~SharedSession() override
+    {
+        releaseViveLib();
+        setDeviceStatusChangedHandle(nullptr);
+        setFreq(120);
+        vrsim_start_runtime();
+        while (counters().open_sessions > 0)
+            vr::VR_Shutdown();
+        vrsim_reset();
+    }
+
+    static _DeviceError readPlain(int& records)
+    {
+        _TrackedDevicePose poses[16] = {};
+        _DeviceError err = DeviceError_Unknown;
+        readViveData(poses, &err);
+        records = static_cast<int>(std::count_if(std::begin(poses), std::end(poses),
+                                                 [](const _TrackedDevicePose& p) { return p.deviceClass != 0; }));
+        return err;
+    }
+};
+
+} // namespace
+
+TEST_F(SharedSession, StoppingOneDriverLeavesTheOtherReading)
+{
+    TavrinHelper helper;
+    helper.setDeviceStatusChangedHandle(recordHelperEvent);
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(initViveLib(&err));
+    ASSERT_TRUE(helper.start(err));
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    ASSERT_TRUE(helperLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    EXPECT_EQ(counters().open_sessions, 1u);
+
+    releaseViveLib();
+    _TrackedDevicePose poses[16] = {};
+    helper.readData(poses, err);
+    EXPECT_EQ(err, DeviceError_None);
+    EXPECT_EQ(poses[2].deviceClass, 2);
+    int records = 0;
+    EXPECT_EQ(readPlain(records), DeviceError_NoSession);
+
+    vrsim_counters c = counters();
+    EXPECT_EQ(c.open_sessions, 1u);
+    EXPECT_EQ(c.shutdown_calls, 0u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
+    EXPECT_EQ(c.concurrent_loader_calls, 0u);
+
+    helper.stop();
+    c = counters();
+    EXPECT_EQ(c.open_sessions, 0u);
+    EXPECT_EQ(c.shutdown_calls, 1u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
+    EXPECT_EQ(c.concurrent_loader_calls, 0u);
+}
+
+TEST_F(SharedSession, TheRuntimeQuitsWhileReadingAndComesBack)
+{
+    TavrinHelper helper;
+    helper.setDeviceStatusChangedHandle(recordHelperEvent);
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(initViveLib(&err));
+    ASSERT_TRUE(helper.start(err));
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    ASSERT_TRUE(helperLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+
+    setFreq(1000);
+    std::atomic<bool> reading{true};
+    std::atomic<int> withPoses{0}, noSession{0}, other{0};
+    std::thread reader([&] {
+        while (reading.load()) {
+            int records = 0;
+            const _DeviceError e = readPlain(records);
+            if (e == DeviceError_None && records == 3)
+                ++withPoses;
+            else if (e == DeviceError_NoSession && records == 0)
+                ++noSession;
+            else if (e != DeviceError_None)
+                ++other;
+        }
+    });
+    ASSERT_TRUE(waitUntil([&] { return withPoses.load() > 10; }));
+    globalLog().clear();
+    helperLog().clear();
+
+    vrsim_quit_runtime(5000);
+    for (EventLog* log : {&globalLog(), &helperLog()}) {
+        ASSERT_TRUE(log->waitFor([](const std::vector<Event>& e) { return has(e, DeviceEvent_SessionClosed); }));
+        const std::vector<Event> e = log->snapshot();
+        ASSERT_EQ(e.size(), 4u);
+        EXPECT_EQ(e[0].event, DeviceEvent_HmdDisconnected);
+        EXPECT_TRUE(argIs(e[0].arg, "LHR-HMD00001", 0, 0));
+        EXPECT_EQ(e[1].event, DeviceEvent_ControllerDisconnected);
+        EXPECT_EQ(e[2].event, DeviceEvent_ControllerDisconnected);
+        EXPECT_TRUE(argIs(e[2].arg, "LHR-CTRL0002", 2, 2));
+        EXPECT_EQ(e[3].event, DeviceEvent_SessionClosed);
+        EXPECT_TRUE(argIs(e[3].arg, "", 0, 0));
+        for (const Event& x : e)
+            EXPECT_EQ(x.count, 0);
+    }
+    ASSERT_TRUE(waitUntil([&] { return noSession.load() > 10; }));
+    _DeviceError status = DeviceError_None;
+    readViveStatus(&status);
+    EXPECT_EQ(status, DeviceError_NoSession);
+    vrsim_counters c = counters();
+    EXPECT_EQ(c.quit_acks, 1u);
+    EXPECT_EQ(c.kills, 0u);
+    EXPECT_EQ(c.open_sessions, 0u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
+
+    vrsim_start_runtime();
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    ASSERT_TRUE(helperLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    const int before = withPoses.load();
+    ASSERT_TRUE(waitUntil([&] { return withPoses.load() > before + 10; }));
+    reading = false;
+    reader.join();
+    EXPECT_EQ(other.load(), 0);
+    c = counters();
+    EXPECT_EQ(c.open_sessions, 1u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
+    EXPECT_EQ(c.concurrent_loader_calls, 0u);
+}
+
+TEST_F(SharedSession, AStopDuringAQuitIsPromptAndLeavesNoClient)
+{
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(initViveLib(&err));
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    vrsim_quit_runtime(5000);
+    releaseViveLib();
+    vrsim_counters c = counters();
+    EXPECT_EQ(c.open_sessions, 0u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
+
+    // Started again while the runtime is away: it waits for it, then opens as at a first start.
+    ASSERT_TRUE(initViveLib(&err));
+    vrsim_start_runtime();
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return has(e, DeviceEvent_SessionOpened, 2); }));
+    EXPECT_EQ(counters().kills, 0u);
+}
+
+TEST_F(SharedSession, ASessionEndedBySomeoneElseIsReportedAndReopened)
+{
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(initViveLib(&err));
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    vr::VR_Shutdown(); // another library in the process ends the one client
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) {
+        return has(e, DeviceEvent_SessionClosed) && opened(e, 2);
+    }));
+    const std::vector<Event> e = globalLog().snapshot();
+    const auto closed = std::find_if(e.begin(), e.end(), [](const Event& x) { return x.event == DeviceEvent_SessionClosed; });
+    EXPECT_EQ(std::count_if(e.begin(), closed, [](const Event& x) { return x.event == DeviceEvent_HmdDisconnected; }), 1);
+    EXPECT_EQ(counters().shutdown_calls, 1u); // the dead session was let go, not shut again
+}
