@@ -5,6 +5,7 @@
 #include <openvr.h>
 
 #include <algorithm>
+#include <new>
 
 namespace ViveSystem {
 
@@ -15,8 +16,11 @@ constexpr int kEventDrainLimit = 64;
 
 sessionOwner& sessionOwner::instance()
 {
-    // Never destroyed: at process exit drivers may still refer to it after static destruction.
-    static sessionOwner* owner = new sessionOwner;
+    // Never destroyed, so that a driver still running at process exit can leave it; and kept in
+    // the library's own storage, not the heap, so that unloading the library leaves nothing behind
+    // (the users list gives its memory back whenever it empties).
+    alignas(sessionOwner) static unsigned char storage[sizeof(sessionOwner)];
+    static sessionOwner* owner = new (storage) sessionOwner;
     return *owner;
 }
 
@@ -62,6 +66,8 @@ void sessionOwner::leave(devFinder& driver)
     if (it == users.end())
         return;
     users.erase(it);
+    if (users.empty())
+        std::vector<devFinder*>().swap(users);
     driver.vrSystem.store(nullptr, std::memory_order_release);
     if (users.empty() && system != nullptr)
         closeLocked(true);
@@ -127,7 +133,7 @@ void sessionOwner::closeLocked(bool shutdown)
         user->vrSystem.store(nullptr, std::memory_order_release);
         user->loseSession();
     }
-    users.clear();
+    std::vector<devFinder*>().swap(users);
     if (shutdown) {
         std::lock_guard<std::mutex> loader(loaderMutex);
         vr::VR_Shutdown();
