@@ -212,14 +212,30 @@ devFinder::Pass devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices], int& fou
 // nothing reports them, then DeviceEvent_SessionClosed. False when a stop cut it short.
 bool devFinder::reportSessionClosed(DeviceSlot (&scanned)[kMaxDevices])
 {
-    deviceCount = 0;
-    if (!reconcileScan(devices.data(), scanned, 0, [this](int count, _DeviceEvent event, const _DeviceEventArg& arg) {
-            return raise(count, event, arg);
-        }))
+    if (!compareAndReport(scanned, 0))
         return false;
     _DeviceEventArg zero;
     std::memset(&zero, 0, sizeof zero);
     return raise(0, DeviceEvent_SessionClosed, zero);
+}
+
+// Delivers what an earlier comparison left waiting; false when a stop cut it short again.
+bool devFinder::deliverPending()
+{
+    return deliverEvents(pending, [this](int count, _DeviceEvent event, const _DeviceEventArg& arg) {
+        return raise(count, event, arg);
+    });
+}
+
+// Brings the table up to date with a scan of `found` devices and reports the differences, after
+// anything an earlier comparison left waiting. False when a stop cut the reporting short.
+bool devFinder::compareAndReport(const DeviceSlot* scanned, int found)
+{
+    if (!deliverPending())
+        return false;
+    deviceCount = found;
+    reconcileScan(devices.data(), scanned, found, pending);
+    return deliverPending();
 }
 
 // One run: join the session (retrying), then scan and compare until stopped. When the session
@@ -251,11 +267,7 @@ void devFinder::runOnce(DeviceSlot (&scanned)[kMaxDevices])
         const Pass pass = scanPass(scanned, found);
         if (pass != Pass::Scanned)
             continue; // stopped, or the session is going: the loop's next turn sees which
-        deviceCount = found;
-        if (!reconcileScan(devices.data(), scanned, deviceCount,
-                           [this](int count, _DeviceEvent event, const _DeviceEventArg& arg) {
-                               return raise(count, event, arg);
-                           }))
+        if (!compareAndReport(scanned, found))
             break;
         waitFor(scanPeriod);
     }

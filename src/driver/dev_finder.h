@@ -77,6 +77,8 @@ private:
     enum class Pass { Scanned, Abandoned, Lost };
     Pass scanPass(DeviceSlot (&scanned)[kMaxDevices], int& found);
     bool reportSessionClosed(DeviceSlot (&scanned)[kMaxDevices]);
+    bool compareAndReport(const DeviceSlot* scanned, int found);
+    bool deliverPending();
     void waitFor(std::chrono::milliseconds period);
     bool raise(int count, _DeviceEvent event, const _DeviceEventArg& arg);
     void closeSession();
@@ -89,6 +91,7 @@ private:
     bool restartAsked = false; // a start from this driver's own handler
     bool loopDone = false;     // the loop has ended its last run and closed its session
     std::atomic<bool> sessionLost{false}; // wakes the loop's wait when the session ends under it
+    PendingEvents pending; // events of a comparison that a stop cut short, for the next run
     std::chrono::milliseconds openRetryPeriod{1000};
     std::chrono::milliseconds scanPeriod{500};
 };

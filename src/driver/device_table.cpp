@@ -68,4 +68,54 @@ int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices], const
     return found;
 }
 
+void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, PendingEvents& out)
+{
+    // Departures and connected-flag changes.
+    for (int k = 0; k < kMaxDevices; ++k) {
+        DeviceSlot& stored = table[k];
+        if (isEmpty(stored))
+            continue;
+        const DeviceSlot* match = nullptr;
+        for (int s = 0; s < count && !match; ++s)
+            if (sameSerial(scan[s].serial, stored.serial))
+                match = &scan[s];
+        if (!match) {
+            out.push(count, disconnectEvent(stored.deviceClass), makeEventArg(stored.serial, stored.index, stored.index));
+            clearSlot(stored);
+        } else if (match->connected != stored.connected) {
+            const _DeviceEventArg arg = makeEventArg(stored.serial, stored.index, stored.index);
+            stored.connected = match->connected;
+            out.push(count, stored.connected ? connectEvent(stored.deviceClass) : disconnectEvent(stored.deviceClass),
+                     arg);
+        }
+    }
+
+    // Arrivals and index changes, matched against the table as it stands now.
+    DeviceSlot before[kMaxDevices];
+    std::memcpy(before, table, sizeof before);
+    for (int s = 0; s < count; ++s) {
+        const DeviceSlot& d = scan[s];
+        const int i = d.index;
+        int old = -1;
+        for (int k = 0; k < kMaxDevices && old < 0; ++k)
+            if (!isEmpty(before[k]) && sameSerial(before[k].serial, d.serial))
+                old = k;
+        if (old == i)
+            continue;
+        if (old >= 0 && sameSerial(table[old].serial, d.serial))
+            clearSlot(table[old]);
+        DeviceSlot& slot = table[i];
+        clearSlot(slot);
+        copySerial(slot.serial, d.serial);
+        slot.index = i;
+        slot.deviceClass = d.deviceClass;
+        slot.connected = d.connected;
+        if (old < 0)
+            out.push(count, d.connected ? connectEvent(d.deviceClass) : disconnectEvent(d.deviceClass),
+                     makeEventArg(d.serial, i, i));
+        else
+            out.push(count, DeviceEvent_IndexChanged, makeEventArg(d.serial, i, old));
+    }
+}
+
 } // namespace ViveSystem

@@ -83,76 +83,58 @@ inline _DeviceEventArg makeEventArg(const char* serial, int32_t index, int32_t i
 int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices],
                 const std::function<bool()>& keepGoing = [] { return true; });
 
+// The events of one comparison, in order, waiting to be delivered. Fixed size: a comparison
+// raises at most one event per table slot and one per scanned device.
+struct PendingEvents {
+    static constexpr int kCapacity = 2 * kMaxDevices;
+    struct Entry {
+        int count;
+        _DeviceEvent event;
+        _DeviceEventArg arg;
+    };
+    Entry entries[kCapacity];
+    int size = 0;
+    int next = 0; // the first not yet delivered
+
+    bool empty() const { return next >= size; }
+    void clear() { size = next = 0; }
+    // Appends after what is still waiting; the delivered entries make room first.
+    void push(int count, _DeviceEvent event, const _DeviceEventArg& arg)
+    {
+        if (next > 0) {
+            for (int i = next; i < size; ++i)
+                entries[i - next] = entries[i];
+            size -= next;
+            next = 0;
+        }
+        if (size < kCapacity)
+            entries[size++] = Entry{count, event, arg};
+    }
+};
+
 // Compares `scan` (positions 0..count-1, unique non-empty serials, ascending index) with `table`
-// (16 slots, a device at the position of its index), updates the table and raises each event
-// through sink(count, event, arg), which returns false to stop after that event. Every event's
-// table change is made before the sink is called, so a comparison stopped early leaves a valid
-// table whose remaining differences the next comparison reports. Returns false when stopped.
+// (16 slots, a device at the position of its index), brings the table wholly up to date and
+// appends each difference to `out`, in order. The table is complete before any event is
+// delivered, so a delivery that a stop cuts short loses nothing: the rest stays in `out` for the
+// next run, and the table never misses a device whose event is still waiting.
 //
 // Order: departures and connected-flag changes in ascending table position, then arrivals and
 // index changes in ascending device index. Matching for index changes uses the table as it stood
 // before the arrivals step, and an old slot is cleared only while it still holds the device, so
 // devices that trade indices in one pass each report DeviceEvent_IndexChanged.
-template <class Sink>
-bool reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, Sink&& sink)
-{
-    // Departures and connected-flag changes.
-    for (int k = 0; k < kMaxDevices; ++k) {
-        DeviceSlot& stored = table[k];
-        if (isEmpty(stored))
-            continue;
-        const DeviceSlot* match = nullptr;
-        for (int s = 0; s < count && !match; ++s)
-            if (sameSerial(scan[s].serial, stored.serial))
-                match = &scan[s];
-        if (!match) {
-            const _DeviceEventArg arg = makeEventArg(stored.serial, stored.index, stored.index);
-            const int32_t cls = stored.deviceClass;
-            clearSlot(stored);
-            if (!sink(count, disconnectEvent(cls), arg))
-                return false;
-        } else if (match->connected != stored.connected) {
-            const _DeviceEventArg arg = makeEventArg(stored.serial, stored.index, stored.index);
-            stored.connected = match->connected;
-            const _DeviceEvent event =
-                stored.connected ? connectEvent(stored.deviceClass) : disconnectEvent(stored.deviceClass);
-            if (!sink(count, event, arg))
-                return false;
-        }
-    }
+void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, PendingEvents& out);
 
-    // Arrivals and index changes, matched against the table as it stands now.
-    DeviceSlot before[kMaxDevices];
-    std::memcpy(before, table, sizeof before);
-    for (int s = 0; s < count; ++s) {
-        const DeviceSlot& d = scan[s];
-        const int i = d.index;
-        int old = -1;
-        for (int k = 0; k < kMaxDevices && old < 0; ++k)
-            if (!isEmpty(before[k]) && sameSerial(before[k].serial, d.serial))
-                old = k;
-        if (old == i)
-            continue;
-        if (old >= 0 && sameSerial(table[old].serial, d.serial))
-            clearSlot(table[old]);
-        DeviceSlot& slot = table[i];
-        clearSlot(slot);
-        copySerial(slot.serial, d.serial);
-        slot.index = i;
-        slot.deviceClass = d.deviceClass;
-        slot.connected = d.connected;
-        _DeviceEvent event;
-        _DeviceEventArg arg;
-        if (old < 0) {
-            event = d.connected ? connectEvent(d.deviceClass) : disconnectEvent(d.deviceClass);
-            arg = makeEventArg(d.serial, i, i);
-        } else {
-            event = DeviceEvent_IndexChanged;
-            arg = makeEventArg(d.serial, i, old);
-        }
-        if (!sink(count, event, arg))
+// Delivers the waiting events in order through sink(count, event, arg), which returns false to
+// stop after that event. Returns false when stopped; the undelivered rest stays waiting.
+template <class Sink>
+bool deliverEvents(PendingEvents& events, Sink&& sink)
+{
+    while (!events.empty()) {
+        const PendingEvents::Entry& e = events.entries[events.next++];
+        if (!sink(e.count, e.event, e.arg))
             return false;
     }
+    events.clear();
     return true;
 }
 
