@@ -21,13 +21,22 @@
  *
  * Threads. Device events are delivered on the library's discovery thread (one per started
  * driver), synchronously, with no library lock held; the loop waits for your handler to return.
- * A handler may read poses and status. It may also stop or restart its own driver
- * (releaseViveLib, initViveLib, TavrinHelper::stop/start, idevice::stop/start/restart): called
- * from the handler, these do not wait for the discovery thread (which is the caller); the loop
- * ends, or begins a new run with a fresh session, as soon as the handler returns. A stop from
- * another thread always wins over a restart asked for by a handler. A handler must never destroy
- * its own driver (delete the helper or release the factory that owns it), and must not unload the
- * library. An exception thrown by a handler is caught and ignored; the loop goes on.
+ * A handler may read poses and status. It may also stop or restart any driver, its own or another
+ * one (releaseViveLib, initViveLib, TavrinHelper::stop/start, idevice::stop/start/restart): called
+ * on any driver's discovery thread these never wait for a discovery thread, since that thread may
+ * itself be waiting on the caller (two handlers stopping each other's drivers would otherwise wait
+ * for ever). The loop concerned ends, leaving the session, or begins a new run, as soon as it can:
+ * its own loop once the handler returns. A stop from a thread that is not a discovery thread
+ * waits until the loop has ended, and always wins over a restart asked for by a handler. A handler
+ * must never destroy a driver (delete a helper, release the factory that owns a device) and must
+ * not unload the library. An exception thrown by a handler is caught and ignored; the loop goes
+ * on.
+ *
+ * All drivers in a process share the one OpenVR client that the runtime allows a process: the
+ * first that needs it opens it, and the last that stops shuts it down. When the VR runtime quits,
+ * the library acknowledges it, reports every device gone and DeviceEvent_SessionClosed, shuts the
+ * session down at once (the runtime kills a process whose client lingers) and tries to reopen
+ * once a second until the runtime is back.
  *
  * One driver serves one reading thread at a time; reads from several threads are safe but share
  * one frame pacing.

@@ -292,6 +292,45 @@ TEST_F(Driver, AThrowingHandlerDoesNotStopTheLoop)
 }
 
 namespace {
+vrDriver* crossDrivers[2] = {nullptr, nullptr};
+std::atomic<int> crossArrived{0};
+// Driver k's handler stops the other driver, once both handlers are running at the same moment.
+template <int k>
+void stopTheOther(int, _DeviceEvent event, _DeviceEventArg)
+{
+    if (event != DeviceEvent_SessionOpened)
+        return;
+    ++crossArrived;
+    waitUntil([] { return crossArrived.load() >= 2; }, 5s);
+    crossDrivers[1 - k]->stop();
+}
+} // namespace
+
+TEST_F(Driver, HandlersThatStopEachOthersDriversDoNotDeadlock)
+{
+    typicalRig();
+    auto other = std::make_unique<vrDriver>();
+    other->setLoopPeriods(10ms, 10ms);
+    crossDrivers[0] = driver.get();
+    crossDrivers[1] = other.get();
+    crossArrived = 0;
+    driver->statusHandler = stopTheOther<0>;
+    other->statusHandler = stopTheOther<1>;
+    driver->start();
+    other->start();
+    // Both runs end and leave the shared session, which is then shut down.
+    ASSERT_TRUE(waitUntil([&] { return !driver->running.load() && !other->running.load(); }));
+    ASSERT_TRUE(waitUntil([] { return counters().open_sessions == 0; }));
+    EXPECT_EQ(crossArrived.load(), 2);
+    auto stopped = std::async(std::launch::async, [&] {
+        driver->stop();
+        other->stop();
+    });
+    ASSERT_EQ(stopped.wait_for(kPatience), std::future_status::ready);
+    EXPECT_EQ(counters().shutdown_calls, 1u);
+}
+
+namespace {
 std::atomic<vrDriver*> readingDriver{nullptr};
 std::atomic<bool> handlerRead{false};
 void readWhileStopping(int, _DeviceEvent event, _DeviceEventArg)

@@ -41,7 +41,13 @@ devFinder::devFinder()
 
 devFinder::~devFinder()
 {
-    stop();
+    // The memory goes: wait for the loop even when asked from another driver's handler.
+    if (onOwnThread()) {
+        requestFromLoop(false);
+        return;
+    }
+    std::lock_guard<std::mutex> control(controlMutex);
+    stopLocked();
 }
 
 void devFinder::setLoopPeriods(std::chrono::milliseconds openRetry, std::chrono::milliseconds scanPass)
@@ -56,11 +62,30 @@ bool devFinder::onOwnThread() const
     return loopOwner == this;
 }
 
+// On any driver's discovery thread, in a handler: waiting there for another discovery thread
+// could deadlock, since that thread's handler may be waiting for this one.
+static bool onDiscoveryThread()
+{
+    return loopOwner != nullptr;
+}
+
 bool devFinder::start()
 {
     if (onOwnThread()) {
         requestFromLoop(true);
         return true;
+    }
+    if (onDiscoveryThread()) {
+        // Another driver's handler: a loop that is still alive begins a new run instead of being
+        // joined; a loop that is over cannot be waiting on anyone, so the plain start follows.
+        std::lock_guard<std::mutex> lock(loopMutex);
+        if (!loopDone) {
+            stopAsked = false;
+            restartAsked = true;
+            running.store(false, std::memory_order_release);
+            loopWake.notify_all();
+            return true;
+        }
     }
     std::lock_guard<std::mutex> control(controlMutex);
     stopLocked();
@@ -86,6 +111,18 @@ void devFinder::stop()
 {
     if (onOwnThread()) {
         requestFromLoop(false);
+        return;
+    }
+    if (onDiscoveryThread()) {
+        // Another driver's handler: ask the loop to end and do not wait for it. It leaves the
+        // session itself; the next stop or start from a caller's thread joins the thread.
+        {
+            std::lock_guard<std::mutex> lock(loopMutex);
+            stopAsked = true;
+            restartAsked = false;
+            running.store(false, std::memory_order_release);
+        }
+        loopWake.notify_all();
         return;
     }
     std::lock_guard<std::mutex> control(controlMutex);
@@ -285,18 +322,18 @@ void devFinder::findDevices()
         if (platform::teardown() != platform::Teardown::Unload)
             closeSession();
         std::lock_guard<std::mutex> lock(loopMutex);
-        if (!restartAsked || stopAsked)
+        if (!restartAsked || stopAsked) {
+            // Decided and marked under one lock, so that a restart asked from another driver's
+            // handler either comes before this and is taken, or sees the loop done.
+            loopOwner = nullptr;
+            loopDone = true;
+            // Notified under the lock: a stop waiting for loopDone may destroy the driver as soon
+            // as it has the lock again, and this thread touches nothing of it after the unlock.
+            loopWake.notify_all();
             break;
+        }
         restartAsked = false;
         running.store(true, std::memory_order_release);
-    }
-    loopOwner = nullptr;
-    {
-        // Notified under the lock: a stop waiting for loopDone may destroy the driver as soon as
-        // it has the lock again, and this thread touches nothing of it after the unlock.
-        std::lock_guard<std::mutex> lock(loopMutex);
-        loopDone = true;
-        loopWake.notify_all();
     }
     platform::leaveIfUnloading();
 }

@@ -46,8 +46,9 @@ public:
     // driver's own handler it cannot wait for the thread: the loop then begins a new run (new
     // session) once the handler returns, unless a stop from another thread comes first.
     bool start();
-    // Ends the discovery thread and shuts the session down; harmless when stopped. Called from
-    // this driver's own handler it only asks the loop to end once the handler returns.
+    // Ends the discovery thread and leaves the session; harmless when stopped. Called from any
+    // driver's handler it only asks the loop to end (once the handler returns, for its own) and
+    // does not wait, since the loop it would wait for may be waiting on the caller.
     void stop();
     // Opens a session as a background application; the outcome goes to `result`.
     vr::IVRSystem* openSession(_DeviceError& result);
@@ -89,7 +90,7 @@ private:
     std::condition_variable loopWake;
     bool stopAsked = false;    // a stop from outside the loop; beats a handler's restart
     bool restartAsked = false; // a start from this driver's own handler
-    bool loopDone = false;     // the loop has ended its last run and closed its session
+    bool loopDone = true;      // no loop runs: it has ended its last run and left its session
     std::atomic<bool> sessionLost{false}; // wakes the loop's wait when the session ends under it
     PendingEvents pending; // events of a comparison that a stop cut short, for the next run
     std::chrono::milliseconds openRetryPeriod{1000};
