@@ -350,7 +350,14 @@ namespace ViveSystem {
  * when its last share is given up, so every order of releasing and destroying originals and
  * copies frees each object once. A second create_dev (or create_cmd ...) adds an object: the
  * factory holds shares in both and release frees both. After release the factory has no device:
- * its create operations return null until the next create_dev.
+ * its create operations return null until the next create_dev. A Tavrin copied or assigned from
+ * a TavrinHelper shares only the objects in the helper's own five factory fields (none, unless
+ * the helper itself was used as a factory), never the helper's driver.
+ *
+ * When a device is freed, every command, data and status object bound to its driver is unbound
+ * (its operations report DeviceError_NotBound), also objects that no factory holds any more.
+ * attach binds only to the live driver its pointer names; any other pointer leaves the object
+ * unbound.
  */
 class TAVRIN_API Tavrin : public orvane::idevice_factory {
 public:

@@ -30,6 +30,7 @@ TavrinHelper::TavrinHelper(const TavrinHelper& other)
     : Tavrin(other), factory(other.factory), helperDev(other.helperDev), helperCmd(other.helperCmd),
       helperData(other.helperData), helperStat(other.helperStat)
 {
+    shares::copyShares(&other, this, true);
 }
 
 namespace {
@@ -51,6 +52,7 @@ TavrinHelper& TavrinHelper::operator=(const TavrinHelper& other)
     if (this != &other) {
         dropFactory(this, helperDev);
         Tavrin::operator=(other);
+        shares::copyShares(&other, this, true);
         factory = other.factory;
         helperDev = other.helperDev;
         helperCmd = other.helperCmd;

@@ -2,6 +2,8 @@
 // through the interface pointers that the factory hands out.
 #pragma once
 
+#include "shares.h"
+
 #include <tavrin.h>
 
 namespace ViveSystem {
@@ -26,22 +28,29 @@ public:
 
 // What the command, data and status objects share: a driver they refer to (never own), the
 // operations that only check that they are bound, and attach.
+// The binding is kept by the process-wide record, which unbinds the object when its driver goes,
+// even when no factory holds the object any more.
 template <class Interface>
-class boundComponent : public Interface {
+class boundComponent : public Interface, private shares::boundObject {
 public:
+    ~boundComponent() override { shares::unbind(this); }
     void control(void*) override { boundCheck(); }
     void query(void*) override { boundCheck(); }
-    void attach(void* h) override
-    {
-        this->handle = h;
-        driver = static_cast<vrDriver*>(h);
-    }
+    // Binds to the live driver that `h` names; anything else leaves the object unbound.
+    void attach(void* h) override { shares::bind(this, h); }
 
     vrDriver* driver = nullptr;
 
 protected:
     // Unbound: the status word becomes DeviceError_NotBound; bound: nothing changes.
     bool boundCheck() const;
+
+private:
+    void setBinding(void* h) override
+    {
+        this->handle = h;
+        driver = static_cast<vrDriver*>(h);
+    }
 };
 
 // The command object.

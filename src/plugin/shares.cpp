@@ -3,6 +3,7 @@
 #include <tavrin.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 
 namespace ViveSystem::shares {
@@ -16,9 +17,22 @@ struct Entry {
     std::vector<const void*> holders;
 };
 
+struct LiveDriver {
+    const void* address;
+    uint64_t id;
+};
+
+struct Binding {
+    boundObject* object;
+    uint64_t id;
+};
+
 struct Record {
     std::mutex mutex;
     std::vector<Entry> entries;
+    std::vector<LiveDriver> drivers;
+    std::vector<Binding> bindings;
+    uint64_t nextId = 1; // 64 bits: never wraps, so an identity is never reused
 };
 
 Record& record()
@@ -39,6 +53,13 @@ void dropHolder(Entry& e, const void* holder)
     e.holders.erase(std::remove(e.holders.begin(), e.holders.end(), holder), e.holders.end());
 }
 
+void unbindLocked(Record& r, boundObject* object)
+{
+    r.bindings.erase(std::remove_if(r.bindings.begin(), r.bindings.end(),
+                                    [object](const Binding& b) { return b.object == object; }),
+                     r.bindings.end());
+}
+
 } // namespace
 
 void adopt(const void* holder, void* object, Kind kind, const void* driver)
@@ -46,16 +67,18 @@ void adopt(const void* holder, void* object, Kind kind, const void* driver)
     Record& r = record();
     std::lock_guard<std::mutex> lock(r.mutex);
     r.entries.push_back(Entry{object, kind, driver, {holder}});
+    if (kind == Kind::Device && driver != nullptr)
+        r.drivers.push_back(LiveDriver{driver, r.nextId++});
 }
 
-void copyShares(const void* from, const void* to)
+void copyShares(const void* from, const void* to, bool factories)
 {
     if (from == to)
         return;
     Record& r = record();
     std::lock_guard<std::mutex> lock(r.mutex);
     for (Entry& e : r.entries)
-        if (holds(e, from) && !holds(e, to))
+        if ((e.kind == Kind::Factory) == factories && holds(e, from) && !holds(e, to))
             e.holders.push_back(to);
 }
 
@@ -94,36 +117,55 @@ void forget(const void* holder)
     }
 }
 
-bool isLiveDriver(const void* driver)
+bool holdsDriver(const void* holder, const void* driver)
 {
     if (driver == nullptr)
         return false;
     Record& r = record();
     std::lock_guard<std::mutex> lock(r.mutex);
-    return std::any_of(r.entries.begin(), r.entries.end(),
-                       [driver](const Entry& e) { return e.kind == Kind::Device && e.driver == driver; });
+    return std::any_of(r.entries.begin(), r.entries.end(), [&](const Entry& e) {
+        return e.kind == Kind::Device && e.driver == driver && holds(e, holder);
+    });
 }
 
-void unbindFrom(const void* driver)
+void bind(boundObject* object, void* driver)
 {
     Record& r = record();
     std::lock_guard<std::mutex> lock(r.mutex);
-    for (Entry& e : r.entries) {
-        switch (e.kind) {
-        case Kind::Command:
-            if (auto* c = static_cast<orvane::icmd*>(e.object); c->handle == driver)
-                c->attach(nullptr);
-            break;
-        case Kind::Data:
-            if (auto* d = static_cast<orvane::idata*>(e.object); d->handle == driver)
-                d->attach(nullptr);
-            break;
-        case Kind::Status:
-            if (auto* s = static_cast<orvane::istat*>(e.object); s->handle == driver)
-                s->attach(nullptr);
-            break;
-        default:
-            break;
+    unbindLocked(r, object);
+    const auto live = std::find_if(r.drivers.begin(), r.drivers.end(),
+                                   [driver](const LiveDriver& d) { return driver != nullptr && d.address == driver; });
+    if (live == r.drivers.end()) {
+        object->setBinding(nullptr);
+        return;
+    }
+    object->setBinding(driver);
+    r.bindings.push_back(Binding{object, live->id});
+}
+
+void unbind(boundObject* object)
+{
+    Record& r = record();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    unbindLocked(r, object);
+}
+
+void retireDriver(const void* driver)
+{
+    Record& r = record();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    const auto live =
+        std::find_if(r.drivers.begin(), r.drivers.end(), [driver](const LiveDriver& d) { return d.address == driver; });
+    if (live == r.drivers.end())
+        return;
+    const uint64_t id = live->id;
+    r.drivers.erase(live);
+    for (auto it = r.bindings.begin(); it != r.bindings.end();) {
+        if (it->id == id) {
+            it->object->setBinding(nullptr);
+            it = r.bindings.erase(it);
+        } else {
+            ++it;
         }
     }
 }

@@ -18,11 +18,23 @@ struct Held {
     Kind kind;
 };
 
-// A new object, held by `holder` alone. For a device, `driver` is its driver.
+// A command, data or status object as the record binds it: its driver is set and cleared only
+// under the record's lock.
+class boundObject {
+public:
+    virtual void setBinding(void* driver) = 0;
+
+protected:
+    ~boundObject() = default;
+};
+
+// A new object, held by `holder` alone. For a device, `driver` is its driver, which from now on
+// is live under an identity of its own that is never reused.
 void adopt(const void* holder, void* object, Kind kind, const void* driver = nullptr);
 
-// `to` takes a share in everything `from` holds.
-void copyShares(const void* from, const void* to);
+// `to` takes a share in everything `from` holds: its factories (a helper's private factory) or
+// everything else (a factory's own objects).
+void copyShares(const void* from, const void* to, bool factories);
 
 // `holder` gives up its shares in factories (factories == true) or in everything else. Returns
 // the objects that nobody holds any more; they are no longer recorded and the caller destroys
@@ -31,13 +43,22 @@ std::vector<Held> giveUp(const void* holder, bool factories);
 
 // `holder` is going away without a release: it gives up the shares that others hold too. Objects
 // that only it held stay alive but are no longer recorded: they are the host's from then on.
+// Command, data and status objects stay bound, and are still unbound when their driver goes.
 void forget(const void* holder);
 
-// Whether `driver` is the driver of a device that still exists.
-bool isLiveDriver(const void* driver);
+// Whether `holder` holds a share in the device whose driver is `driver`: then that driver is
+// live and is the holder's own, not another that happens to sit at a reused address.
+bool holdsDriver(const void* holder, const void* driver);
 
-// A device and its driver are gone: every recorded command, data or status object still bound to
-// that driver is unbound, so that it reports DeviceError_NotBound instead of using freed memory.
-void unbindFrom(const void* driver);
+// Binds `object` to the live driver at `driver`, or leaves it unbound when no live driver is
+// there. Replaces any earlier binding.
+void bind(boundObject* object, void* driver);
+
+// `object` is being destroyed: it is bound no more.
+void unbind(boundObject* object);
+
+// A device's driver is about to be freed: it is no longer live, and every object bound to it,
+// recorded or left to the host, is unbound first, so that it reports DeviceError_NotBound.
+void retireDriver(const void* driver);
 
 } // namespace ViveSystem::shares

@@ -10,16 +10,18 @@ namespace ViveSystem {
 
 Tavrin::Tavrin() = default;
 
+// A copy shares the objects the five factory fields name. A helper's private factory is not one
+// of them: only helpers share it, so a Tavrin sliced from a helper never keeps its driver alive.
 Tavrin::Tavrin(const Tavrin& other) : idevice_factory(other)
 {
-    shares::copyShares(&other, this);
+    shares::copyShares(&other, this, false);
 }
 
 Tavrin& Tavrin::operator=(const Tavrin& other)
 {
     if (this != &other) {
         idevice_factory::operator=(other);
-        shares::copyShares(&other, this);
+        shares::copyShares(&other, this, false);
     }
     return *this;
 }
@@ -47,7 +49,7 @@ namespace {
 template <class Component, class Interface>
 Interface* createBound(Tavrin& factory, Interface*& field, shares::Kind kind)
 {
-    if (factory.handle == nullptr || !shares::isLiveDriver(factory.handle))
+    if (factory.handle == nullptr || !shares::holdsDriver(&factory, factory.handle))
         return nullptr;
     field = new Component;
     shares::adopt(&factory, field, kind);
@@ -80,9 +82,10 @@ void Tavrin::release()
             continue;
         auto* device = static_cast<orvane::idevice*>(h.object);
         device->stop();
-        void* driver = device->handle();
+        // Unbound before the driver's memory is freed, and by identity: a driver allocated
+        // afterwards at the same address is another one, and its objects stay bound.
+        shares::retireDriver(device->handle());
         delete device;
-        shares::unbindFrom(driver);
     }
     for (shares::Kind kind : {shares::Kind::Command, shares::Kind::Data, shares::Kind::Status}) {
         for (const shares::Held& h : orphans) {
