@@ -17,7 +17,12 @@
  *
  * Outcomes are _DeviceError codes. Every operation leaves its outcome in one process-wide status
  * word, which the helper and the plain functions copy into your variable; the word reports the
- * last outcome of any operation on any object in the process. No function throws.
+ * last outcome of any operation on any object in the process. A failure of the system underneath
+ * (a thread that cannot be created, a failed join) is reported as DeviceError_Unknown, never
+ * thrown: by the plain functions, by TavrinHelper's members and by the component objects
+ * (idevice start, stop and restart; idata read). The one exception C++ callers can see is
+ * std::bad_alloc when memory runs out while an object is constructed, copied or created (a
+ * TavrinHelper's constructor and copies, Tavrin's create operations), as with any C++ new.
  *
  * Threads. Device events are delivered on the library's discovery thread (one per started
  * driver), synchronously, with no library lock held; the loop waits for your handler to return.
@@ -128,7 +133,8 @@ struct _TrackedDevicePose {
     int32_t index;            /* OpenVR device index 0..15 */
     int32_t deviceClass;      /* 1 headset, 2 controller, 3 tracker; 0: not filled */
     int32_t trackingOk;       /* 1 when the tracking result is Running_OK, else 0 */
-    float timestampMs;        /* ms since the driver was constructed; same for one read */
+    float timestampMs;        /* ms since the driver was constructed, on the monotonic clock
+                                 (setting the wall clock does not move it); same for one read */
     float position[3];        /* x, y, z in metres */
     float quaternion[4];      /* w, x, y, z */
     float velocity[3];        /* x, y, z in m/s */

@@ -1,5 +1,7 @@
-// Failures inside the library surface as DeviceError_Unknown from the plain functions, never as
-// exceptions. Thread creation is made to fail by standing in for pthread_create.
+// Faults from the system under the library, made by standing in for system functions: thread
+// creation fails (pthread_create), and the wall clock is set back and forth (clock_gettime).
+// Failures surface as DeviceError_Unknown, never as exceptions, and record time stamps do not
+// follow the wall clock.
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -7,13 +9,27 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
+#include <ctime>
 
 using namespace ViveSystem;
+using namespace testing_support;
 
 namespace {
 std::atomic<bool> refuseThreads{false};
+std::atomic<long> wallClockShift{0}; // seconds added to CLOCK_REALTIME
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int clock_gettime(clockid_t id, struct timespec* ts)
+{
+    const long result = syscall(SYS_clock_gettime, id, ts);
+    if (result == 0 && id == CLOCK_REALTIME)
+        ts->tv_sec += wallClockShift.load();
+    return static_cast<int>(result);
 }
 
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg)
@@ -46,5 +62,57 @@ TEST(HostFaults, AFailedThreadLaunchIsReportedNotThrown)
     EXPECT_TRUE(init(&err));
     EXPECT_EQ(err, DeviceError_None);
     dlclose(lib);
+    vrsim_reset();
+}
+
+TEST(HostFaults, TheCppClassesReportAFailedThreadLaunchInsteadOfThrowing)
+{
+    vrsim_reset();
+    TavrinHelper helper;
+    Tavrin factory;
+    orvane::idevice* dev = factory.create_dev("", "");
+    refuseThreads = true;
+    _DeviceError err = DeviceError_None;
+    bool helperStarted = true, devStarted = true, devRestarted = true;
+    EXPECT_NO_THROW(helperStarted = helper.start(err));
+    EXPECT_NO_THROW(devStarted = dev->start());
+    EXPECT_NO_THROW(devRestarted = dev->restart());
+    refuseThreads = false;
+    EXPECT_FALSE(helperStarted);
+    EXPECT_EQ(err, DeviceError_Unknown);
+    EXPECT_FALSE(devStarted);
+    EXPECT_FALSE(devRestarted);
+    EXPECT_TRUE(helper.start(err));
+    EXPECT_EQ(err, DeviceError_None);
+    helper.stop();
+    factory.release();
+    vrsim_reset();
+}
+
+TEST(HostFaults, TimeStampsDoNotFollowTheWallClock)
+{
+    vrsim_reset();
+    typicalRig();
+    TavrinHelper helper;
+    helper.setFreq(1000);
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(helper.start(err));
+    auto stamp = [&] {
+        _TrackedDevicePose poses[16] = {};
+        helper.readData(poses, err);
+        return err == DeviceError_None && poses[0].deviceClass != 0 ? poses[0].timestampMs : -1.0f;
+    };
+    ASSERT_TRUE(waitUntil([&] { return stamp() >= 0.0f; }));
+    const float before = stamp();
+    wallClockShift = -10; // the clock is set back 10 s
+    const float back = stamp();
+    wallClockShift = 10; // and forward
+    const float forward = stamp();
+    wallClockShift = 0;
+    EXPECT_GE(back, before);
+    EXPECT_LT(back - before, 1000.0f);
+    EXPECT_GE(forward, back);
+    EXPECT_LT(forward - back, 1000.0f);
+    helper.stop();
     vrsim_reset();
 }

@@ -22,13 +22,20 @@ struct vrDriver::Clock {
     void sleepMicros(int64_t us) const { platform::sleepMicros(us); }
 };
 
+// Record time stamps count 100-ns ticks of the monotonic clock: setting the wall clock must not
+// make a motion-capture stream jump.
+static int64_t monotonicTicks()
+{
+    return platform::steadyNanoseconds() / 100;
+}
+
 vrDriver::vrDriver()
 {
     startEpochMicros = static_cast<int64_t>(std::time(nullptr)) * 1000000 +
                        static_cast<int64_t>(platform::localMilliseconds()) * 1000;
     qpcFrequency = platform::counterFrequency();
     qpcStart = platform::counterNow();
-    startTicks = platform::systemTicks100ns();
+    startTicks = monotonicTicks();
     lastFrameNs.store(platform::steadyNanoseconds(), std::memory_order_relaxed);
     onDeviceEvent = [this](int count, _DeviceEvent event, _DeviceEventArg arg) { relayEvent(count, event, arg); };
 }
@@ -77,7 +84,7 @@ void vrDriver::readPoses(_TrackedDevicePose* poses)
     }
     vr::TrackedDevicePose_t raw[kMaxDevices];
     system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, raw, kMaxDevices);
-    const float stamp = static_cast<float>(platform::systemTicks100ns() - startTicks) / 10000.0f;
+    const float stamp = static_cast<float>(monotonicTicks() - startTicks) / 10000.0f;
     fillPoseRecords(system, raw, stamp, poses);
 }
 

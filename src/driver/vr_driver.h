@@ -32,7 +32,7 @@ public:
     std::atomic<int32_t> trackingMode{1};
     std::atomic<double> framePeriodMs{1000.0 / 120.0};
     std::atomic<int64_t> lastFrameNs{0};
-    int64_t startTicks = 0;
+    int64_t startTicks = 0; // monotonic clock at construction, 100-ns ticks: the stamps' origin
     int64_t qpcFrequency = 1;
     int64_t qpcStart = 0;
     std::atomic<int64_t> qpcNow{0};

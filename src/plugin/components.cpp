@@ -31,16 +31,28 @@ viveDev::~viveDev()
 
 void viveDev::init() {}
 
+// The system's failures (a thread that cannot be created, a failed join) are reported as
+// DeviceError_Unknown, as the plain functions report them: a host calling through the interface
+// cannot be expected to catch exceptions across a plug-in boundary.
 bool viveDev::start()
 {
     setLastError(DeviceError_None);
-    driver->stop();
-    return driver->start();
+    try {
+        driver->stop();
+        return driver->start();
+    } catch (...) {
+        setLastError(DeviceError_Unknown);
+        return false;
+    }
 }
 
 void viveDev::stop()
 {
-    driver->stop();
+    try {
+        driver->stop();
+    } catch (...) {
+        setLastError(DeviceError_Unknown);
+    }
 }
 
 bool viveDev::restart()
@@ -69,7 +81,11 @@ void viveData::read(void* poses)
     if (!boundCheck())
         return;
     setLastError(DeviceError_None);
-    driver->readPoses(static_cast<_TrackedDevicePose*>(poses));
+    try {
+        driver->readPoses(static_cast<_TrackedDevicePose*>(poses));
+    } catch (...) {
+        setLastError(DeviceError_Unknown);
+    }
 }
 
 void viveStat::read(void* status)
