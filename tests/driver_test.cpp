@@ -173,20 +173,36 @@ TEST_F(Driver, AClearedHandlerDropsEventsButTheLoopGoesOn)
     EXPECT_EQ(e[4].count, 2);
 }
 
+namespace {
+std::atomic<vrDriver*> dyingDriver{nullptr};
+// Records, and holds the first departure until the driver's destruction has begun.
+void holdUntilDestroyed(int count, _DeviceEvent event, _DeviceEventArg arg)
+{
+    recordEvent(count, event, arg);
+    if (event == DeviceEvent_ControllerDisconnected)
+        waitUntil([] { return dyingDriver.load()->statusHandler.load() == nullptr; });
+}
+} // namespace
+
 TEST_F(Driver, DestroyingARunningDriverSilencesTheHandlerAndClosesTheSession)
 {
     typicalRig();
-    driver->statusHandler = recordEvent;
+    dyingDriver = driver.get();
+    driver->statusHandler = holdUntilDestroyed;
     driver->start();
     ASSERT_TRUE(waitEvents(4));
-    vrsim_set_device(2, 0, nullptr, 0);
-    driver.reset();
-    const size_t seen = globalLog().size();
+    // Two departures in one pass; the destruction begins while the first is being delivered.
     vrsim_set_device(1, 0, nullptr, 0);
-    EXPECT_EQ(globalLog().size(), seen);
+    vrsim_set_device(2, 0, nullptr, 0);
+    ASSERT_TRUE(waitEvents(5));
+    driver.reset();
+    const auto e = globalLog().snapshot();
+    ASSERT_EQ(e.size(), 5u) << "nothing reaches the handler once destruction has begun";
+    EXPECT_TRUE(argIs(e[4].arg, "LHR-CTRL0001", 1, 1));
     const vrsim_counters c = counters();
     EXPECT_EQ(c.open_sessions, 0u);
     EXPECT_EQ(c.shutdown_calls, 1u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
 }
 
 TEST_F(Driver, AStopRightAfterAStartIsNeverLost)
