@@ -11,6 +11,7 @@
 #include <atomic>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
 
 using namespace ViveSystem;
@@ -305,6 +306,25 @@ TEST_F(Driver, AThrowingHandlerDoesNotStopTheLoop)
     vrsim_set_device(2, 0, nullptr, 0);
     ASSERT_TRUE(waitEvents(5));
     EXPECT_EQ(globalLog().snapshot()[4].event, DeviceEvent_ControllerDisconnected);
+}
+
+TEST_F(Driver, AStopUnderASlowRuntimeWaitsOnlyForTheCallInFlight)
+{
+    for (uint32_t i = 0; i < 16; ++i)
+        vrsim_set_device(i, 3, ("LHR-T" + std::to_string(i)).c_str(), 1);
+    vrsim_set_call_delay_us(5000);
+    driver->start();
+    // Stop in the middle of a scan: 48 runtime calls a pass, one every 5 ms.
+    ASSERT_TRUE(waitUntil([] { return counters().serial_queries >= 20; }));
+    auto calls = [] {
+        const vrsim_counters c = counters();
+        return c.class_queries + c.serial_queries + c.connected_queries + c.event_polls + c.pose_queries;
+    };
+    const uint32_t before = calls();
+    driver->stop();
+    EXPECT_LE(calls() - before, 1u) << "the rest of the pass is given up";
+    EXPECT_EQ(counters().open_sessions, 0u);
+    vrsim_set_call_delay_us(0);
 }
 
 namespace {
