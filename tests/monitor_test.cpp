@@ -12,6 +12,17 @@
 #include <sstream>
 #include <vector>
 
+#ifndef _WIN32
+#  include <fcntl.h>
+#  include <sys/resource.h>
+#  include <sys/stat.h>
+#  include <unistd.h>
+
+#  include <csignal>
+#  include <cstdlib>
+#  include <iterator>
+#endif
+
 using namespace monitor;
 
 namespace {
@@ -289,6 +300,62 @@ TEST(MonitorFiles, AnUnwritablePathLeavesNothing)
     EXPECT_FALSE(exists(ok));
     EXPECT_FALSE(exists(ok + ".partial"));
 }
+
+#ifndef _WIN32
+// What a path names decides how it is written; nothing but a regular file is ever replaced.
+TEST(MonitorFiles, OnlyRegularFilesAreReplaced)
+{
+    const std::string dir = tempPath("tavrin_paths");
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "/emptydir'").c_str());
+    std::string error;
+    PendingFile f;
+    EXPECT_FALSE(f.open(dir + "/emptydir", error)) << "a directory is refused at once";
+    EXPECT_NE(error.find("directory"), std::string::npos);
+    struct stat st {};
+    EXPECT_TRUE(stat((dir + "/emptydir").c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+
+    // A symlink is followed: its target is written, the link stays a link.
+    std::ofstream(dir + "/real.csv") << "old";
+    ASSERT_EQ(symlink("real.csv", (dir + "/link.csv").c_str()), 0);
+    ASSERT_TRUE(f.open(dir + "/link.csv", error)) << error;
+    std::fputs("new", f.stream());
+    ASSERT_TRUE(f.commit(error)) << error;
+    EXPECT_TRUE(lstat((dir + "/link.csv").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    std::ifstream real(dir + "/real.csv");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(real), {}), "new");
+
+    // A FIFO is written directly and stays a FIFO.
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(f.open(fifo, error)) << error;
+    std::fputs("row\n", f.stream());
+    ASSERT_TRUE(f.commit(error)) << error;
+    char got[8] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 4);
+    ::close(reader);
+    EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+
+    // A write error (here the file-size limit, as a full disk would) fails the commit and leaves
+    // nothing at a regular path.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const std::string big = dir + "/big.csv";
+    ASSERT_TRUE(f.open(big, error));
+    for (int i = 0; i < 10000; ++i)
+        std::fputs("0123456789\n", f.stream());
+    EXPECT_FALSE(f.commit(error));
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(exists(big));
+    EXPECT_FALSE(exists(big + ".partial"));
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+#endif
 
 TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
 {

@@ -28,6 +28,8 @@ namespace {
 std::atomic<bool> interrupted{false};
 const Clock::time_point started = Clock::now();
 bool liveTable = false;
+// The monitor's own output: standard error when a recording streams to standard output.
+std::FILE* human = stdout;
 
 double secondsSinceStart()
 {
@@ -78,8 +80,8 @@ void onDeviceEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
         shared.changed.notify_all(); // redraw now
     } else {
         std::lock_guard<std::mutex> lock(outputMutex);
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
+        std::fprintf(human, "%s\n", line.c_str());
+        std::fflush(human);
     }
 }
 
@@ -166,8 +168,8 @@ void drawTable(unsigned rate)
     for (const auto& ev : shared.recentEvents)
         screen += "  " + ev + "\n";
     std::lock_guard<std::mutex> out(outputMutex);
-    std::fwrite(screen.data(), 1, screen.size(), stdout);
-    std::fflush(stdout);
+    std::fwrite(screen.data(), 1, screen.size(), human);
+    std::fflush(human);
 }
 
 void printSummaryLine()
@@ -193,8 +195,8 @@ void printSummaryLine()
             text += " no tracked device";
     }
     std::lock_guard<std::mutex> out(outputMutex);
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
+    std::fprintf(human, "%s\n", text.c_str());
+    std::fflush(human);
 }
 
 } // namespace
@@ -227,10 +229,12 @@ int main(int argc, char** argv)
         return 1; // the CSV's temporary file is discarded with it
     }
 
-    liveTable = monitor::sys::stdoutIsTerminal();
+    if (opt.csvPath == "-" || opt.plotPath == "-")
+        human = stderr;
+    liveTable = human == stdout && monitor::sys::stdoutIsTerminal();
     if (liveTable) {
         monitor::sys::enableTerminalEscapes();
-        std::fputs("\x1b[?25l", stdout); // hide the cursor while redrawing
+        std::fputs("\x1b[?25l", human); // hide the cursor while redrawing
     }
     monitor::sys::watchInterrupt(&interrupted);
 
@@ -242,9 +246,9 @@ int main(int argc, char** argv)
         if (startDemo) {
             startDemo();
             if (!liveTable)
-                std::printf("demo rig started in the simulated runtime\n");
+                std::fprintf(human, "demo rig started in the simulated runtime\n");
         } else if (!liveTable) {
-            std::printf("the OpenVR runtime has no demo rig (a real runtime?): showing what it reports\n");
+            std::fprintf(human, "the OpenVR runtime has no demo rig (a real runtime?): showing what it reports\n");
         }
     }
 
@@ -295,13 +299,13 @@ int main(int argc, char** argv)
         stopDemo();
     if (liveTable) {
         drawTable(opt.rate);
-        std::fputs("\x1b[?25h\n", stdout);
+        std::fputs("\x1b[?25h\n", human);
     }
 
     int status = 0;
     if (!opt.csvPath.empty()) {
         if (csv.finish(error)) {
-            std::printf("csv: %s (%llu rows)\n", opt.csvPath.c_str(), csv.rows());
+            std::fprintf(human, "csv: %s (%llu rows)\n", opt.csvPath.c_str(), csv.rows());
         } else {
             std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
             status = 1;
@@ -312,7 +316,7 @@ int main(int argc, char** argv)
                                                                       " Hz, " + std::to_string(result.reads) + " reads");
         std::fwrite(svg.data(), 1, svg.size(), svgFile.stream());
         if (svgFile.commit(error)) {
-            std::printf("plot: %s (%zu devices)\n", opt.plotPath.c_str(), plot.tracks().size());
+            std::fprintf(human, "plot: %s (%zu devices)\n", opt.plotPath.c_str(), plot.tracks().size());
         } else {
             std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
             status = 1;
@@ -320,7 +324,7 @@ int main(int argc, char** argv)
     }
 
     const double rateAchieved = result.elapsedSeconds > 0 ? static_cast<double>(result.reads) / result.elapsedSeconds : 0;
-    std::printf("\nsummary\n"
+    std::fprintf(human, "\nsummary\n"
                 "  reads            %llu (%llu with poses) in %.2f s\n"
                 "  achieved rate    %.2f reads/s (asked %u)\n"
                 "  wait error       p50 %.1f us, p99 %.1f us, max %.1f us\n"

@@ -46,8 +46,12 @@ const char* usage()
            "\n"
            "  --rate HZ        reads per second (default 120)\n"
            "  --seconds N      run for N seconds (default: until Ctrl-C)\n"
-           "  --csv FILE       write every record of every read to FILE\n"
+           "  --csv FILE       write every record of every read to FILE ('-': standard\n"
+           "                   output, and the monitor's own output goes to standard error)\n"
            "  --plot FILE.svg  draw the devices' paths and heights into FILE.svg at the end\n"
+           "                   ('-': standard output)\n"
+           "                   A FILE that is a device or a FIFO is written directly; a link\n"
+           "                   is followed; a directory is refused\n"
            "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
            "                   simulated rig) instead of starting the demo rig\n"
            "  --help           show this text\n";

@@ -1,6 +1,7 @@
 #include "writers.h"
 
 #include "figures.h"
+#include "files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,8 +14,27 @@ namespace monitor {
 bool PendingFile::open(const std::string& path, std::string& error)
 {
     path_ = path;
-    temp_ = path + ".partial";
-    file_ = std::fopen(temp_.c_str(), "wb");
+    if (path == "-") {
+        mode_ = Mode::StandardOutput;
+        file_ = stdout;
+        return true;
+    }
+    target_ = files::resolveLinks(path);
+    switch (files::kindOf(target_)) {
+    case files::Kind::Directory:
+        error = "cannot write " + path + ": it is a directory";
+        return false;
+    case files::Kind::Other:
+        mode_ = Mode::Direct; // a device or a FIFO: written as it is, never replaced
+        file_ = std::fopen(target_.c_str(), "wb");
+        break;
+    case files::Kind::Regular:
+    case files::Kind::Missing:
+        mode_ = Mode::Replace;
+        temp_ = target_ + ".partial";
+        file_ = std::fopen(temp_.c_str(), "wb");
+        break;
+    }
     if (!file_) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
@@ -26,16 +46,20 @@ bool PendingFile::commit(std::string& error)
 {
     if (!file_)
         return false;
+    errno = 0;
     const bool written = std::fflush(file_) == 0 && !std::ferror(file_);
-    const bool closed = std::fclose(file_) == 0;
+    const int writeErrno = errno;
+    const bool closed = mode_ == Mode::StandardOutput || std::fclose(file_) == 0;
     file_ = nullptr;
     if (!written || !closed) {
-        error = "writing " + path_ + " failed";
-        std::remove(temp_.c_str());
+        error = "writing " + path_ + " failed" + (writeErrno ? std::string(": ") + std::strerror(writeErrno) : "");
+        if (mode_ == Mode::Replace)
+            std::remove(temp_.c_str());
         return false;
     }
-    std::remove(path_.c_str()); // rename does not replace an existing file everywhere
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    if (mode_ != Mode::Replace)
+        return true;
+    if (!files::replace(temp_, target_)) {
         error = "cannot create " + path_ + ": " + std::strerror(errno);
         std::remove(temp_.c_str());
         return false;
@@ -45,11 +69,13 @@ bool PendingFile::commit(std::string& error)
 
 void PendingFile::discard()
 {
-    if (file_) {
+    if (!file_)
+        return;
+    if (mode_ != Mode::StandardOutput)
         std::fclose(file_);
-        file_ = nullptr;
+    file_ = nullptr;
+    if (mode_ == Mode::Replace)
         std::remove(temp_.c_str());
-    }
 }
 
 // ---- CSV -------------------------------------------------------------------------------------

@@ -1,6 +1,4 @@
 // The monitor's recordings: a CSV of every record of every read, and an SVG picture of the run.
-// Both write to a temporary file beside the target and put it in place only when complete, so a
-// failed or interrupted run leaves nothing half-written under the target's name.
 #pragma once
 
 #include <tavrin.h>
@@ -12,21 +10,30 @@
 
 namespace monitor {
 
-// A file that appears under its name only when committed.
+// An output file. What the path names decides how it is written:
+//  - "-": standard output, streamed;
+//  - a regular file, or nothing yet: a temporary file beside it that is put in place only when
+//    complete, so that a failed or interrupted run (a full disk) leaves nothing half-written;
+//    a symbolic link is followed and its target replaced, the link kept;
+//  - a device or a FIFO: written directly, never replaced;
+//  - a directory: refused at open, before anything starts.
 class PendingFile {
 public:
-    // Opens a temporary file beside `path`; false (with a reason) when it cannot be written.
+    // False (with a reason) when the path cannot be written.
     bool open(const std::string& path, std::string& error);
     std::FILE* stream() const { return file_; }
-    // Closes and renames into place; false (with a reason) on failure, leaving nothing behind.
+    // Completes the file: flushed, closed and put in place; false (with a reason) on any write
+    // error, leaving nothing behind at a regular path.
     bool commit(std::string& error);
-    // Closes and removes the temporary file.
+    // Abandons the file: a temporary file is removed.
     void discard();
     ~PendingFile() { discard(); }
 
 private:
-    std::string path_, temp_;
+    enum class Mode { Replace, Direct, StandardOutput };
+    std::string path_, target_, temp_;
     std::FILE* file_ = nullptr;
+    Mode mode_ = Mode::Replace;
 };
 
 class CsvWriter {
