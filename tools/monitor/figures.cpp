@@ -61,6 +61,7 @@ const char* eventName(ViveSystem::_DeviceEvent event)
     case DeviceEvent_TrackerConnected: return "TrackerConnected";
     case DeviceEvent_TrackerDisconnected: return "TrackerDisconnected";
     case DeviceEvent_IndexChanged: return "IndexChanged";
+    case DeviceEvent_SessionClosed: return "SessionClosed";
     default: return "Unknown";
     }
 }
