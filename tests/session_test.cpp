@@ -60,6 +60,18 @@ protected:
         vrsim_reset();
     }
 
+    // Starts the plain functions' driver and `helper`, and waits until both have opened and
+    // reported the three devices.
+    static void startBoth(TavrinHelper& helper)
+    {
+        helper.setDeviceStatusChangedHandle(recordHelperEvent);
+        _DeviceError err = DeviceError_Unknown;
+        ASSERT_TRUE(initViveLib(&err));
+        ASSERT_TRUE(helper.start(err));
+        ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+        ASSERT_TRUE(helperLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    }
+
     static _DeviceError readPlain(int& records)
     {
         _TrackedDevicePose poses[16] = {};
@@ -76,12 +88,8 @@ protected:
 TEST_F(SharedSession, StoppingOneDriverLeavesTheOtherReading)
 {
     TavrinHelper helper;
-    helper.setDeviceStatusChangedHandle(recordHelperEvent);
+    ASSERT_NO_FATAL_FAILURE(startBoth(helper));
     _DeviceError err = DeviceError_Unknown;
-    ASSERT_TRUE(initViveLib(&err));
-    ASSERT_TRUE(helper.start(err));
-    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
-    ASSERT_TRUE(helperLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
     EXPECT_EQ(counters().open_sessions, 1u);
 
     releaseViveLib();
@@ -109,12 +117,7 @@ TEST_F(SharedSession, StoppingOneDriverLeavesTheOtherReading)
 TEST_F(SharedSession, TheRuntimeQuitsWhileReadingAndComesBack)
 {
     TavrinHelper helper;
-    helper.setDeviceStatusChangedHandle(recordHelperEvent);
-    _DeviceError err = DeviceError_Unknown;
-    ASSERT_TRUE(initViveLib(&err));
-    ASSERT_TRUE(helper.start(err));
-    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
-    ASSERT_TRUE(helperLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    ASSERT_NO_FATAL_FAILURE(startBoth(helper));
 
     setFreq(1000);
     std::atomic<bool> reading{true};
