@@ -49,6 +49,10 @@
 #ifndef TAVRIN_H
 #define TAVRIN_H
 
+/* TAVRIN_VERSION_MAJOR, TAVRIN_VERSION_MINOR, TAVRIN_VERSION_PATCH and TAVRIN_VERSION_STRING, made
+ * by the build from the project's one version number and installed beside this header. */
+#include "tavrin_version.h"
+
 #if defined(_WIN32)
 #  if defined(TAVRIN_STATIC)
 #    define TAVRIN_API
@@ -240,6 +244,26 @@ TAVRIN_API void readViveData(TAVRIN_TYPE(_TrackedDevicePose) * poses, TAVRIN_TYP
  * Changes nothing. */
 TAVRIN_API void readViveStatus(TAVRIN_TYPE(_DeviceError) * status);
 
+/* ---------------------------------------------------------------------------------------------
+ * Diagnostics. Plain C functions too, prefixed so that they cannot clash with a host's names. The
+ * texts are the library's own and live as long as it is loaded.
+ */
+
+/* The library's version, "MAJOR.MINOR.PATCH" (TAVRIN_VERSION_STRING of the build). */
+TAVRIN_API const char* tavrin_version(void);
+
+/* Why the process-wide helper has no session: the OpenVR runtime's EVRInitError of its latest
+ * failed session open (for example 121, VRInitError_Init_NoServerForBackgroundApp: no runtime
+ * running; 108, VRInitError_Init_HmdNotFound). 0 once a session is open, and before any attempt.
+ * Status reads only say DeviceError_NoSession; this says why. */
+TAVRIN_API int32_t tavrin_session_error(void);
+
+/* The name of a _DeviceError code ("DeviceError_NoSession"), or "unknown". */
+TAVRIN_API const char* tavrin_error_name(int32_t code);
+
+/* The name of a _DeviceEvent code ("DeviceEvent_HmdConnected"), or "unknown". */
+TAVRIN_API const char* tavrin_event_name(int32_t code);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -412,6 +436,7 @@ public:
     void setDeviceStatusChangedHandle(DeviceStatusChangedHandler handler);
 
 private:
+    friend struct TavrinHelperAccess; /* the library's own diagnostics */
     Tavrin* factory = nullptr;
     orvane::idevice* helperDev = nullptr;
     orvane::icmd* helperCmd = nullptr;

@@ -1,11 +1,12 @@
 #!/bin/sh
-# The shared library's dynamic symbols are the public interface and nothing else: the seven
+# The shared library's dynamic symbols are the public interface and nothing else: the eleven
 # plain functions, the members of ViveSystem::Tavrin and ViveSystem::TavrinHelper, and the type
 # information of those classes and of the orvane interfaces.
 lib="$1"
 extra=$(nm -D --defined-only "$lib" | awk '{print $3}' | c++filt | grep -v -E \
-  '^(initViveLib|releaseViveLib|readViveData|readViveStatus|setDeviceStatusChangedHandle|setFreq|setTrackingMod)$|^ViveSystem::Tavrin(Helper)?::|^(typeinfo|typeinfo name|vtable) for (ViveSystem::Tavrin(Helper)?|orvane::[a-z_]+)$')
-for f in initViveLib releaseViveLib readViveData readViveStatus setDeviceStatusChangedHandle setFreq setTrackingMod; do
+  '^(initViveLib|releaseViveLib|readViveData|readViveStatus|setDeviceStatusChangedHandle|setFreq|setTrackingMod|tavrin_version|tavrin_session_error|tavrin_error_name|tavrin_event_name)$|^ViveSystem::Tavrin(Helper)?::|^(typeinfo|typeinfo name|vtable) for (ViveSystem::Tavrin(Helper)?|orvane::[a-z_]+)$')
+for f in initViveLib releaseViveLib readViveData readViveStatus setDeviceStatusChangedHandle setFreq setTrackingMod \
+  tavrin_version tavrin_session_error tavrin_error_name tavrin_event_name; do
   nm -D --defined-only "$lib" | awk '{print $3}' | grep -qx "$f" || { echo "missing export: $f"; exit 1; }
 done
 if [ -n "$extra" ]; then

@@ -209,3 +209,20 @@ TEST_F(SharedSession, ASessionEndedBySomeoneElseIsReportedAndReopened)
     EXPECT_EQ(std::count_if(e.begin(), closed, [](const Event& x) { return x.event == DeviceEvent_HmdDisconnected; }), 1);
     EXPECT_EQ(counters().shutdown_calls, 1u); // the dead session was let go, not shut again
 }
+
+TEST_F(SharedSession, DiagnosticsSayWhyThereIsNoSession)
+{
+    EXPECT_STREQ(tavrin_version(), TAVRIN_VERSION_STRING);
+    EXPECT_STREQ(tavrin_error_name(DeviceError_NoSession), "DeviceError_NoSession");
+    EXPECT_STREQ(tavrin_event_name(DeviceEvent_SessionClosed), "DeviceEvent_SessionClosed");
+    EXPECT_STREQ(tavrin_error_name(7), "unknown");
+    EXPECT_STREQ(tavrin_event_name(-1), "unknown");
+
+    vrsim_quit_runtime(0); // no client open: the runtime just stops
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(initViveLib(&err));
+    ASSERT_TRUE(waitUntil([] { return tavrin_session_error() == vr::VRInitError_Init_NoServerForBackgroundApp; }));
+    vrsim_start_runtime();
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return has(e, DeviceEvent_SessionOpened); }));
+    EXPECT_EQ(tavrin_session_error(), 0);
+}

@@ -2,6 +2,7 @@
 // static initialisation when it is loaded (no thread, no session) and destroyed, stopping its
 // driver, when it is unloaded. No exception leaves these functions.
 #include "../driver/status.h"
+#include "helper_access.h"
 
 #include <tavrin.h>
 
@@ -71,6 +72,46 @@ TAVRIN_API void readViveStatus(_DeviceError* status)
         processHelper.readStatus(status);
     } catch (...) {
         reportFailure(status);
+    }
+}
+
+TAVRIN_API const char* tavrin_version(void)
+{
+    return TAVRIN_VERSION_STRING;
+}
+
+TAVRIN_API int32_t tavrin_session_error(void)
+{
+    const vrDriver* driver = TavrinHelperAccess::driver(processHelper);
+    return driver ? driver->lastInitCode.load(std::memory_order_relaxed) : 0;
+}
+
+TAVRIN_API const char* tavrin_error_name(int32_t code)
+{
+    switch (code) {
+    case DeviceError_None: return "DeviceError_None";
+    case DeviceError_NoSession: return "DeviceError_NoSession";
+    case DeviceError_NotBound: return "DeviceError_NotBound";
+    case DeviceError_HmdInUse: return "DeviceError_HmdInUse";
+    case DeviceError_HmdNotFound: return "DeviceError_HmdNotFound";
+    case DeviceError_Unknown: return "DeviceError_Unknown";
+    default: return "unknown";
+    }
+}
+
+TAVRIN_API const char* tavrin_event_name(int32_t code)
+{
+    switch (code) {
+    case DeviceEvent_SessionOpened: return "DeviceEvent_SessionOpened";
+    case DeviceEvent_HmdConnected: return "DeviceEvent_HmdConnected";
+    case DeviceEvent_HmdDisconnected: return "DeviceEvent_HmdDisconnected";
+    case DeviceEvent_ControllerConnected: return "DeviceEvent_ControllerConnected";
+    case DeviceEvent_ControllerDisconnected: return "DeviceEvent_ControllerDisconnected";
+    case DeviceEvent_TrackerConnected: return "DeviceEvent_TrackerConnected";
+    case DeviceEvent_TrackerDisconnected: return "DeviceEvent_TrackerDisconnected";
+    case DeviceEvent_IndexChanged: return "DeviceEvent_IndexChanged";
+    case DeviceEvent_SessionClosed: return "DeviceEvent_SessionClosed";
+    default: return "unknown";
     }
 }
 

@@ -193,6 +193,7 @@ vr::IVRSystem* devFinder::openSession(_DeviceError& result)
     vr::EVRInitError error = vr::VRInitError_None;
     vr::IVRSystem* system = vr::VR_Init(&error, vr::VRApplication_Background);
     result = mapInitError(error);
+    lastInitCode.store(static_cast<int32_t>(error), std::memory_order_relaxed);
     if (error != vr::VRInitError_None)
         return nullptr;
     if (system == nullptr)

@@ -67,6 +67,8 @@ public:
     std::thread* finderThread = nullptr;
     std::atomic<bool> running{false};
     _DeviceError lastInitError = DeviceError_Unknown; // the discovery thread's while it runs
+    // The runtime's own EVRInitError of the latest open attempt, 0 once a session is open.
+    std::atomic<int32_t> lastInitCode{0};
     EventFunction onDeviceEvent;
     std::vector<DeviceSlot> devices;
     int32_t deviceCount = 0; // the discovery thread's while it runs

@@ -37,6 +37,7 @@ vr::IVRSystem* sessionOwner::join(devFinder& driver, _DeviceError& result)
             if (std::find(users.begin(), users.end(), &driver) == users.end())
                 users.push_back(&driver);
             driver.vrSystem.store(system, std::memory_order_release);
+            driver.lastInitCode.store(0, std::memory_order_relaxed);
             result = DeviceError_None;
             return system;
         }

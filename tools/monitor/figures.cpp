@@ -66,4 +66,36 @@ const char* eventName(ViveSystem::_DeviceEvent event)
     }
 }
 
+std::string initErrorName(int32_t code)
+{
+    switch (code) {
+    case 0: return "None";
+    case 1: return "Unknown";
+    case 100: return "Init_InstallationNotFound";
+    case 101: return "Init_InstallationCorrupt";
+    case 102: return "Init_VRClientDLLNotFound";
+    case 105: return "Init_InterfaceNotFound";
+    case 108: return "Init_HmdNotFound";
+    case 109: return "Init_NotInitialized";
+    case 110: return "Init_PathRegistryNotFound";
+    case 115: return "Init_Retry";
+    case 117: return "Init_AnotherAppLaunching";
+    case 119: return "Init_ShuttingDown";
+    case 121: return "Init_NoServerForBackgroundApp";
+    case 125: return "Init_HmdDriverIdIsNone";
+    case 126: return "Init_HmdNotFoundPresenceFailed";
+    case 200: return "Driver_Failed";
+    case 202: return "Driver_HmdUnknown";
+    case 203: return "Driver_NotLoaded";
+    case 204: return "Driver_RuntimeOutOfDate";
+    case 205: return "Driver_HmdInUse";
+    case 206: return "Driver_NotCalibrated";
+    case 208: return "Driver_HmdDisplayNotFound";
+    case 301: return "IPC_ConnectFailed";
+    case 305: return "IPC_Failed";
+    case 2000: return "Steam_SteamInstallationNotFound";
+    default: return "error " + std::to_string(code);
+    }
+}
+
 } // namespace monitor

@@ -23,4 +23,8 @@ double percentile(std::vector<double> values, double p);
 const char* className(int deviceClass);
 const char* eventName(ViveSystem::_DeviceEvent event);
 
+// OpenVR's name of an EVRInitError without its VRInitError_ prefix ("Init_HmdNotFound"), or
+// "error N" for one not listed.
+std::string initErrorName(int32_t code);
+
 } // namespace monitor

@@ -133,8 +133,14 @@ std::string statusText(_DeviceError status)
 {
     switch (status) {
     case DeviceError_None: return "session open";
-    case DeviceError_NoSession: return "waiting for the VR runtime";
-    default: return "status " + std::to_string(static_cast<int>(status));
+    case DeviceError_NoSession: {
+        // Say why: the runtime's own reason for the latest failed open, when there is one.
+        const int32_t why = tavrin_session_error();
+        if (why == 0)
+            return "waiting for the VR runtime";
+        return "waiting for the VR runtime: " + monitor::initErrorName(why) + " (" + std::to_string(why) + ")";
+    }
+    default: return std::string(tavrin_error_name(status)) + " (" + std::to_string(static_cast<int>(status)) + ")";
     }
 }
 

@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs the build into a temporary prefix, as a user would, and uses it the two ways a user
+# would: a consumer built with find_package(tavrin) and one built with pkg-config, each run against
+# the installed simulated runtime with its demo rig; and the installed monitor, out of the box.
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR WORK_DIR
+set -eu
+build="$1" src="$2" work="$3"
+rm -rf "$work"
+prefix="$work/prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+libdir="$prefix/lib"
+[ -d "$libdir" ] || libdir=$(dirname "$(find "$prefix" -name 'libtavrin.so' | head -n 1)")
+
+echo "--- find_package"
+cmake -S "$src/tests/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+vrsimdir=$(pkg-config --variable=vrsimdir tavrin)
+[ -f "$vrsimdir/vrsim.h" ] || { echo "no simulated runtime in $vrsimdir"; exit 1; }
+LD_LIBRARY_PATH="$vrsimdir:$libdir" VRSIM_RIG=demo "$work/cmake/consumer"
+
+echo "--- pkg-config"
+[ "$(pkg-config --modversion tavrin)" = "$(sed -n 's/#define TAVRIN_VERSION_STRING "\(.*\)"/\1/p' "$prefix/include/tavrin_version.h")" ]
+# shellcheck disable=SC2046
+cc -o "$work/consumer_pc" "$src/tests/consumer/consumer.c" $(pkg-config --cflags --libs tavrin)
+LD_LIBRARY_PATH="$vrsimdir:$libdir" VRSIM_RIG=demo "$work/consumer_pc"
+
+echo "--- installed monitor, no environment"
+out=$(env -u LD_LIBRARY_PATH -u VRSIM_RIG "$prefix/bin/tavrin-monitor" --seconds 1)
+echo "$out" | grep -q "demo rig started" || { echo "$out"; exit 1; }
+echo "install ok"
