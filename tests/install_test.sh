@@ -2,9 +2,10 @@
 # Installs the build into a temporary prefix, as a user would, and uses it the two ways a user
 # would: a consumer built with find_package(tavrin) and one built with pkg-config, each run against
 # the installed simulated runtime with its demo rig; and the installed monitor, out of the box.
-# Usage: install_test.sh BUILD_DIR SOURCE_DIR WORK_DIR
+# Then the Python package, pip-installed into a venv, over the installed library.
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR WORK_DIR PYTHON
 set -eu
-build="$1" src="$2" work="$3"
+build="$1" src="$2" work="$3" python="$4"
 rm -rf "$work"
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -28,4 +29,19 @@ LD_LIBRARY_PATH="$vrsimdir:$libdir" VRSIM_RIG=demo "$work/consumer_pc"
 echo "--- installed monitor, no environment"
 out=$(env -u LD_LIBRARY_PATH -u VRSIM_RIG "$prefix/bin/tavrin-monitor" --seconds 1)
 echo "$out" | grep -q "demo rig started" || { echo "$out"; exit 1; }
+echo "--- pip install into a venv (offline)"
+"$python" -m venv --system-site-packages "$work/venv"
+"$work/venv/bin/python" -m pip install -q --no-build-isolation --no-index "$src/python"
+(cd "$work" && TAVRIN_LIBRARY="$libdir/libtavrin.so.0" LD_LIBRARY_PATH="$vrsimdir" VRSIM_RIG=demo \
+  "$work/venv/bin/python" -c '
+import tavrin
+with tavrin.Session(rate=120) as s:
+    for _ in range(1200):
+        poses = s.read()
+        if len(poses):
+            print("python: tavrin", tavrin.version(), poses["serial"][0].decode(), poses["position"][0])
+            break
+    else:
+        raise SystemExit("no poses: session error %d" % tavrin.session_error())
+')
 echo "install ok"

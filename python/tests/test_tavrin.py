@@ -1,0 +1,60 @@
+"""The Python package against the simulated runtime (VRSIM_LIBRARY names it; TAVRIN_LIBRARY the
+library)."""
+
+import ctypes
+import os
+
+import numpy as np
+import pytest
+
+import tavrin
+
+vrsim = ctypes.CDLL(os.environ["VRSIM_LIBRARY"])
+vrsim.vrsim_set_device.argtypes = [ctypes.c_uint32, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32]
+vrsim.vrsim_set_pose.argtypes = [ctypes.c_uint32, ctypes.POINTER(ctypes.c_float), ctypes.POINTER(ctypes.c_float),
+                                 ctypes.POINTER(ctypes.c_float), ctypes.c_int32]
+
+
+def floats(*values):
+    return (ctypes.c_float * len(values))(*values)
+
+
+@pytest.fixture
+def rig():
+    vrsim.vrsim_reset()
+    for index, cls, serial, x in ((0, 1, b"LHR-HMD", 0.0), (1, 2, b"LHR-C1", -0.3), (2, 3, b"LHR-T1", 0.3)):
+        vrsim.vrsim_set_device(index, cls, serial, 1)
+        vrsim.vrsim_set_pose(index, floats(1, 0, 0, x, 0, 1, 0, 1.5, 0, 0, 1, -0.2), floats(0.1, 0, 0),
+                             floats(0, 0.5, 0), 200)
+    yield
+    vrsim.vrsim_reset()
+
+
+def test_the_record_layout_is_the_librarys():
+    assert tavrin.POSE_DTYPE.itemsize == 180
+    offsets = {name: tavrin.POSE_DTYPE.fields[name][1] for name in tavrin.POSE_DTYPE.names}
+    assert offsets["index"] == 64 and offsets["timestamp_ms"] == 76 and offsets["position"] == 80
+    assert offsets["quaternion"] == 92 and offsets["angular_velocity"] == 120 and offsets["rotation"] == 132
+    assert tavrin.version() == "0.2.0"
+    assert tavrin.error_name(100) == "DeviceError_NoSession" and tavrin.event_name(999) == "unknown"
+
+
+def test_a_session_reports_events_and_reads_poses(rig):
+    with tavrin.Session(rate=240) as s:
+        events = []
+        while len(events) < 4:
+            e = s.next_event(timeout=20)
+            assert e is not None, "events stopped after %r" % events
+            events.append(e)
+        assert [e.name for e in events] == ["SessionOpened", "HmdConnected", "ControllerConnected",
+                                            "TrackerConnected"]
+        assert (events[2].serial, events[2].index, events[2].old_index, events[2].count) == ("LHR-C1", 1, 1, 3)
+        poses = s.read()
+        assert poses.dtype == tavrin.POSE_DTYPE and len(poses) == 3
+        assert list(poses["serial"]) == [b"LHR-HMD", b"LHR-C1", b"LHR-T1"]
+        np.testing.assert_allclose(poses["position"][2], [0.3, 1.5, -0.2], rtol=1e-6)
+        np.testing.assert_allclose(poses["quaternion"][0], [1, 0, 0, 0], atol=1e-6)
+        assert s.status() == 0
+        assert s.next_event(timeout=0.01) is None
+    assert s.status() == 100
+    assert len(s.read()) == 0
