@@ -45,4 +45,27 @@ expect_status 1 "$@" --seconds 1 --csv "$dir/kept.csv" --plot "$dir/missing/run.
 ls "$dir" | grep -q "kept.csv" && fail "a csv was left behind by a run that did not start"
 "$@" --help >"$dir/out.txt" 2>&1 || fail "--help failed"
 grep -q -- "--rate" "$dir/out.txt" || fail "--help lists no options"
+"$@" --version >"$dir/out.txt" 2>&1 || fail "--version failed"
+grep -q "tavrin-monitor [0-9]" "$dir/out.txt" || fail "--version shows no version"
+
+# Ctrl-C: a clean stop, the summary, and the shell's status for an interrupted run (not under an
+# emulator, where the signal would reach the emulator rather than the program).
+case "$1" in
+*wine*) ;;
+*)
+  "$@" --seconds 60 >"$dir/out.txt" 2>"$dir/err.txt" &
+  pid=$!
+  tries=0
+  until grep -q "SessionOpened" "$dir/out.txt"; do
+    tries=$((tries + 1))
+    [ $tries -lt 200 ] || fail "no session within 20 s"
+    sleep 0.1
+  done
+  kill -INT $pid
+  wait $pid
+  rc=$?
+  [ $rc -eq 130 ] || fail "Ctrl-C exited $rc, expected 130"
+  grep -q "summary" "$dir/out.txt" || fail "no summary after Ctrl-C"
+  ;;
+esac
 echo "monitor end-to-end: ok"

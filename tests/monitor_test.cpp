@@ -185,6 +185,15 @@ TEST(MonitorOptions, DefaultsAndValues)
     EXPECT_FALSE(all.options.demo);
     EXPECT_TRUE(parse({"--help"}).options.help);
     EXPECT_TRUE(parse({"--seconds", "0"}).error.empty());
+    EXPECT_TRUE(parse({"--version"}).options.version);
+
+    const ParseResult inlined = parse({"--rate=250", "--seconds=1.5", "--csv=-"});
+    ASSERT_TRUE(inlined.error.empty()) << inlined.error;
+    EXPECT_EQ(inlined.options.rate, 250u);
+    EXPECT_EQ(*inlined.options.seconds, 1.5);
+    EXPECT_EQ(inlined.options.csvPath, "-");
+    EXPECT_FALSE(parse({"--help=yes"}).error.empty());
+    EXPECT_FALSE(parse({"--rate="}).error.empty());
 }
 
 TEST(MonitorOptions, BadInputIsNamed)
@@ -382,6 +391,24 @@ TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
     EXPECT_NE(svg.find("R&amp;D &lt;proto&gt; (tracker"), std::string::npos);
     EXPECT_NE(svg.find("<svg xmlns='http://www.w3.org/2000/svg'"), std::string::npos);
     EXPECT_NE(svg.find("Height over time"), std::string::npos);
+
+    // Seen from above with -z up: a device ahead (z < 0) is drawn above one behind (z > 0).
+    std::map<std::string, Track> ahead;
+    ahead["FRONT"] = Track{2, {0.0f, 10.0f}, {0.0f, 0.0f}, {1.0f, 1.0f}, {-1.0f, -1.0f}};
+    ahead["BACK"] = Track{2, {0.0f, 10.0f}, {0.0f, 0.0f}, {1.2f, 1.2f}, {1.0f, 1.0f}};
+    const std::string oriented = renderSvg(ahead, "o", {PlotEvent{5.0f, 6, "FRONT"}, PlotEvent{6.0f, 5, "FRONT"}});
+    auto startY = [&](size_t nth) { // cy of the nth start marker, in the tracks' order (BACK, FRONT)
+        size_t at = 0;
+        for (size_t i = 0; i <= nth; ++i)
+            at = oriented.find("<circle", at + 1);
+        return std::stod(oriented.substr(oriented.find("cy='", at) + 4));
+    };
+    EXPECT_LT(startY(1), startY(0)) << "FRONT is above BACK";
+    size_t marks = 0;
+    for (size_t at = oriented.find("class='event'"); at != std::string::npos; at = oriented.find("class='event'", at + 1))
+        ++marks;
+    EXPECT_EQ(marks, 1u) << "the disconnect is marked; a connect is not";
+    EXPECT_TRUE(wellFormedXml(oriented, why)) << why;
 
     std::string broken = svg;
     broken.replace(broken.find("</svg>"), 6, "</g>");

@@ -102,8 +102,9 @@ VRSIM_API void vrsim_start_runtime(void);
 /* The demo rig: a believable room-scale setup in place of the scripted devices, its motion
  * computed from the time of each query. Index 0 a headset at head height walking a slow circle,
  * 1 and 2 controllers at the hands, 3 a body tracker at the waist, 4 and 5 base stations (class 4).
- * Every 10 s the controller at 2 is switched off for 1.5 s; every 30 s the tracker is off for 2 s
- * and later moves to index 6 for 6 s; every 45 s the headset sleeps for 1.5 s. Within a minute
+ * Every 10 s the controller at 2 is switched off for 1.5 s; every 20 s the controller at 1 loses
+ * tracking (TrackingResult_Running_OutOfRange) for 1 s; every 30 s the tracker is off for 2 s and
+ * later moves to index 6 for 6 s; every 45 s the headset sleeps for 1.5 s. Within a minute
  * every kind of event shows up. Stopping it returns to the scripted rig. */
 VRSIM_API void vrsim_start_demo_rig(void);
 VRSIM_API void vrsim_stop_demo_rig(void);

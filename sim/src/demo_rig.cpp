@@ -192,6 +192,9 @@ Pose Rig::demoPose(uint32_t index, double t)
         return pose;
     }
     pose.result = vr::TrackingResult_Running_OK;
+    // The first controller goes out of the base stations' sight for a moment every 20 s.
+    if (index == 1 && cycle(t, 20.0) >= 7.0 && cycle(t, 20.0) < 8.0)
+        pose.result = vr::TrackingResult_Running_OutOfRange;
     if (dev.cls == vr::TrackedDeviceClass_TrackingReference)
         return pose; // base stations stand still
     // Central differences of the same motion: v = dp/dt, [w]x = dR/dt * R^T.

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -45,6 +46,17 @@ struct Shared {
     unsigned long long reads = 0;
     std::deque<std::string> recentEvents; // terminal: the last few, shown under the table
     unsigned long long events = 0;
+    // Every device the events or the reads have shown, by serial: a switched-off device stays, marked
+    // off, until it leaves.
+    struct Known {
+        int index = 0;
+        int deviceClass = 0;
+        bool on = true;
+        bool hasPose = false;
+        _TrackedDevicePose last{};
+    };
+    std::map<std::string, Known> known;
+    int knownCount = 0; // the device count of the latest event
 };
 Shared shared;
 std::mutex outputMutex;
@@ -63,13 +75,44 @@ std::string describeEvent(double at, int count, _DeviceEvent event, const _Devic
     return line;
 }
 
+// Keeps the known devices up to date; under shared.mutex. A disconnect event whose count is below
+// the count known so far is a device that left; otherwise it was switched off.
+void noteEvent(int count, _DeviceEvent event, const _DeviceEventArg& arg)
+{
+    const std::string serial(arg.serial);
+    const int code = static_cast<int>(event);
+    if (event == DeviceEvent_SessionClosed) {
+        shared.known.clear();
+    } else if (code >= DeviceEvent_HmdConnected && code <= DeviceEvent_TrackerDisconnected) {
+        const bool connect = code % 2 == 1;
+        if (!connect && count < shared.knownCount) {
+            shared.known.erase(serial);
+        } else {
+            Shared::Known& k = shared.known[serial];
+            k.index = arg.index;
+            k.deviceClass = (code - 1) / 2;
+            k.on = connect;
+        }
+    } else if (event == DeviceEvent_IndexChanged) {
+        shared.known[serial].index = arg.index;
+    }
+    shared.knownCount = count;
+}
+
+monitor::PlotRecorder* plotEvents = nullptr; // set while a plot is recorded
+
 // Runs on tavrin's discovery thread.
 void onDeviceEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
 {
+    // Record stamps count from the driver's construction, as the monitor's clock does from its
+    // start: both happen as the program loads.
+    if (plotEvents)
+        plotEvents->addEvent(static_cast<float>(secondsSinceStart() * 1000.0), static_cast<int>(event), arg.serial);
     const std::string line = describeEvent(secondsSinceStart(), count, event, arg);
     {
         std::lock_guard<std::mutex> lock(shared.mutex);
         ++shared.events;
+        noteEvent(count, event, arg);
         if (liveTable) {
             shared.recentEvents.push_back(line);
             while (shared.recentEvents.size() > 10)
@@ -122,8 +165,19 @@ void readLoop(unsigned rate, std::atomic<bool>& stop, monitor::CsvWriter* csv, m
         std::lock_guard<std::mutex> lock(shared.mutex);
         shared.reads = result.reads;
         shared.status = err;
-        if (err == DeviceError_None)
+        if (err == DeviceError_None) {
             std::memcpy(shared.latest, poses, sizeof poses);
+            for (const auto& p : poses) {
+                if (p.deviceClass < 1 || p.deviceClass > 3)
+                    continue;
+                Shared::Known& k = shared.known[p.serial];
+                k.index = p.index;
+                k.deviceClass = p.deviceClass;
+                k.on = true;
+                k.hasPose = true;
+                k.last = p;
+            }
+        }
     }
     result.elapsedSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
     result.cpuSeconds = monitor::sys::threadCpuSeconds() - cpu0;
@@ -148,31 +202,47 @@ void drawTable(unsigned rate)
 {
     std::string screen = "\x1b[H\x1b[2J";
     char line[256];
+    const bool wide = monitor::sys::terminalColumns() >= 130;
     std::lock_guard<std::mutex> lock(shared.mutex);
     const double t = secondsSinceStart();
-    std::snprintf(line, sizeof line, "tavrin-monitor  %u Hz  %.1f s  reads %llu (%.1f/s)  %s  (Ctrl-C stops)\n\n", rate,
-                  t, shared.reads, t > 0 ? static_cast<double>(shared.reads) / t : 0.0, statusText(shared.status).c_str());
+    std::snprintf(line, sizeof line, "tavrin-monitor %u Hz %.1f s reads %llu (%.1f/s) %s%s\n\n", rate, t, shared.reads,
+                  t > 0 ? static_cast<double>(shared.reads) / t : 0.0, statusText(shared.status).c_str(),
+                  wide ? "  (Ctrl-C stops)" : "");
     screen += line;
-    screen += "serial              idx class       trk       x       y       z |      w      x      y      z |"
-              "    yaw  pitch   roll | speed m/s\n";
-    int shown = 0;
-    for (const auto& p : shared.latest) {
-        if (p.deviceClass < 1 || p.deviceClass > 3)
-            continue;
+    if (wide)
+        screen += "serial              idx class       trk       x       y       z |      w      x      y      z |"
+                  "    yaw  pitch   roll | speed m/s\n";
+    else // fits 80 columns
+        screen += "serial          idx cls  trk       x       y       z    yaw  pitch   roll  m/s\n";
+    static const char* const shortClass[] = {"?", "hmd", "ctl", "trk"};
+    std::vector<std::pair<const std::string*, const Shared::Known*>> rows;
+    for (const auto& [serial, k] : shared.known)
+        rows.emplace_back(&serial, &k);
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second->index < b.second->index; });
+    for (const auto& [serial, k] : rows) {
+        const _TrackedDevicePose& p = k->last;
         const monitor::Euler e = monitor::yawPitchRoll(p.quaternion);
-        std::snprintf(line, sizeof line,
-                      "%-18.18s %4d %-10s %4s %7.3f %7.3f %7.3f | %6.3f %6.3f %6.3f %6.3f | %6.1f %6.1f %6.1f | %8.3f\n",
-                      p.serial, p.index, monitor::className(p.deviceClass), p.trackingOk ? "ok" : "--", p.position[0],
-                      p.position[1], p.position[2], p.quaternion[0], p.quaternion[1], p.quaternion[2],
-                      p.quaternion[3], e.yaw, e.pitch, e.roll, monitor::speed(p.velocity));
+        const char* trk = !k->on ? "off" : p.trackingOk ? "ok" : "lost";
+        if (!k->on)
+            screen += "\x1b[2m"; // greyed: switched off, last pose shown
+        if (wide)
+            std::snprintf(line, sizeof line,
+                          "%-18.18s %4d %-10s %4s %7.3f %7.3f %7.3f | %6.3f %6.3f %6.3f %6.3f | %6.1f %6.1f %6.1f | %8.3f",
+                          serial->c_str(), k->index, monitor::className(k->deviceClass), trk, p.position[0],
+                          p.position[1], p.position[2], p.quaternion[0], p.quaternion[1], p.quaternion[2],
+                          p.quaternion[3], e.yaw, e.pitch, e.roll, monitor::speed(p.velocity));
+        else
+            std::snprintf(line, sizeof line, "%-15.15s %3d %-4s %-4s %7.3f %7.3f %7.3f %6.1f %6.1f %6.1f %4.1f",
+                          serial->c_str(), k->index, shortClass[k->deviceClass >= 1 && k->deviceClass <= 3 ? k->deviceClass : 0], trk, p.position[0],
+                          p.position[1], p.position[2], e.yaw, e.pitch, e.roll, monitor::speed(p.velocity));
         screen += line;
-        ++shown;
+        screen += k->on ? "\n" : "\x1b[0m\n";
     }
-    if (shown == 0)
+    if (rows.empty())
         screen += "(no tracked device yet)\n";
     screen += "\nevents (latest last):\n";
     for (const auto& ev : shared.recentEvents)
-        screen += "  " + ev + "\n";
+        screen += "  " + ev.substr(0, wide ? ev.size() : 78) + "\n";
     std::lock_guard<std::mutex> out(outputMutex);
     std::fwrite(screen.data(), 1, screen.size(), human);
     std::fflush(human);
@@ -219,6 +289,10 @@ int main(int argc, char** argv)
         std::fputs(monitor::usage(), stdout);
         return 0;
     }
+    if (opt.version) {
+        std::printf("tavrin-monitor %s (library %s)\n", TAVRIN_VERSION_STRING, tavrin_version());
+        return 0;
+    }
 
     // Outputs are opened before anything starts, so that a path that cannot be written stops the
     // run at once and leaves nothing behind.
@@ -258,6 +332,8 @@ int main(int argc, char** argv)
         }
     }
 
+    if (!opt.plotPath.empty())
+        plotEvents = &plot;
     setDeviceStatusChangedHandle(onDeviceEvent);
     setFreq(opt.rate);
     _DeviceError err = DeviceError_Unknown;
@@ -318,8 +394,9 @@ int main(int argc, char** argv)
         }
     }
     if (!opt.plotPath.empty()) {
-        const std::string svg = monitor::renderSvg(plot.tracks(), "tavrin-monitor: " + std::to_string(opt.rate) +
-                                                                      " Hz, " + std::to_string(result.reads) + " reads");
+        const std::string svg = monitor::renderSvg(
+            plot.tracks(), "tavrin-monitor: " + std::to_string(opt.rate) + " Hz, " + std::to_string(result.reads) + " reads",
+            plot.events());
         std::fwrite(svg.data(), 1, svg.size(), svgFile.stream());
         if (svgFile.commit(error)) {
             std::fprintf(human, "plot: %s (%zu devices)\n", opt.plotPath.c_str(), plot.tracks().size());
@@ -340,5 +417,6 @@ int main(int argc, char** argv)
                 monitor::percentile(result.waitErrorUs, 0.50), monitor::percentile(result.waitErrorUs, 0.99),
                 monitor::percentile(result.waitErrorUs, 1.0),
                 result.reads ? result.cpuSeconds * 1e6 / static_cast<double>(result.reads) : 0.0, shared.events);
-    return status;
+    // Stopped by Ctrl-C: the shell's convention for a run ended by SIGINT, after the clean stop.
+    return interrupted.load() ? 130 : status;
 }

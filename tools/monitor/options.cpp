@@ -54,15 +54,30 @@ const char* usage()
            "                   is followed; a directory is refused\n"
            "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
            "                   simulated rig) instead of starting the demo rig\n"
-           "  --help           show this text\n";
+           "  --version        show the monitor's and the library's version\n"
+           "  --help           show this text\n"
+           "Options take their value as --name value or --name=value. Ctrl-C stops the run\n"
+           "cleanly (exit status 130).\n";
 }
 
 ParseResult parseOptions(int argc, const char* const* argv)
 {
     ParseResult r;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
+        // --name=value is the same as --name value.
+        std::optional<std::string> inlineValue;
+        const size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
         auto value = [&](std::string& out) {
+            if (inlineValue) {
+                out = *inlineValue;
+                inlineValue.reset();
+                return true;
+            }
             if (i + 1 >= argc) {
                 r.error = arg + " needs a value";
                 return false;
@@ -71,8 +86,14 @@ ParseResult parseOptions(int argc, const char* const* argv)
             return true;
         };
         std::string v;
+        if (inlineValue && (arg == "--help" || arg == "-h" || arg == "--version" || arg == "--no-demo")) {
+            r.error = arg + " takes no value";
+            return r;
+        }
         if (arg == "--help" || arg == "-h") {
             r.options.help = true;
+        } else if (arg == "--version") {
+            r.options.version = true;
         } else if (arg == "--no-demo") {
             r.options.demo = false;
         } else if (arg == "--rate") {

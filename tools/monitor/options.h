@@ -13,6 +13,7 @@ struct Options {
     std::string plotPath;               // empty: no plot
     bool demo = true;                   // start the simulated runtime's demo rig when present
     bool help = false;
+    bool version = false;
 };
 
 struct ParseResult {

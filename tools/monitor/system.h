@@ -6,6 +6,8 @@
 namespace monitor::sys {
 
 bool stdoutIsTerminal();
+// The terminal's width in columns (80 when it cannot be told).
+int terminalColumns();
 // Lets the terminal interpret the escape sequences of the live table.
 void enableTerminalEscapes();
 // Ctrl-C (or a termination request) sets *flag instead of ending the process.

@@ -1,6 +1,7 @@
 #include "system.h"
 
 #include <dlfcn.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -20,6 +21,14 @@ extern "C" void onSignal(int)
 bool stdoutIsTerminal()
 {
     return isatty(STDOUT_FILENO) != 0;
+}
+
+int terminalColumns()
+{
+    winsize ws{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        return ws.ws_col;
+    return 80;
 }
 
 void enableTerminalEscapes() {}

@@ -25,6 +25,14 @@ bool stdoutIsTerminal()
     return _isatty(_fileno(stdout)) != 0;
 }
 
+int terminalColumns()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
 void enableTerminalEscapes()
 {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -175,6 +175,29 @@ void PlotRecorder::add(const ViveSystem::_TrackedDevicePose (&poses)[16])
     }
 }
 
+namespace {
+// Disconnects, index changes and a closed session are marked on the plot's time axis.
+bool worthMarking(int code)
+{
+    return code == 4 || code == 6 || code == 8 || code == 9 || code == 10;
+}
+} // namespace
+
+void PlotRecorder::addEvent(float tMs, int code, const std::string& serial)
+{
+    if (!worthMarking(code))
+        return;
+    std::lock_guard<std::mutex> lock(eventsMutex_);
+    if (events_.size() < 10000)
+        events_.push_back(PlotEvent{tMs, code, serial});
+}
+
+std::vector<PlotEvent> PlotRecorder::events() const
+{
+    std::lock_guard<std::mutex> lock(eventsMutex_);
+    return events_;
+}
+
 std::string xmlEscape(const std::string& text)
 {
     std::string out;
@@ -200,6 +223,9 @@ namespace {
 
 const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
                                 "#17becf", "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22"};
+// Line styles, so that devices whose paths lie on top of each other stay apart.
+const char* const kDashes[] = {"none", "7 4", "2 3", "10 3 2 3", "4 4"};
+const double kWidths[] = {2.6, 1.8, 1.4, 2.2, 1.2};
 
 struct Range {
     double lo = 1e300, hi = -1e300;
@@ -270,8 +296,10 @@ void axes(std::ostringstream& o, const Panel& p, const char* title, const char* 
 // One line per stretch of continuous tracking: a gap of more than a quarter second (a device
 // switched off, or out of sight) starts a new line instead of bridging it.
 void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::vector<float>& xs,
-              const std::vector<float>& ys, const Panel& p, const char* colour)
+              const std::vector<float>& ys, const Panel& p, const char* colour, size_t style)
 {
+    const char* dash = kDashes[style % (sizeof kDashes / sizeof kDashes[0])];
+    const double width = kWidths[style % (sizeof kWidths / sizeof kWidths[0])];
     bool open = false;
     for (size_t i = 0; i < xs.size(); ++i) {
         if (!std::isfinite(xs[i]) || !std::isfinite(ys[i]))
@@ -281,7 +309,8 @@ void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::ve
             open = false;
         }
         if (!open) {
-            o << "<polyline fill='none' stroke='" << colour << "' stroke-width='1.5' stroke-linejoin='round' points='";
+            o << "<polyline fill='none' stroke='" << colour << "' stroke-width='" << width << "' stroke-dasharray='"
+              << dash << "' stroke-linejoin='round' stroke-opacity='0.85' points='";
             open = true;
         }
         o << p.px(xs[i]) << ',' << p.py(ys[i]) << ' ';
@@ -292,15 +321,23 @@ void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::ve
 
 } // namespace
 
-std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title)
+std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title,
+                      const std::vector<PlotEvent>& events)
 {
+    // Seen from above: x to the right and OpenVR's forward, -z, up the page.
+    std::map<std::string, std::vector<float>> forward;
+    for (const auto& [serial, tr] : tracks) {
+        std::vector<float>& f = forward[serial];
+        for (float z : tr.z)
+            f.push_back(-z);
+    }
     Panel floor{70, 60, 420, 420, {}, {}};
     Panel height{580, 60, 520, 420, {}, {}};
     Range t0;
     for (const auto& [serial, tr] : tracks) {
         for (size_t i = 0; i < tr.t.size(); ++i) {
             floor.rx.add(tr.x[i]);
-            floor.ry.add(tr.z[i]);
+            floor.ry.add(-tr.z[i]);
             height.ry.add(tr.y[i]);
             t0.add(tr.t[i]);
         }
@@ -318,9 +355,11 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
     height.rx.lo = 0;
     height.rx.hi = (t0.hi - t0.lo) / 1000.0;
     height.rx.settle(0.1);
-    height.ry.settle(0.5);
-    height.ry.lo = std::min(0.0, height.ry.lo);
-    height.ry.hi += 0.1;
+    // Fitted to the data, with a margin, rather than from the floor.
+    height.ry.settle(0.2);
+    const double margin = 0.08 * (height.ry.hi - height.ry.lo);
+    height.ry.lo -= margin;
+    height.ry.hi += margin;
 
     const double legendTop = 540;
     const double totalHeight = legendTop + 24.0 * static_cast<double>(tracks.size()) + 20;
@@ -331,18 +370,40 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
       << totalHeight << "' font-family='sans-serif' font-size='13'>\n"
       << "<rect width='100%' height='100%' fill='white'/>\n"
       << "<text x='20' y='26' font-size='16' font-weight='bold'>" << xmlEscape(title) << "</text>\n";
-    axes(o, floor, "Floor plan (x, z)", "x (m)", "z (m)");
+    axes(o, floor, "Floor plan from above (x right, \u2212z up)", "x (m) \u2192", "\u2212z (m), forward \u2191");
     axes(o, height, "Height over time", "time (s)", "height y (m)");
+    // Events on the time axis: a tick and a short label (off: a disconnect, idx: an index change,
+    // closed: the session ended).
+    for (const PlotEvent& e : events) {
+        const double secs = (e.t - t0.lo) / 1000.0;
+        if (!worthMarking(e.code) || secs < height.rx.lo || secs > height.rx.hi)
+            continue;
+        const double x = height.px(secs);
+        const char* label = e.code == 9 ? "idx" : e.code == 10 ? "closed" : "off";
+        o << "<line class='event' x1='" << x << "' y1='" << height.y << "' x2='" << x << "' y2='" << height.y + height.h
+          << "' stroke='#888' stroke-dasharray='3 3'><title>" << xmlEscape(e.serial) << ' ' << label
+          << "</title></line>\n"
+          << "<text x='" << x + 2 << "' y='" << height.y + 12 << "' font-size='10' fill='#555'>" << label << "</text>\n";
+    }
     size_t n = 0;
     for (const auto& [serial, tr] : tracks) {
         const char* colour = kColours[n % (sizeof kColours / sizeof kColours[0])];
-        polyline(o, tr.t, tr.x, tr.z, floor, colour);
+        const std::vector<float>& fz = forward.at(serial);
+        polyline(o, tr.t, tr.x, fz, floor, colour, n);
+        if (!tr.t.empty()) { // where the path starts (circle) and ends (square)
+            o << "<circle cx='" << floor.px(tr.x.front()) << "' cy='" << floor.py(fz.front()) << "' r='5' fill='white' stroke='"
+              << colour << "' stroke-width='2'/>\n"
+              << "<rect x='" << floor.px(tr.x.back()) - 4 << "' y='" << floor.py(fz.back()) - 4
+              << "' width='8' height='8' fill='" << colour << "'/>\n";
+        }
         std::vector<float> secs(tr.t.size());
         for (size_t i = 0; i < tr.t.size(); ++i)
             secs[i] = static_cast<float>((tr.t[i] - t0.lo) / 1000.0);
-        polyline(o, tr.t, secs, tr.y, height, colour);
+        polyline(o, tr.t, secs, tr.y, height, colour, n);
         const double ly = legendTop + 24.0 * static_cast<double>(n);
-        o << "<rect x='70' y='" << ly - 11 << "' width='24' height='6' fill='" << colour << "'/>\n"
+        o << "<line x1='70' y1='" << ly - 8 << "' x2='94' y2='" << ly - 8 << "' stroke='" << colour << "' stroke-width='"
+          << kWidths[n % (sizeof kWidths / sizeof kWidths[0])] << "' stroke-dasharray='"
+          << kDashes[n % (sizeof kDashes / sizeof kDashes[0])] << "'/>\n"
           << "<text x='102' y='" << ly - 3 << "'>" << xmlEscape(serial) << " (" << className(tr.deviceClass)
           << ", " << tr.t.size() << " points)</text>\n";
         ++n;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,24 +58,39 @@ struct Track {
     std::vector<float> t, x, y, z; // ms, metres
 };
 
+// A device event for the plot's time axis: disconnects, index changes and session closes.
+struct PlotEvent {
+    float t; // ms, on the records' time stamps' clock
+    int code;
+    std::string serial;
+};
+
 // Collects tracks by serial, keeping at most about `maxPoints` points per device (older points
 // are thinned evenly as a run grows).
 class PlotRecorder {
 public:
     explicit PlotRecorder(size_t maxPoints = 4000) : maxPoints_(maxPoints) {}
     void add(const ViveSystem::_TrackedDevicePose (&poses)[16]);
+    // Keeps the events worth marking (disconnects, index changes, a closed session); thread-safe.
+    void addEvent(float tMs, int code, const std::string& serial);
     const std::map<std::string, Track>& tracks() const { return tracks_; }
+    std::vector<PlotEvent> events() const;
 
 private:
     size_t maxPoints_;
     std::map<std::string, size_t> stride_;
     std::map<std::string, size_t> seen_;
     std::map<std::string, Track> tracks_;
+    mutable std::mutex eventsMutex_;
+    std::vector<PlotEvent> events_;
 };
 
-// A self-contained SVG: the floor-plane path (x, z) of every device in its own colour with a legend
-// by serial and class, and beside it height over time.
-std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title);
+// A self-contained SVG: the floor plan seen from above (x to the right, -z up: OpenVR's forward),
+// every device in its own colour and line style with markers at its start (circle) and end
+// (square), a legend by serial and class; beside it height over time, fitted to the data, with the
+// events marked on the time axis.
+std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title,
+                      const std::vector<PlotEvent>& events = {});
 
 std::string xmlEscape(const std::string& text);
 
