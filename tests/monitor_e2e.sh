@@ -45,6 +45,27 @@ expect_status 1 "$@" --seconds 1 --csv "$dir/kept.csv" --plot "$dir/missing/run.
 ls "$dir" | grep -q "kept.csv" && fail "a csv was left behind by a run that did not start"
 "$@" --help >"$dir/out.txt" 2>&1 || fail "--help failed"
 grep -q -- "--rate" "$dir/out.txt" || fail "--help lists no options"
+# Record and replay: record the demo rig, replay the recording and record the replay. The same
+# devices and events come back, with positions close to the recorded ones.
+"$@" --seconds 3 --record "$dir/first.csv" >"$dir/out.txt" 2>"$dir/err.txt" || fail "recording failed"
+"$@" --seconds 3 --replay "$dir/first.csv" --record "$dir/second.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "replay failed"
+grep -q "replaying" "$dir/out.txt" || fail "the replay was not announced"
+events() { tr -d '\r' <"$1" | grep '^#event' | cut -d, -f3,4 | sort; }
+[ "$(events "$dir/first.csv")" = "$(events "$dir/second.csv")" ] || fail "the replay's events differ"
+# Per device: the mean position over the run, recorded and replayed.
+means() {
+  tr -d '\r' <"$1" | grep -v '^#' | awk -F, 'NR > 1 { n[$3]++; x[$3] += $7; y[$3] += $8; z[$3] += $9 }
+    END { for (s in n) printf "%s %.4f %.4f %.4f\n", s, x[s] / n[s], y[s] / n[s], z[s] / n[s] }' | sort
+}
+means "$dir/first.csv" >"$dir/first.means"
+means "$dir/second.csv" >"$dir/second.means"
+[ "$(cut -d' ' -f1 "$dir/first.means")" = "$(cut -d' ' -f1 "$dir/second.means")" ] || fail "the replay's devices differ"
+paste -d' ' "$dir/first.means" "$dir/second.means" | awk '{ d = ($2-$6)^2 + ($3-$7)^2 + ($4-$8)^2;
+  if (d > 0.15 * 0.15) { print "mean position of " $1 " moved " sqrt(d) " m"; bad = 1 } } END { exit bad }' ||
+  fail "replayed positions are off"
+expect_status 1 "$@" --seconds 1 --replay "$dir/out.txt"
+
 "$@" --version >"$dir/out.txt" 2>&1 || fail "--version failed"
 grep -q "tavrin-monitor [0-9]" "$dir/out.txt" || fail "--version shows no version"
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -292,4 +293,45 @@ TEST_F(Sim, ConcurrentQueriesFromTwoThreads)
     c.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(counters().pose_queries, 2000u);
+}
+
+// A recording that cannot be replayed is refused with the line that is wrong, and the rig stays as
+// it was.
+TEST_F(Sim, MalformedRecordingsAreRefusedWithTheirLine)
+{
+    const std::string header = "read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,"
+                               "quat_y,quat_z,vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z\n";
+    const std::string good = "1,10,LHR-A,0,1,1,0,1.5,0,1,0,0,0,0.1,0,0,0,0,0\n";
+    const std::string longLine(100000, '7');
+    const struct {
+        std::string body;
+        const char* says;
+    } cases[] = {
+        {header + good + "2,20,LHR-A,0,1,1,0,1.5\n", "line 3: a pose has 19 fields"},         // truncated
+        {header + good + "2,20,LHR-A,0,1,1,0,1.5,0,1,0,0,0,0.1,0,0,0,0,0,9\n", "line 3: a pose has 19"}, // one too many
+        {header + "1,10,LHR-A,0,1,1,abc,1.5,0,1,0,0,0,0.1,0,0,0,0,0\n", "line 2: pos_x is not a number"},
+        {header + good + longLine + "\n", "line 3: longer than"},
+        {header + "1,30,LHR-A,0,1,1,0,1.5,0,1,0,0,0,0.1,0,0,0,0,0\n" + good, "line 3: time goes backwards"},
+        {"# a note\n" + good, "line 2: not a tavrin recording"},
+        {header + "#event,5,3,LHR-A,0,0\n" + good, "line 2: an event has 7 fields"},
+        {header, "holds no pose"},
+    };
+    vrsim_set_device(3, vr::TrackedDeviceClass_Controller, "LHR-SCRIPTED", 1);
+    const std::string path = ::testing::TempDir() + "tavrin_bad_recording.csv";
+    for (const auto& c : cases) {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(c.body.data(), 1, c.body.size(), f);
+        std::fclose(f);
+        EXPECT_EQ(vrsim_play_recording(path.c_str(), 0), -2) << c.says;
+        EXPECT_NE(std::string(vrsim_replay_error()).find(c.says), std::string::npos)
+            << "said: " << vrsim_replay_error() << "; expected: " << c.says;
+    }
+    std::remove(path.c_str());
+    EXPECT_EQ(vrsim_play_recording((path + ".missing").c_str(), 0), -1);
+    // The scripted rig is untouched.
+    vr::EVRInitError err;
+    vr::IVRSystem* sys = vr::VR_Init(&err, vr::VRApplication_Background);
+    ASSERT_NE(sys, nullptr);
+    EXPECT_EQ(sys->GetTrackedDeviceClass(3), vr::TrackedDeviceClass_Controller);
 }

@@ -107,6 +107,18 @@ VRSIM_API void vrsim_start_runtime(void);
  * later moves to index 6 for 6 s; every 45 s the headset sleeps for 1.5 s. Within a minute
  * every kind of event shows up. Stopping it returns to the scripted rig. */
 VRSIM_API void vrsim_start_demo_rig(void);
+
+/* Replays a recording made by tavrin-monitor --record as the rig, in place of the scripted devices
+ * or the demo rig: devices come and go as recorded (from the recording's events; from its poses
+ * where it has none), and poses are interpolated by the recording's time, from its first pose on.
+ * loop != 0 starts again at the end; otherwise the end holds. 0 on success; -1 for a file that
+ * cannot be opened, -2 for a malformed one (vrsim_replay_error says what and on which line); the
+ * rig is then unchanged. VRSIM_RIG=replay:PATH in the environment replays PATH, looping, when the
+ * library is loaded. vrsim_reset and vrsim_start_demo_rig end a replay. */
+VRSIM_API int32_t vrsim_play_recording(const char* path, int32_t loop);
+
+/* Why the latest vrsim_play_recording failed ("line 12: pos_x is not a number: 'abc'"). */
+VRSIM_API const char* vrsim_replay_error(void);
 VRSIM_API void vrsim_stop_demo_rig(void);
 
 #ifdef __cplusplus

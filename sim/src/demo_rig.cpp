@@ -227,6 +227,7 @@ VRSIM_API void vrsim_start_demo_rig(void)
     std::lock_guard<std::mutex> lock(vrsim::rig().mutex);
     vrsim::rig().demoRunning = true;
     vrsim::rig().demoStart = std::chrono::steady_clock::now();
+    vrsim::rig().replay.reset();
 }
 
 VRSIM_API void vrsim_stop_demo_rig(void)

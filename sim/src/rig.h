@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ class IVRSystem;
 }
 
 namespace vrsim {
+
+class Recording;
 
 constexpr uint32_t kDevices = 16;
 
@@ -73,6 +76,12 @@ struct Rig {
 
     bool demoRunning = false;
     std::chrono::steady_clock::time_point demoStart{};
+
+    // A recording replayed as the rig (from its first pose on, looping or holding its end).
+    std::shared_ptr<const Recording> replay;
+    bool replayLoop = false;
+    std::chrono::steady_clock::time_point replayStart{};
+    double replayTime() const; // ms on the recording's clock
 
     void resetLocked();
     // The device at an index at time `now` (seconds of the demo); false for an index above 15.

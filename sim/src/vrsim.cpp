@@ -2,11 +2,14 @@
 // scripted rig. All state sits behind one mutex; calls are short, so a pose query from one thread
 // and discovery queries from another interleave as they would with a real runtime.
 #include "rig.h"
+#include "replay.h"
 
 #include <openvr.h>
 #include <vrsim.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -32,6 +35,7 @@ void Rig::resetLocked()
     counters.last_pose_origin = -1;
     counters.open_sessions = clientOpen ? 1 : 0;
     demoRunning = false;
+    replay.reset();
     runtimeRunning = true;
     killArmed = false;
     killSession = nullptr;
@@ -355,10 +359,25 @@ private:
 
 } // namespace
 
+double Rig::replayTime() const
+{
+    const double elapsed =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - replayStart).count();
+    const double span = replay->end() - replay->start();
+    if (span <= 0)
+        return replay->start();
+    return replay->start() + (replayLoop ? std::fmod(elapsed, span) : std::min(elapsed, span));
+}
+
 bool Rig::deviceAt(uint32_t index, double now, Device& out) const
 {
     if (index >= kDevices)
         return false;
+    if (replay) {
+        out = Device{};
+        replay->deviceAt(index, replayTime(), out);
+        return true;
+    }
     if (demoRunning)
         return demoDevice(index, now, out);
     out = devices[index];
@@ -367,6 +386,8 @@ bool Rig::deviceAt(uint32_t index, double now, Device& out) const
 
 Pose Rig::poseAt(uint32_t index, double now) const
 {
+    if (replay)
+        return replay->poseAt(index, replayTime());
     if (demoRunning)
         return demoPose(index, now);
     return poses[index];
@@ -561,6 +582,34 @@ VRSIM_API void vrsim_quit_runtime(uint32_t kill_after_ms)
     r.killSession = r.current;
 }
 
+namespace {
+char replayError[512] = "";
+}
+
+VRSIM_API int32_t vrsim_play_recording(const char* path, int32_t loop)
+{
+    std::string error;
+    auto recording = std::make_shared<vrsim::Recording>();
+    if (path == nullptr || !vrsim::Recording::load(path, *recording, error)) {
+        std::lock_guard<std::mutex> lock(rig().mutex);
+        std::snprintf(replayError, sizeof replayError, "%s", path ? error.c_str() : "no path");
+        return path && error.rfind("cannot open", 0) == 0 ? -1 : -2;
+    }
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    vrsim::Rig& r = rig();
+    r.replay = std::move(recording);
+    r.replayLoop = loop != 0;
+    r.replayStart = std::chrono::steady_clock::now();
+    r.demoRunning = false;
+    replayError[0] = '\0';
+    return 0;
+}
+
+VRSIM_API const char* vrsim_replay_error(void)
+{
+    return replayError;
+}
+
 VRSIM_API void vrsim_start_runtime(void)
 {
     std::lock_guard<std::mutex> lock(rig().mutex);
@@ -576,8 +625,12 @@ struct RigFromEnvironment {
     RigFromEnvironment()
     {
         const char* rigName = std::getenv("VRSIM_RIG");
-        if (rigName && std::strcmp(rigName, "demo") == 0)
+        if (rigName && std::strcmp(rigName, "demo") == 0) {
             vrsim_start_demo_rig();
+        } else if (rigName && std::strncmp(rigName, "replay:", 7) == 0) {
+            if (vrsim_play_recording(rigName + 7, 1) != 0)
+                std::fprintf(stderr, "vrsim: cannot replay %s: %s\n", rigName + 7, vrsim_replay_error());
+        }
     }
 } rigFromEnvironment;
 } // namespace

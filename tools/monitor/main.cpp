@@ -100,14 +100,18 @@ void noteEvent(int count, _DeviceEvent event, const _DeviceEventArg& arg)
 }
 
 monitor::PlotRecorder* plotEvents = nullptr; // set while a plot is recorded
+monitor::CsvWriter* recordEvents = nullptr;  // set while a recording is written
 
 // Runs on tavrin's discovery thread.
 void onDeviceEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
 {
     // Record stamps count from the driver's construction, as the monitor's clock does from its
     // start: both happen as the program loads.
+    const float tMs = static_cast<float>(secondsSinceStart() * 1000.0);
     if (plotEvents)
-        plotEvents->addEvent(static_cast<float>(secondsSinceStart() * 1000.0), static_cast<int>(event), arg.serial);
+        plotEvents->addEvent(tMs, static_cast<int>(event), arg.serial);
+    if (recordEvents)
+        recordEvents->writeEvent(tMs, static_cast<int>(event), arg.serial, arg.index, arg.index2, count);
     const std::string line = describeEvent(secondsSinceStart(), count, event, arg);
     {
         std::lock_guard<std::mutex> lock(shared.mutex);
@@ -300,7 +304,9 @@ int main(int argc, char** argv)
     monitor::CsvWriter csv;
     monitor::PendingFile svgFile;
     monitor::PlotRecorder plot;
-    if (!opt.csvPath.empty() && !csv.open(opt.csvPath, error)) {
+    const bool recording = !opt.recordPath.empty();
+    const std::string csvPath = recording ? opt.recordPath : opt.csvPath;
+    if (!csvPath.empty() && !csv.open(csvPath, error, recording)) {
         std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
         return 1;
     }
@@ -309,7 +315,7 @@ int main(int argc, char** argv)
         return 1; // the CSV's temporary file is discarded with it
     }
 
-    if (opt.csvPath == "-" || opt.plotPath == "-")
+    if (csvPath == "-" || opt.plotPath == "-")
         human = stderr;
     liveTable = human == stdout && monitor::sys::stdoutIsTerminal();
     if (liveTable) {
@@ -320,7 +326,22 @@ int main(int argc, char** argv)
 
     using RigFn = void (*)();
     RigFn stopDemo = nullptr;
-    if (opt.demo) {
+    if (!opt.replayPath.empty()) {
+        using PlayFn = int32_t (*)(const char*, int32_t);
+        using WhyFn = const char* (*)();
+        auto play = reinterpret_cast<PlayFn>(monitor::sys::runtimeSymbol("vrsim_play_recording"));
+        auto why = reinterpret_cast<WhyFn>(monitor::sys::runtimeSymbol("vrsim_replay_error"));
+        if (!play) {
+            std::fprintf(stderr, "tavrin-monitor: the OpenVR runtime cannot replay a recording (a real runtime?)\n");
+            return 1;
+        }
+        if (play(opt.replayPath.c_str(), 1) != 0) {
+            std::fprintf(stderr, "tavrin-monitor: cannot replay %s: %s\n", opt.replayPath.c_str(), why ? why() : "?");
+            return 1;
+        }
+        if (!liveTable)
+            std::fprintf(human, "replaying %s in the simulated runtime\n", opt.replayPath.c_str());
+    } else if (opt.demo) {
         auto startDemo = reinterpret_cast<RigFn>(monitor::sys::runtimeSymbol("vrsim_start_demo_rig"));
         stopDemo = reinterpret_cast<RigFn>(monitor::sys::runtimeSymbol("vrsim_stop_demo_rig"));
         if (startDemo) {
@@ -334,6 +355,8 @@ int main(int argc, char** argv)
 
     if (!opt.plotPath.empty())
         plotEvents = &plot;
+    if (recording)
+        recordEvents = &csv;
     setDeviceStatusChangedHandle(onDeviceEvent);
     setFreq(opt.rate);
     _DeviceError err = DeviceError_Unknown;
@@ -344,7 +367,7 @@ int main(int argc, char** argv)
 
     std::atomic<bool> stopReading{false};
     ReaderResult result;
-    std::thread reader(readLoop, opt.rate, std::ref(stopReading), opt.csvPath.empty() ? nullptr : &csv,
+    std::thread reader(readLoop, opt.rate, std::ref(stopReading), csvPath.empty() ? nullptr : &csv,
                        opt.plotPath.empty() ? nullptr : &plot, std::ref(result));
 
     const auto refresh = liveTable ? std::chrono::milliseconds(250) : std::chrono::milliseconds(1000);
@@ -385,9 +408,10 @@ int main(int argc, char** argv)
     }
 
     int status = 0;
-    if (!opt.csvPath.empty()) {
+    if (!csvPath.empty()) {
+        recordEvents = nullptr;
         if (csv.finish(error)) {
-            std::fprintf(human, "csv: %s (%llu rows)\n", opt.csvPath.c_str(), csv.rows());
+            std::fprintf(human, "%s: %s (%llu rows)\n", recording ? "recording" : "csv", csvPath.c_str(), csv.rows());
         } else {
             std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
             status = 1;

@@ -52,6 +52,10 @@ const char* usage()
            "                   ('-': standard output)\n"
            "                   A FILE that is a device or a FIFO is written directly; a link\n"
            "                   is followed; a directory is refused\n"
+           "  --record FILE    write a recording: the CSV of --csv plus the device events, with\n"
+           "                   a header naming units and frame; the simulated runtime replays it\n"
+           "  --replay FILE    the simulated runtime replays a recording as its rig (as\n"
+           "                   VRSIM_RIG=replay:FILE does), looping\n"
            "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
            "                   simulated rig) instead of starting the demo rig\n"
            "  --version        show the monitor's and the library's version\n"
@@ -118,6 +122,12 @@ ParseResult parseOptions(int argc, const char* const* argv)
         } else if (arg == "--plot") {
             if (!value(r.options.plotPath))
                 return r;
+        } else if (arg == "--record") {
+            if (!value(r.options.recordPath))
+                return r;
+        } else if (arg == "--replay") {
+            if (!value(r.options.replayPath))
+                return r;
         } else {
             r.error = "unknown option '" + arg + "'";
             return r;
@@ -125,6 +135,10 @@ ParseResult parseOptions(int argc, const char* const* argv)
     }
     if (!r.options.csvPath.empty() && r.options.csvPath == r.options.plotPath)
         r.error = "--csv and --plot name the same file";
+    if (!r.options.csvPath.empty() && !r.options.recordPath.empty())
+        r.error = "--record writes the CSV too: give --csv or --record, not both";
+    if (!r.options.recordPath.empty() && r.options.recordPath == r.options.plotPath)
+        r.error = "--record and --plot name the same file";
     return r;
 }
 

@@ -11,6 +11,8 @@ struct Options {
     std::optional<double> seconds;      // run time; none: until Ctrl-C
     std::string csvPath;                // empty: no CSV
     std::string plotPath;               // empty: no plot
+    std::string recordPath;             // empty: no recording (the CSV plus the events)
+    std::string replayPath;             // empty: no replay; else the simulated runtime replays it
     bool demo = true;                   // start the simulated runtime's demo rig when present
     bool help = false;
     bool version = false;

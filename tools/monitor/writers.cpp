@@ -86,10 +86,21 @@ const char* CsvWriter::header()
            "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z\n";
 }
 
-bool CsvWriter::open(const std::string& path, std::string& error)
+const char* CsvWriter::recordingPreamble()
+{
+    return "# tavrin recording 1\n"
+           "# poses: one row per device per read; timestamp_ms: ms since the library's driver started\n"
+           "# units: position m, velocity m/s, angular velocity rad/s; quaternion w x y z\n"
+           "# frame: OpenVR standing universe, right-handed, Y up, -Z forward\n"
+           "# events: #event,t_ms,code,serial,index,old_index,count (t_ms on the timestamp_ms clock)\n";
+}
+
+bool CsvWriter::open(const std::string& path, std::string& error, bool recording)
 {
     if (!file_.open(path, error))
         return false;
+    if (recording)
+        std::fputs(recordingPreamble(), file_.stream());
     std::fputs(header(), file_.stream());
     return true;
 }
@@ -111,8 +122,16 @@ std::string csvField(const char* text)
 }
 } // namespace
 
+void CsvWriter::writeEvent(float tMs, int code, const char* serial, int index, int oldIndex, int count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::FILE* f = file_.stream())
+        std::fprintf(f, "#event,%.9g,%d,%s,%d,%d,%d\n", tMs, code, csvField(serial).c_str(), index, oldIndex, count);
+}
+
 void CsvWriter::write(unsigned long long readNumber, const ViveSystem::_TrackedDevicePose (&poses)[16])
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::FILE* f = file_.stream();
     if (!f)
         return;
@@ -137,6 +156,7 @@ void CsvWriter::write(unsigned long long readNumber, const ViveSystem::_TrackedD
 
 bool CsvWriter::finish(std::string& error)
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     return file_.commit(error);
 }
 

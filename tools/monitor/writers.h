@@ -37,17 +37,26 @@ private:
     Mode mode_ = Mode::Replace;
 };
 
+// The CSV of every record of every read. As a recording (--record) it is the same CSV with '#'
+// lines before the header (units and frame) and one '#event,...' line per device event, so that it
+// still loads in any CSV reader that skips '#' comments, and the simulated runtime can replay it:
+//   #event,t_ms,code,serial,index,old_index,count
+// t_ms is on the clock of the records' timestamp_ms; code is the _DeviceEvent value.
 class CsvWriter {
 public:
-    bool open(const std::string& path, std::string& error);
-    // One row per filled record (device class 1..3).
+    bool open(const std::string& path, std::string& error, bool recording = false);
+    // One row per filled record (device class 1..3). Safe beside writeEvent on another thread.
     void write(unsigned long long readNumber, const ViveSystem::_TrackedDevicePose (&poses)[16]);
+    // A recording's event line.
+    void writeEvent(float tMs, int code, const char* serial, int index, int oldIndex, int count);
     bool finish(std::string& error);
     unsigned long long rows() const { return rows_; }
 
     static const char* header();
+    static const char* recordingPreamble();
 
 private:
+    std::mutex mutex_;
     PendingFile file_;
     unsigned long long rows_ = 0;
 };
