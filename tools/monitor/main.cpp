@@ -2,6 +2,7 @@
 // It registers a handler, starts the library, reads poses at the requested rate on a thread of its
 // own, shows events and poses as they come, and ends with a summary of the reads and the pacing.
 #include "figures.h"
+#include "live.h"
 #include "options.h"
 #include "system.h"
 #include "writers.h"
@@ -57,6 +58,7 @@ struct Shared {
     };
     std::map<std::string, Known> known;
     int knownCount = 0; // the device count of the latest event
+    std::deque<double> recentWaitUs; // the latest wait errors, for the live view's figures
 };
 Shared shared;
 std::mutex outputMutex;
@@ -101,6 +103,57 @@ void noteEvent(int count, _DeviceEvent event, const _DeviceEventArg& arg)
 
 monitor::PlotRecorder* plotEvents = nullptr; // set while a plot is recorded
 monitor::CsvWriter* recordEvents = nullptr;  // set while a recording is written
+monitor::LiveServer* liveView = nullptr;     // set while the live view is served
+unsigned askedRate = 120;
+
+// A JSON string: quotes, backslashes and control characters escaped.
+std::string jsonString(const char* text)
+{
+    std::string out = "\"";
+    for (const char* p = text; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string statusText(_DeviceError status);
+
+// One frame of the live view: the known devices and the pacing figures.
+std::string liveFrame()
+{
+    std::string out;
+    char part[256];
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    const double t = secondsSinceStart();
+    std::vector<double> waits(shared.recentWaitUs.begin(), shared.recentWaitUs.end());
+    std::snprintf(part, sizeof part, "{\"t\":%.3f,\"asked\":%u,\"rate\":%.2f,\"p50\":%.2f,\"p99\":%.2f,\"reads\":%llu,",
+                  t, askedRate, t > 0 ? static_cast<double>(shared.reads) / t : 0.0, monitor::percentile(waits, 0.5),
+                  monitor::percentile(waits, 0.99), shared.reads);
+    out = part;
+    out += "\"status\":" + jsonString(statusText(shared.status).c_str()) + ",\"devices\":[";
+    bool first = true;
+    for (const auto& [serial, k] : shared.known) {
+        const _TrackedDevicePose& p = k.last;
+        const char* state = !k.on ? "off" : p.trackingOk ? "ok" : "lost";
+        std::snprintf(part, sizeof part,
+                      ",\"index\":%d,\"cls\":%d,\"state\":\"%s\",\"p\":[%.4f,%.4f,%.4f],\"q\":[%.5f,%.5f,%.5f,%.5f]}",
+                      k.index, k.deviceClass, state, p.position[0], p.position[1], p.position[2], p.quaternion[0],
+                      p.quaternion[1], p.quaternion[2], p.quaternion[3]);
+        out += (first ? "{\"serial\":" : ",{\"serial\":") + jsonString(serial.c_str()) + part;
+        first = false;
+    }
+    return out + "]}";
+}
 
 // Runs on tavrin's discovery thread.
 void onDeviceEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
@@ -112,6 +165,13 @@ void onDeviceEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
         plotEvents->addEvent(tMs, static_cast<int>(event), arg.serial);
     if (recordEvents)
         recordEvents->writeEvent(tMs, static_cast<int>(event), arg.serial, arg.index, arg.index2, count);
+    if (liveView) {
+        char part[128];
+        std::snprintf(part, sizeof part, ",\"index\":%d,\"old\":%d,\"count\":%d,\"t\":%.3f}", arg.index, arg.index2, count,
+                      secondsSinceStart());
+        liveView->publishEvent("{\"name\":" + jsonString(monitor::eventName(event)) + ",\"serial\":" +
+                               jsonString(arg.serial) + part);
+    }
     const std::string line = describeEvent(secondsSinceStart(), count, event, arg);
     {
         std::lock_guard<std::mutex> lock(shared.mutex);
@@ -152,10 +212,12 @@ void readLoop(unsigned rate, std::atomic<bool>& stop, monitor::CsvWriter* csv, m
         _DeviceError err = DeviceError_Unknown;
         readViveData(poses, &err);
         const Clock::time_point now = Clock::now();
+        double waitErrorUs = -1;
         if (result.reads > 0) {
             const double spacingUs = std::chrono::duration<double, std::micro>(now - previous).count();
+            waitErrorUs = std::abs(spacingUs - periodUs);
             if (result.waitErrorUs.size() < (1u << 22))
-                result.waitErrorUs.push_back(std::abs(spacingUs - periodUs));
+                result.waitErrorUs.push_back(waitErrorUs);
         }
         previous = now;
         ++result.reads;
@@ -169,6 +231,11 @@ void readLoop(unsigned rate, std::atomic<bool>& stop, monitor::CsvWriter* csv, m
         std::lock_guard<std::mutex> lock(shared.mutex);
         shared.reads = result.reads;
         shared.status = err;
+        if (waitErrorUs >= 0) {
+            shared.recentWaitUs.push_back(waitErrorUs);
+            if (shared.recentWaitUs.size() > 1000)
+                shared.recentWaitUs.pop_front();
+        }
         if (err == DeviceError_None) {
             std::memcpy(shared.latest, poses, sizeof poses);
             for (const auto& p : poses) {
@@ -209,10 +276,13 @@ void drawTable(unsigned rate)
     const bool wide = monitor::sys::terminalColumns() >= 130;
     std::lock_guard<std::mutex> lock(shared.mutex);
     const double t = secondsSinceStart();
-    std::snprintf(line, sizeof line, "tavrin-monitor %u Hz %.1f s reads %llu (%.1f/s) %s%s\n\n", rate, t, shared.reads,
+    std::snprintf(line, sizeof line, "tavrin-monitor %u Hz %.1f s reads %llu (%.1f/s) %s%s\n", rate, t, shared.reads,
                   t > 0 ? static_cast<double>(shared.reads) / t : 0.0, statusText(shared.status).c_str(),
                   wide ? "  (Ctrl-C stops)" : "");
     screen += line;
+    if (liveView)
+        screen += "live view: " + liveView->url() + "\n";
+    screen += "\n";
     if (wide)
         screen += "serial              idx class       trk       x       y       z |      w      x      y      z |"
                   "    yaw  pitch   roll | speed m/s\n";
@@ -353,6 +423,17 @@ int main(int argc, char** argv)
         }
     }
 
+    monitor::LiveServer live;
+    if (!opt.serve.empty()) {
+        if (!live.start(opt.serve, liveFrame, error)) {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            return 1;
+        }
+        liveView = &live;
+        std::fprintf(human, "live view: %s\n", live.url().c_str());
+        std::fflush(human);
+    }
+    askedRate = opt.rate;
     if (!opt.plotPath.empty())
         plotEvents = &plot;
     if (recording)
@@ -399,6 +480,8 @@ int main(int argc, char** argv)
     stopReading = true;
     reader.join();
     releaseViveLib();
+    liveView = nullptr;
+    live.stop();
     setDeviceStatusChangedHandle(nullptr);
     if (stopDemo)
         stopDemo();

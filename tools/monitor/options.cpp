@@ -56,6 +56,8 @@ const char* usage()
            "                   a header naming units and frame; the simulated runtime replays it\n"
            "  --replay FILE    the simulated runtime replays a recording as its rig (as\n"
            "                   VRSIM_RIG=replay:FILE does), looping\n"
+           "  --serve [HOST:]PORT  a live view in the browser at http://HOST:PORT/ (HOST\n"
+           "                   127.0.0.1 unless given; PORT 0 takes a free one)\n"
            "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
            "                   simulated rig) instead of starting the demo rig\n"
            "  --version        show the monitor's and the library's version\n"
@@ -128,6 +130,15 @@ ParseResult parseOptions(int argc, const char* const* argv)
         } else if (arg == "--replay") {
             if (!value(r.options.replayPath))
                 return r;
+        } else if (arg == "--serve") {
+            if (!value(r.options.serve))
+                return r;
+            std::string host;
+            int port = 0;
+            if (!parseHostPort(r.options.serve, host, port)) {
+                r.error = "--serve takes PORT or HOST:PORT (a port from 0 to 65535), not '" + r.options.serve + "'";
+                return r;
+            }
         } else {
             r.error = "unknown option '" + arg + "'";
             return r;
@@ -140,6 +151,25 @@ ParseResult parseOptions(int argc, const char* const* argv)
     if (!r.options.recordPath.empty() && r.options.recordPath == r.options.plotPath)
         r.error = "--record and --plot name the same file";
     return r;
+}
+
+bool parseHostPort(const std::string& text, std::string& host, int& port)
+{
+    std::string portText = text;
+    host = "127.0.0.1";
+    const size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        host = text.substr(0, colon);
+        portText = text.substr(colon + 1);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+        if (host.empty())
+            return false;
+    }
+    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    port = std::stoi(portText);
+    return port <= 65535;
 }
 
 } // namespace monitor

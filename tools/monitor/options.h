@@ -13,6 +13,7 @@ struct Options {
     std::string plotPath;               // empty: no plot
     std::string recordPath;             // empty: no recording (the CSV plus the events)
     std::string replayPath;             // empty: no replay; else the simulated runtime replays it
+    std::string serve;                  // empty: no live view; else [HOST:]PORT to serve it on
     bool demo = true;                   // start the simulated runtime's demo rig when present
     bool help = false;
     bool version = false;
@@ -24,6 +25,11 @@ struct ParseResult {
 };
 
 ParseResult parseOptions(int argc, const char* const* argv);
+
+// --serve's value: "PORT" or "HOST:PORT" (a host may be a name, an IPv4 address or [IPv6]); a
+// port from 0 (any free one) to 65535. Without a host, 127.0.0.1: the stream is not offered to
+// the network unless asked for. False on anything else.
+bool parseHostPort(const std::string& text, std::string& host, int& port);
 
 const char* usage();
 
