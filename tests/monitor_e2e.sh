@@ -65,6 +65,10 @@ paste -d' ' "$dir/first.means" "$dir/second.means" | awk '{ d = ($2-$6)^2 + ($3-
   if (d > 0.15 * 0.15) { print "mean position of " $1 " moved " sqrt(d) " m"; bad = 1 } } END { exit bad }' ||
   fail "replayed positions are off"
 expect_status 1 "$@" --seconds 1 --replay "$dir/out.txt"
+# Any program replays through the environment (here the monitor, leaving the runtime as it is).
+VRSIM_RIG="replay:$dir/first.csv" "$@" --seconds 1 --no-demo >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "replay through VRSIM_RIG failed"
+grep -q "TrackerConnected" "$dir/out.txt" || fail "VRSIM_RIG=replay: showed no tracker"
 
 "$@" --version >"$dir/out.txt" 2>&1 || fail "--version failed"
 grep -q "tavrin-monitor [0-9]" "$dir/out.txt" || fail "--version shows no version"

@@ -108,7 +108,17 @@ VRSIM_API void vrsim_start_runtime(void);
  * every kind of event shows up. Stopping it returns to the scripted rig. */
 VRSIM_API void vrsim_start_demo_rig(void);
 
-/* Replays a recording made by tavrin-monitor --record as the rig, in place of the scripted devices
+/* A recording is text: '#' lines (ignored) and '#event' lines, a header line
+ *   read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,quat_y,quat_z,
+ *   vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z
+ * and one such row per device per read (timestamp_ms in ms, not decreasing; index 0..15; class
+ * 1..3; tracking_ok 0 or 1; metres, m/s, rad/s; quaternion w x y z). Events, in time order:
+ *   #event,t_ms,code,serial,index,old_index,count
+ * with code a _DeviceEvent of tavrin.h: connects and disconnects (a disconnect that lowers count is
+ * a device that left, otherwise one switched off), IndexChanged, SessionClosed. Lines are at most
+ * 65536 characters.
+ *
+ * Replays a recording made by tavrin-monitor --record as the rig, in place of the scripted devices
  * or the demo rig: devices come and go as recorded (from the recording's events; from its poses
  * where it has none), and poses are interpolated by the recording's time, from its first pose on.
  * loop != 0 starts again at the end; otherwise the end holds. 0 on success; -1 for a file that
