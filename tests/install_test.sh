@@ -31,7 +31,9 @@ out=$(env -u LD_LIBRARY_PATH -u VRSIM_RIG "$prefix/bin/tavrin-monitor" --seconds
 echo "$out" | grep -q "demo rig started" || { echo "$out"; exit 1; }
 echo "--- pip install into a venv (offline)"
 "$python" -m venv --system-site-packages "$work/venv"
-"$work/venv/bin/python" -m pip install -q --no-build-isolation --no-index "$src/python"
+# Built from a copy, so that the source tree gets no build files.
+cp -R "$src/python" "$work/python"
+"$work/venv/bin/python" -m pip install -q --no-build-isolation --no-index "$work/python"
 (cd "$work" && TAVRIN_LIBRARY="$libdir/libtavrin.so.0" LD_LIBRARY_PATH="$vrsimdir" VRSIM_RIG=demo \
   "$work/venv/bin/python" -c '
 import tavrin
