@@ -28,13 +28,8 @@ TEST(Platform, CounterIsMonotonicWithAFixedFrequency)
     }
 }
 
-TEST(Platform, WallClockAgreesWithTheStandardClock)
+TEST(Platform, LocalMillisecondsAreAMillisecondField)
 {
-    using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
-    const int64_t ours = systemTicks100ns();
-    const int64_t std =
-        std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch()).count();
-    EXPECT_LT(std::abs(ours - std), 10'000'000) << "within a second";
     const int ms = localMilliseconds();
     EXPECT_GE(ms, 0);
     EXPECT_LE(ms, 999);

@@ -81,21 +81,31 @@ void callDelay()
         std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
-// Marks a thread inside a loader entry point for the whole call, delay included. The real loader
-// has no lock: a second thread entering while one is inside is a race, and is counted.
+// One loader entry point's call: marks the thread inside for the whole call, delay included (the
+// real loader has no lock: a second thread entering while one is inside is a race, and is
+// counted), then holds the rig's lock with any kill that has fallen due carried out.
 class LoaderCall {
 public:
     LoaderCall()
     {
         if (rig().inLoader.fetch_add(1, std::memory_order_acq_rel) > 0) {
-            std::lock_guard<std::mutex> lock(rig().mutex);
+            std::lock_guard<std::mutex> counting(rig().mutex);
             ++rig().counters.concurrent_loader_calls;
         }
         callDelay();
+        lock = std::unique_lock<std::mutex>(rig().mutex);
+        rig().reapLocked();
     }
-    ~LoaderCall() { rig().inLoader.fetch_sub(1, std::memory_order_acq_rel); }
+    ~LoaderCall()
+    {
+        lock.unlock();
+        rig().inLoader.fetch_sub(1, std::memory_order_acq_rel);
+    }
     LoaderCall(const LoaderCall&) = delete;
     LoaderCall& operator=(const LoaderCall&) = delete;
+
+private:
+    std::unique_lock<std::mutex> lock;
 };
 
 // One session's interface. A new object serves every session, so a pointer kept past
@@ -409,9 +419,7 @@ using vrsim::rig;
 VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr::EVRApplicationType)
 {
     vrsim::LoaderCall call;
-    std::lock_guard<std::mutex> lock(rig().mutex);
     vrsim::Rig& r = rig();
-    r.reapLocked();
     ++r.counters.init_calls;
     vr::EVRInitError error = vr::VRInitError_None;
     if (!r.runtimeRunning)
@@ -440,9 +448,7 @@ VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr:
 VR_INTERFACE void VR_CALLTYPE VR_ShutdownInternal()
 {
     vrsim::LoaderCall call;
-    std::lock_guard<std::mutex> lock(rig().mutex);
     vrsim::Rig& r = rig();
-    r.reapLocked();
     ++r.counters.shutdown_calls;
     // Counts nothing: any shutdown ends the client for the whole process.
     if (r.clientOpen)
@@ -452,8 +458,6 @@ VR_INTERFACE void VR_CALLTYPE VR_ShutdownInternal()
 VR_INTERFACE bool VR_CALLTYPE VR_IsInterfaceVersionValid(const char* version)
 {
     vrsim::LoaderCall call;
-    std::lock_guard<std::mutex> lock(rig().mutex);
-    rig().reapLocked();
     const vrsim::Rig& r = rig();
     return r.clientOpen && r.interfaceValid && version && std::strcmp(version, vr::IVRSystem_Version) == 0;
 }
@@ -461,16 +465,12 @@ VR_INTERFACE bool VR_CALLTYPE VR_IsInterfaceVersionValid(const char* version)
 VR_INTERFACE uint32_t VR_CALLTYPE VR_GetInitToken()
 {
     vrsim::LoaderCall call;
-    std::lock_guard<std::mutex> lock(rig().mutex);
-    rig().reapLocked();
     return rig().token;
 }
 
 VR_INTERFACE void* VR_CALLTYPE VR_GetGenericInterface(const char* version, vr::EVRInitError* peError)
 {
     vrsim::LoaderCall call;
-    std::lock_guard<std::mutex> lock(rig().mutex);
-    rig().reapLocked();
     const vrsim::Rig& r = rig();
     vr::EVRInitError error = vr::VRInitError_None;
     void* result = nullptr;

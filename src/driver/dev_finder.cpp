@@ -218,9 +218,10 @@ bool devFinder::raise(int count, _DeviceEvent event, const _DeviceEventArg& arg)
     return running.load(std::memory_order_acquire);
 }
 
-// One pass's use of the runtime: the session's health and events, then the scan. The comparison
+// One pass's use of the runtime: the session's health and events, then the scan. Returns the
+// devices found, or -1 when there was no scan (a stop, or the session is going). The comparison
 // and its events come after, outside the use, so that a handler never holds up a shutdown.
-devFinder::Pass devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices], int& found)
+int devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices])
 {
     sessionOwner& owner = sessionOwner::instance();
     const std::function<bool()> keepGoing = [this, &owner] {
@@ -228,11 +229,12 @@ devFinder::Pass devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices], int& fou
     };
     vr::IVRSystem* system = nullptr;
     sessionOwner::Health health = sessionOwner::Health::Alive;
+    int found = -1;
     {
         sessionUse use(owner);
         system = vrSystem.load(std::memory_order_acquire);
         if (system == nullptr)
-            return Pass::Lost;
+            return -1;
         health = owner.check(system, keepGoing);
         if (health == sessionOwner::Health::Alive)
             found = scanDevices(system, scanned, keepGoing);
@@ -241,9 +243,9 @@ devFinder::Pass devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices], int& fou
         // A quit session is shut down at once (the runtime kills clients that linger); a session
         // someone else ended is dead already and is only let go.
         owner.drop(system, health == sessionOwner::Health::Quit);
-        return Pass::Lost;
+        return -1;
     }
-    return found < 0 ? Pass::Abandoned : Pass::Scanned;
+    return found;
 }
 
 // The session ended under this driver: its devices are reported gone, as a scan that finds
@@ -252,9 +254,7 @@ bool devFinder::reportSessionClosed(DeviceSlot (&scanned)[kMaxDevices])
 {
     if (!compareAndReport(scanned, 0))
         return false;
-    _DeviceEventArg zero;
-    std::memset(&zero, 0, sizeof zero);
-    return raise(0, DeviceEvent_SessionClosed, zero);
+    return raise(0, DeviceEvent_SessionClosed, makeEventArg("", 0, 0));
 }
 
 // Delivers what an earlier comparison left waiting; false when a stop cut it short again.
@@ -296,14 +296,11 @@ void devFinder::runOnce(DeviceSlot (&scanned)[kMaxDevices])
                 continue;
             }
             joined = true;
-            _DeviceEventArg zero;
-            std::memset(&zero, 0, sizeof zero);
-            if (!raise(deviceCount, DeviceEvent_SessionOpened, zero))
+            if (!raise(deviceCount, DeviceEvent_SessionOpened, makeEventArg("", 0, 0)))
                 break;
         }
-        int found = 0;
-        const Pass pass = scanPass(scanned, found);
-        if (pass != Pass::Scanned)
+        const int found = scanPass(scanned);
+        if (found < 0)
             continue; // stopped, or the session is going: the loop's next turn sees which
         if (!compareAndReport(scanned, found))
             break;

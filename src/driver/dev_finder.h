@@ -77,8 +77,7 @@ private:
     void stopLocked();
     void requestFromLoop(bool restart);
     void runOnce(DeviceSlot (&scanned)[kMaxDevices]);
-    enum class Pass { Scanned, Abandoned, Lost };
-    Pass scanPass(DeviceSlot (&scanned)[kMaxDevices], int& found);
+    int scanPass(DeviceSlot (&scanned)[kMaxDevices]);
     bool reportSessionClosed(DeviceSlot (&scanned)[kMaxDevices]);
     bool compareAndReport(const DeviceSlot* scanned, int found);
     bool deliverPending();

@@ -67,8 +67,6 @@ void sessionOwner::leave(devFinder& driver)
     if (it == users.end())
         return;
     users.erase(it);
-    if (users.empty())
-        std::vector<devFinder*>().swap(users);
     driver.vrSystem.store(nullptr, std::memory_order_release);
     if (users.empty() && system != nullptr)
         closeLocked(true);
@@ -125,8 +123,7 @@ void sessionOwner::closeLocked(bool shutdown)
 {
     {
         std::unique_lock<std::mutex> gate(gateMutex);
-        closingFlag = true;
-        closingNow.store(true, std::memory_order_release);
+        closingFlag.store(true, std::memory_order_release);
         gateChanged.wait(gate, [this] { return inUse == 0; });
     }
     // No use is in flight and none can start: nobody holds the interface from here on.
@@ -143,8 +140,7 @@ void sessionOwner::closeLocked(bool shutdown)
     token.store(0, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> gate(gateMutex);
-        closingFlag = false;
-        closingNow.store(false, std::memory_order_release);
+        closingFlag.store(false, std::memory_order_release);
     }
     gateChanged.notify_all();
 }

@@ -47,7 +47,7 @@ public:
     void enter();
     void exit();
     // A close is waiting for the uses in flight: a long use should end early.
-    bool closing() const { return closingNow.load(std::memory_order_acquire); }
+    bool closing() const { return closingFlag.load(std::memory_order_acquire); }
 
     enum class Health { Alive, Quit, Lost };
     // Inside a use: compares the loader's token with the one of this owner's init (another party
@@ -69,8 +69,7 @@ private:
     std::mutex gateMutex;
     std::condition_variable gateChanged;
     int inUse = 0;
-    bool closingFlag = false;
-    std::atomic<bool> closingNow{false};
+    std::atomic<bool> closingFlag{false}; // written under gateMutex, read without it by closing()
 
     vr::IVRSystem* system = nullptr; // under ownerMutex; stable while any use is in flight
     std::atomic<uint32_t> token{0};  // the loader's token of this owner's init

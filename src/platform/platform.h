@@ -12,9 +12,6 @@ int64_t counterFrequency();
 // The millisecond field (0..999) of the current local time.
 int localMilliseconds();
 
-// The system (wall) clock in 100-ns ticks since 1970-01-01 UTC.
-int64_t systemTicks100ns();
-
 // A monotonic clock in nanoseconds.
 int64_t steadyNanoseconds();
 

@@ -27,12 +27,6 @@ int localMilliseconds()
     return static_cast<int>(ts.tv_nsec / 1000000);
 }
 
-int64_t systemTicks100ns()
-{
-    using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
-    return std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 int64_t steadyNanoseconds()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())

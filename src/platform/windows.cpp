@@ -36,18 +36,6 @@ int localMilliseconds()
     return now.wMilliseconds;
 }
 
-int64_t systemTicks100ns()
-{
-    // FILETIME counts 100-ns ticks since 1601-01-01 UTC.
-    constexpr int64_t kTicks1601To1970 = 116444736000000000;
-    FILETIME ft;
-    GetSystemTimePreciseAsFileTime(&ft);
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = ft.dwLowDateTime;
-    ticks.HighPart = ft.dwHighDateTime;
-    return static_cast<int64_t>(ticks.QuadPart) - kTicks1601To1970;
-}
-
 int64_t steadyNanoseconds()
 {
     const int64_t counts = counterNow();

@@ -57,6 +57,7 @@ struct Shared {
         _TrackedDevicePose last{};
     };
     std::map<std::string, Known> known;
+    static const char* stateOf(const Known& k) { return !k.on ? "off" : k.last.trackingOk ? "ok" : "lost"; }
     int knownCount = 0; // the device count of the latest event
     std::deque<double> recentWaitUs; // the latest wait errors, for the live view's figures
 };
@@ -144,7 +145,7 @@ std::string liveFrame()
     bool first = true;
     for (const auto& [serial, k] : shared.known) {
         const _TrackedDevicePose& p = k.last;
-        const char* state = !k.on ? "off" : p.trackingOk ? "ok" : "lost";
+        const char* state = Shared::stateOf(k);
         std::snprintf(part, sizeof part,
                       ",\"index\":%d,\"cls\":%d,\"state\":\"%s\",\"p\":[%.4f,%.4f,%.4f],\"q\":[%.5f,%.5f,%.5f,%.5f]}",
                       k.index, k.deviceClass, state, p.position[0], p.position[1], p.position[2], p.quaternion[0],
@@ -296,7 +297,7 @@ void drawTable(unsigned rate)
     for (const auto& [serial, k] : rows) {
         const _TrackedDevicePose& p = k->last;
         const monitor::Euler e = monitor::yawPitchRoll(p.quaternion);
-        const char* trk = !k->on ? "off" : p.trackingOk ? "ok" : "lost";
+        const char* trk = Shared::stateOf(*k);
         if (!k->on)
             screen += "\x1b[2m"; // greyed: switched off, last pose shown
         if (wide)

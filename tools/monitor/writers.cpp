@@ -247,6 +247,13 @@ const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff
 const char* const kDashes[] = {"none", "7 4", "2 3", "10 3 2 3", "4 4"};
 const double kWidths[] = {2.6, 1.8, 1.4, 2.2, 1.2};
 
+// The n-th entry of a table of styles, round and round.
+template <class T, size_t N>
+T pick(const T (&table)[N], size_t n)
+{
+    return table[n % N];
+}
+
 struct Range {
     double lo = 1e300, hi = -1e300;
     void add(double v)
@@ -318,8 +325,8 @@ void axes(std::ostringstream& o, const Panel& p, const char* title, const char* 
 void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::vector<float>& xs,
               const std::vector<float>& ys, const Panel& p, const char* colour, size_t style)
 {
-    const char* dash = kDashes[style % (sizeof kDashes / sizeof kDashes[0])];
-    const double width = kWidths[style % (sizeof kWidths / sizeof kWidths[0])];
+    const char* dash = pick(kDashes, style);
+    const double width = pick(kWidths, style);
     bool open = false;
     for (size_t i = 0; i < xs.size(); ++i) {
         if (!std::isfinite(xs[i]) || !std::isfinite(ys[i]))
@@ -407,7 +414,7 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
     }
     size_t n = 0;
     for (const auto& [serial, tr] : tracks) {
-        const char* colour = kColours[n % (sizeof kColours / sizeof kColours[0])];
+        const char* colour = pick(kColours, n);
         const std::vector<float>& fz = forward.at(serial);
         polyline(o, tr.t, tr.x, fz, floor, colour, n);
         if (!tr.t.empty()) { // where the path starts (circle) and ends (square)
@@ -422,8 +429,7 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
         polyline(o, tr.t, secs, tr.y, height, colour, n);
         const double ly = legendTop + 24.0 * static_cast<double>(n);
         o << "<line x1='70' y1='" << ly - 8 << "' x2='94' y2='" << ly - 8 << "' stroke='" << colour << "' stroke-width='"
-          << kWidths[n % (sizeof kWidths / sizeof kWidths[0])] << "' stroke-dasharray='"
-          << kDashes[n % (sizeof kDashes / sizeof kDashes[0])] << "'/>\n"
+          << pick(kWidths, n) << "' stroke-dasharray='" << pick(kDashes, n) << "'/>\n"
           << "<text x='102' y='" << ly - 3 << "'>" << xmlEscape(serial) << " (" << className(tr.deviceClass)
           << ", " << tr.t.size() << " points)</text>\n";
         ++n;
