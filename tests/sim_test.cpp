@@ -100,35 +100,35 @@ TEST_F(Sim, RefusedInterfaceVersionGives105AndOneShutdown)
 
 TEST_F(Sim, LoaderAnswersLikeTheRealOneWithoutASession)
 {
-    EXPECT_FALSE(VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
-    EXPECT_EQ(VR_GetInitToken(), 0u);
+    EXPECT_FALSE(vr::VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
+    EXPECT_EQ(vr::VR_GetInitToken(), 0u);
     vr::EVRInitError err = vr::VRInitError_None;
-    EXPECT_EQ(VR_GetGenericInterface(vr::IVRSystem_Version, &err), nullptr);
+    EXPECT_EQ(vr::VR_GetGenericInterface(vr::IVRSystem_Version, &err), nullptr);
     EXPECT_EQ(err, vr::VRInitError_Init_NotInitialized);
 
-    const uint32_t first = VR_InitInternal(&err, vr::VRApplication_Background);
+    const uint32_t first = vr::VR_InitInternal(&err, vr::VRApplication_Background);
     EXPECT_NE(first, 0u);
-    EXPECT_EQ(VR_GetInitToken(), first);
-    EXPECT_TRUE(VR_IsInterfaceVersionValid("IVRSystem_015"));
-    EXPECT_FALSE(VR_IsInterfaceVersionValid("IVRSystem_022"));
-    EXPECT_EQ(VR_GetGenericInterface("IVRSystem_022", &err), nullptr);
+    EXPECT_EQ(vr::VR_GetInitToken(), first);
+    EXPECT_TRUE(vr::VR_IsInterfaceVersionValid("IVRSystem_015"));
+    EXPECT_FALSE(vr::VR_IsInterfaceVersionValid("IVRSystem_022"));
+    EXPECT_EQ(vr::VR_GetGenericInterface("IVRSystem_022", &err), nullptr);
     EXPECT_EQ(err, vr::VRInitError_Init_InterfaceNotFound);
-    VR_ShutdownInternal();
-    EXPECT_EQ(VR_GetInitToken(), 0u);
+    vr::VR_ShutdownInternal();
+    EXPECT_EQ(vr::VR_GetInitToken(), 0u);
 
-    const uint32_t second = VR_InitInternal(&err, vr::VRApplication_Background);
+    const uint32_t second = vr::VR_InitInternal(&err, vr::VRApplication_Background);
     EXPECT_NE(second, 0u);
     EXPECT_NE(second, first);
     // One client per process: a second init gives a new token and the SAME session, and one
     // shutdown ends it for both, killing the interface.
-    auto* iface = static_cast<vr::IVRSystem*>(VR_GetGenericInterface(vr::IVRSystem_Version, &err));
-    const uint32_t third = VR_InitInternal(&err, vr::VRApplication_Background);
+    auto* iface = static_cast<vr::IVRSystem*>(vr::VR_GetGenericInterface(vr::IVRSystem_Version, &err));
+    const uint32_t third = vr::VR_InitInternal(&err, vr::VRApplication_Background);
     EXPECT_NE(third, second);
-    EXPECT_EQ(VR_GetInitToken(), third);
-    EXPECT_EQ(VR_GetGenericInterface(vr::IVRSystem_Version, &err), iface);
+    EXPECT_EQ(vr::VR_GetInitToken(), third);
+    EXPECT_EQ(vr::VR_GetGenericInterface(vr::IVRSystem_Version, &err), iface);
     EXPECT_EQ(counters().open_sessions, 1u);
-    VR_ShutdownInternal();
-    EXPECT_FALSE(VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
+    vr::VR_ShutdownInternal();
+    EXPECT_FALSE(vr::VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
     EXPECT_EQ(counters().open_sessions, 0u);
     EXPECT_FALSE(iface->IsTrackedDeviceConnected(0));
     EXPECT_EQ(counters().use_after_shutdown, 1u);
@@ -190,7 +190,7 @@ TEST_F(Sim, ConcurrentLoaderCallsAreCounted)
         while (!go.load()) {
         }
         for (int n = 0; n < 10; ++n)
-            VR_GetInitToken();
+            vr::VR_GetInitToken();
     };
     std::thread a(caller), b(caller);
     go = true;
@@ -198,10 +198,10 @@ TEST_F(Sim, ConcurrentLoaderCallsAreCounted)
     b.join();
     EXPECT_GT(counters().concurrent_loader_calls, 0u);
     vrsim_set_call_delay_us(0);
-    VR_GetInitToken();
-    VR_GetInitToken();
+    vr::VR_GetInitToken();
+    vr::VR_GetInitToken();
     const uint32_t before = counters().concurrent_loader_calls;
-    VR_GetInitToken(); // one thread alone is never counted
+    vr::VR_GetInitToken(); // one thread alone is never counted
     EXPECT_EQ(counters().concurrent_loader_calls, before);
 }
 

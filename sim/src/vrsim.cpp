@@ -415,6 +415,10 @@ double Rig::demoSeconds() const
 using vrsim::rig;
 
 // ---- loader entry points -----------------------------------------------------------------------
+// Declared in namespace vr with C linkage, as the SDK declares them: the exported names are the
+// plain ones.
+
+namespace vr {
 
 VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr::EVRApplicationType)
 {
@@ -484,6 +488,8 @@ VR_INTERFACE void* VR_CALLTYPE VR_GetGenericInterface(const char* version, vr::E
         *peError = error;
     return result;
 }
+
+} // namespace vr
 
 // ---- control API -------------------------------------------------------------------------------
 

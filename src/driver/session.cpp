@@ -31,7 +31,7 @@ vr::IVRSystem* sessionOwner::join(devFinder& driver, _DeviceError& result)
         uint32_t now = 0;
         {
             std::lock_guard<std::mutex> loader(loaderMutex);
-            now = VR_GetInitToken();
+            now = vr::VR_GetInitToken();
         }
         if (now == token.load(std::memory_order_relaxed)) {
             if (std::find(users.begin(), users.end(), &driver) == users.end())
@@ -49,7 +49,7 @@ vr::IVRSystem* sessionOwner::join(devFinder& driver, _DeviceError& result)
         std::lock_guard<std::mutex> loader(loaderMutex);
         opened = driver.openSession(result);
         if (opened != nullptr)
-            token.store(VR_GetInitToken(), std::memory_order_relaxed);
+            token.store(vr::VR_GetInitToken(), std::memory_order_relaxed);
     }
     if (opened == nullptr)
         return nullptr;
@@ -91,7 +91,7 @@ sessionOwner::Health sessionOwner::check(vr::IVRSystem* current, const std::func
     uint32_t now = 0;
     {
         std::lock_guard<std::mutex> loader(loaderMutex);
-        now = VR_GetInitToken();
+        now = vr::VR_GetInitToken();
     }
     // A changed token: the client was shut down (and perhaps opened again) by someone else, so
     // the interface is dead and must not be called.
