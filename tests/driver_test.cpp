@@ -367,6 +367,71 @@ TEST_F(Driver, HandlersThatStopEachOthersDriversDoNotDeadlock)
 }
 
 namespace {
+vrDriver* contested = nullptr;
+std::atomic<int> contestedRestarts{0};
+std::atomic<int> contestedOpens{0};
+std::atomic<bool> contestedRescue{false};
+// Another driver's handler restarts the contested driver once a caller has begun to stop it.
+void restartOnceStopping(int, _DeviceEvent event, _DeviceEventArg)
+{
+    if (event != DeviceEvent_SessionOpened)
+        return;
+    waitUntil([] { return !contested->running.load(); }, 5s);
+    contested->start();
+    ++contestedRestarts;
+}
+// The contested driver's handler holds its loop (and so the caller's stop) until that restart has
+// been asked for. With rescue set, it ends its own loop: the way out when a stop is stuck.
+void holdUntilRestarted(int, _DeviceEvent event, _DeviceEventArg)
+{
+    if (contestedRescue.load()) {
+        contested->stop();
+        return;
+    }
+    if (event != DeviceEvent_SessionOpened)
+        return;
+    ++contestedOpens;
+    waitUntil([] { return contestedRestarts.load() > 0; }, 5s);
+}
+} // namespace
+
+TEST_F(Driver, ACallersStopWinsOverAHandlersRestart)
+{
+    typicalRig();
+    contested = driver.get();
+    contestedRestarts = 0;
+    contestedOpens = 0;
+    contestedRescue = false;
+    driver->statusHandler = holdUntilRestarted;
+    driver->start();
+    ASSERT_TRUE(waitUntil([] { return contestedOpens.load() == 1; }));
+    auto stopped = std::async(std::launch::async, [&] { driver->stop(); });
+    auto other = std::make_unique<vrDriver>();
+    other->setLoopPeriods(10ms, 10ms);
+    other->statusHandler = restartOnceStopping;
+    other->start();
+
+    const bool returned = stopped.wait_for(kPatience) == std::future_status::ready;
+    if (!returned) {
+        contestedRescue = true;
+        vrsim_set_device(2, 0, nullptr, 0); // an event for the handler to end the loop on
+    }
+    stopped.wait();
+    ASSERT_TRUE(returned) << "the stop was held by the restart";
+    EXPECT_EQ(contestedRestarts.load(), 1);
+    // Stopped until a later start: no new run, no session, reads report no session.
+    EXPECT_FALSE(driver->running.load());
+    EXPECT_EQ(driver->vrSystem.load(), nullptr);
+    setLastError(DeviceError_None);
+    _TrackedDevicePose poses[16];
+    driver->readPoses(poses);
+    EXPECT_EQ(lastError(), DeviceError_NoSession);
+    other->stop();
+    EXPECT_EQ(contestedOpens.load(), 1);
+    EXPECT_EQ(counters().open_sessions, 0u);
+}
+
+namespace {
 std::atomic<vrDriver*> readingDriver{nullptr};
 std::atomic<bool> handlerRead{false};
 void readWhileStopping(int, _DeviceEvent event, _DeviceEventArg)

@@ -89,6 +89,52 @@ TEST(HostFaults, TheCppClassesReportAFailedThreadLaunchInsteadOfThrowing)
     vrsim_reset();
 }
 
+namespace {
+TavrinHelper* startedFromHandler = nullptr;
+std::atomic<int> handlerStarts{0};
+std::atomic<bool> handlerStartOk{false};
+std::atomic<int> handlerStartErr{-1};
+void startTheOther(int, _DeviceEvent event, _DeviceEventArg)
+{
+    if (event != DeviceEvent_SessionOpened || handlerStarts.load() > 0)
+        return;
+    _DeviceError err = DeviceError_Unknown;
+    handlerStartOk = startedFromHandler->start(err);
+    handlerStartErr = err;
+    ++handlerStarts;
+}
+} // namespace
+
+TEST(HostFaults, AStartFromAHandlerAfterAFailedLaunchStartsTheDriver)
+{
+    vrsim_reset();
+    typicalRig();
+    globalLog().clear();
+    TavrinHelper b;
+    b.setDeviceStatusChangedHandle(recordEvent);
+    _DeviceError err = DeviceError_None;
+    refuseThreads = true;
+    EXPECT_FALSE(b.start(err));
+    refuseThreads = false;
+    EXPECT_EQ(err, DeviceError_Unknown);
+
+    // Another driver's handler starts b: b runs, or the start says it failed.
+    startedFromHandler = &b;
+    handlerStarts = 0;
+    TavrinHelper a;
+    a.setDeviceStatusChangedHandle(startTheOther);
+    ASSERT_TRUE(a.start(err));
+    ASSERT_TRUE(waitUntil([] { return handlerStarts.load() == 1; }));
+    EXPECT_TRUE(handlerStartOk.load());
+    EXPECT_EQ(handlerStartErr.load(), DeviceError_None);
+    EXPECT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) {
+        return !e.empty() && e.front().event == DeviceEvent_SessionOpened;
+    })) << "the start reported success, yet the driver never ran";
+    a.stop();
+    b.stop();
+    vrsim_reset();
+}
+
 TEST(HostFaults, TimeStampsDoNotFollowTheWallClock)
 {
     vrsim_reset();

@@ -210,6 +210,22 @@ TEST_F(SharedSession, ASessionEndedBySomeoneElseIsReportedAndReopened)
     EXPECT_EQ(counters().shutdown_calls, 1u); // the dead session was let go, not shut again
 }
 
+TEST_F(SharedSession, AReadAfterSomeoneElsesShutdownNeverCallsTheDeadInterface)
+{
+    TavrinHelper helper;
+    ASSERT_NO_FATAL_FAILURE(startBoth(helper));
+    vr::VR_Shutdown(); // another library in the process ends the one client
+    int records = -1;
+    EXPECT_EQ(readPlain(records), DeviceError_NoSession);
+    EXPECT_EQ(records, 0);
+    EXPECT_EQ(counters().use_after_shutdown, 0u);
+    // The read dropped the session for every driver, as a discovery pass would have.
+    for (EventLog* log : {&globalLog(), &helperLog()})
+        ASSERT_TRUE(log->waitFor([](const std::vector<Event>& e) { return has(e, DeviceEvent_SessionClosed); }));
+    EXPECT_EQ(counters().use_after_shutdown, 0u);
+    EXPECT_EQ(counters().shutdown_calls, 1u); // the dead session was let go, not shut again
+}
+
 TEST_F(SharedSession, DiagnosticsSayWhyThereIsNoSession)
 {
     EXPECT_STREQ(tavrin_version(), TAVRIN_VERSION_STRING);
