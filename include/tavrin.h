@@ -43,8 +43,15 @@
  * session down at once (the runtime kills a process whose client lingers) and tries to reopen
  * once a second until the runtime is back.
  *
- * One driver serves one reading thread at a time; reads from several threads are safe but share
- * one frame pacing.
+ * Pacing. A read first waits until one frame period (1000/freq ms, see setFreq) has passed since
+ * the end of the previous read's wait, then asks the runtime for the poses. So the waits of a
+ * reading thread end at least one period apart, but the reads' returns are not a period apart:
+ * the time a read spends after its wait (the query and fill), and whatever the caller does between
+ * reads, count towards the next period, so a read that comes a period or more after the previous
+ * wait ended does not wait at all (after a slow read, the next returns at once) and lost time is
+ * not made up. Reads from several threads are safe, but each paces only against the latest wait
+ * end it sees when it begins: N threads reading in loops together make up to N reads a period
+ * (8 threads at 100 Hz, about 800 reads a second). Pace one reading thread per driver.
  */
 #ifndef TAVRIN_H
 #define TAVRIN_H
@@ -231,11 +238,14 @@ TAVRIN_API void setDeviceStatusChangedHandle(TAVRIN_TYPE(DeviceStatusChangedHand
 /* Stores the tracking mode; kept across stop and start. */
 TAVRIN_API void setTrackingMod(TAVRIN_TYPE(_TrackingMod) mode);
 
-/* Sets the pose rate: reads end at least 1000/freq ms apart; 0 counts as 1000 (1 ms). Default 120. */
+/* Sets the frame period to 1000/freq ms; 0 counts as 1000 (1 ms). Default 120 Hz. A read's wait
+ * ends at least one period after the previous read's wait ended (see Pacing above: not after the
+ * previous read returned). Takes effect at the next read. */
 TAVRIN_API void setFreq(unsigned int freq);
 
-/* Waits until one frame period has passed since the previous read's wait ended, then fills up to
- * 16 records packed from the front (records past the last device are left untouched). err
+/* Waits until one frame period has passed since the previous read's wait ended (at once when it
+ * already has), then fills up to 16 records packed from the front (records past the last device
+ * are left untouched). err
  * receives DeviceError_None, or DeviceError_NoSession (array untouched) while no session is open.
  * Runs on the caller's thread. */
 TAVRIN_API void readViveData(TAVRIN_TYPE(_TrackedDevicePose) * poses, TAVRIN_TYPE(_DeviceError) * err);
@@ -429,7 +439,7 @@ public:
     /* The same read in the extended layout. Record i corresponds to record i of the read: records
      * the read did not fill keep what the caller supplied. */
     void readDataEx(_TrackedDevicePoseEx* poses, _DeviceError& err);
-    /* Reads end at least 1000/freq ms apart; 0 counts as 1000. */
+    /* The frame period becomes 1000/freq ms; 0 counts as 1000 (see setFreq and Pacing). */
     void setFreq(unsigned int freq);
     void setTrackingMod(_TrackingMod mode);
     /* Null clears it. */

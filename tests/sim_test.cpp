@@ -190,7 +190,7 @@ TEST_F(Sim, ConcurrentLoaderCallsAreCounted)
         while (!go.load()) {
         }
         for (int n = 0; n < 10; ++n)
-            vr::VR_GetInitToken();
+            vr::VR_IsInterfaceVersionValid(vr::IVRSystem_Version);
     };
     std::thread a(caller), b(caller);
     go = true;

@@ -86,8 +86,9 @@ VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_e
 /* Copies the counters. */
 VRSIM_API void vrsim_get_counters(vrsim_counters* out);
 
-/* Makes every runtime call (each IVRSystem call and each loader entry point) take at least this
- * long, to imitate a slow or busy runtime (0: no delay). */
+/* Makes every runtime call (each IVRSystem call and each loader entry point but VR_GetInitToken,
+ * which the real loader answers from a counter of its own) take at least this long, to imitate a
+ * slow or busy runtime (0: no delay). */
 VRSIM_API void vrsim_set_call_delay_us(uint32_t microseconds);
 
 /* The runtime quits: the open client's PollNextEvent delivers one VREvent_Quit (700), and from now

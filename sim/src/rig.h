@@ -48,7 +48,9 @@ struct Rig {
     // One client per process, as with the real loader: a second init joins the open session
     // (with a new token), and any shutdown ends it for everyone.
     bool clientOpen = false;
-    uint32_t token = 0;                  // token of the latest init of the open session, 0 when none
+    // Token of the latest init of the open session, 0 when none. Written under the lock; read
+    // without it by VR_GetInitToken, which in the real loader is a plain read of a counter.
+    std::atomic<uint32_t> token{0};
     uint32_t nextToken = 1;
     vr::IVRSystem* current = nullptr;    // interface of the open session
     std::vector<vr::IVRSystem*> sessions; // every interface ever handed out (kept for stale callers)
@@ -59,7 +61,7 @@ struct Rig {
     // The runtime process: while it is stopped, inits fail with NoServerForBackgroundApp.
     bool runtimeRunning = true;
     // After a quit: the client still open at killAt is killed.
-    bool killArmed = false;
+    std::atomic<bool> killArmed{false}; // written under the lock; read without it to skip reaping
     std::chrono::steady_clock::time_point killAt{};
     vr::IVRSystem* killSession = nullptr;
 

@@ -86,11 +86,22 @@ void callDelay()
 // counted), then holds the rig's lock with any kill that has fallen due carried out.
 class LoaderCall {
 public:
-    LoaderCall()
+    // Runtime: an entry point that asks the runtime (delayed, under the rig lock). Counter: one
+    // that only reads the loader's own state.
+    enum class Kind { Runtime, Counter };
+
+    explicit LoaderCall(Kind kind = Kind::Runtime)
     {
         if (rig().inLoader.fetch_add(1, std::memory_order_acq_rel) > 0) {
             std::lock_guard<std::mutex> counting(rig().mutex);
             ++rig().counters.concurrent_loader_calls;
+        }
+        if (kind == Kind::Counter) {
+            if (rig().killArmed.load()) {
+                std::lock_guard<std::mutex> reaping(rig().mutex);
+                rig().reapLocked();
+            }
+            return;
         }
         callDelay();
         lock = std::unique_lock<std::mutex>(rig().mutex);
@@ -98,7 +109,8 @@ public:
     }
     ~LoaderCall()
     {
-        lock.unlock();
+        if (lock.owns_lock())
+            lock.unlock();
         rig().inLoader.fetch_sub(1, std::memory_order_acq_rel);
     }
     LoaderCall(const LoaderCall&) = delete;
@@ -442,11 +454,12 @@ VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr:
         r.clientOpen = true;
         r.events.clear();
     }
-    r.token = r.nextToken++;
+    const uint32_t token = r.nextToken++;
+    r.token.store(token);
     r.counters.open_sessions = 1;
     if (peError)
         *peError = vr::VRInitError_None;
-    return r.token;
+    return token;
 }
 
 VR_INTERFACE void VR_CALLTYPE VR_ShutdownInternal()
@@ -466,10 +479,12 @@ VR_INTERFACE bool VR_CALLTYPE VR_IsInterfaceVersionValid(const char* version)
     return r.clientOpen && r.interfaceValid && version && std::strcmp(version, vr::IVRSystem_Version) == 0;
 }
 
+// The real loader answers from a counter of its own, without asking the runtime: no delay and no
+// lock, but a kill that has fallen due is carried out first, as the runtime would have done it.
 VR_INTERFACE uint32_t VR_CALLTYPE VR_GetInitToken()
 {
-    vrsim::LoaderCall call;
-    return rig().token;
+    vrsim::LoaderCall call(vrsim::LoaderCall::Kind::Counter);
+    return rig().token.load();
 }
 
 VR_INTERFACE void* VR_CALLTYPE VR_GetGenericInterface(const char* version, vr::EVRInitError* peError)

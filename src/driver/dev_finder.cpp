@@ -32,6 +32,29 @@ _DeviceError mapInitError(int32_t evrInitError)
     }
 }
 
+// A stop from a caller's thread (not a discovery thread) is counted from its first moment, before
+// it waits for controlMutex: handlers' restarts asked from then on are dropped, so that the stop
+// never waits behind them and the driver stays stopped once it returns.
+class devFinder::CallerStop {
+public:
+    explicit CallerStop(devFinder& driver) : driver(driver)
+    {
+        std::lock_guard<std::mutex> lock(driver.loopMutex);
+        ++driver.callerStops;
+        ++driver.stopGeneration;
+    }
+    ~CallerStop()
+    {
+        std::lock_guard<std::mutex> lock(driver.loopMutex);
+        --driver.callerStops;
+    }
+    CallerStop(const CallerStop&) = delete;
+    CallerStop& operator=(const CallerStop&) = delete;
+
+private:
+    devFinder& driver;
+};
+
 devFinder::devFinder()
 {
     DeviceSlot empty;
@@ -46,6 +69,7 @@ devFinder::~devFinder()
         requestFromLoop(false);
         return;
     }
+    CallerStop counted(*this);
     std::lock_guard<std::mutex> control(controlMutex);
     stopLocked();
 }
@@ -75,22 +99,55 @@ bool devFinder::start()
         requestFromLoop(true);
         return true;
     }
-    if (onDiscoveryThread()) {
-        // Another driver's handler: a loop that is still alive begins a new run instead of being
-        // joined; a loop that is over cannot be waiting on anyone, so the plain start follows.
-        std::lock_guard<std::mutex> lock(loopMutex);
-        if (!loopDone) {
-            stopAsked = false;
-            restartAsked = true;
-            running.store(false, std::memory_order_release);
-            loopWake.notify_all();
-            return true;
-        }
-    }
+    if (onDiscoveryThread())
+        return startFromHandler();
     std::lock_guard<std::mutex> control(controlMutex);
     stopLocked();
-    // Raised here, before the launch, so that a stop between the launch and the thread's first
-    // act is never lost; the loop does not raise it again.
+    return launchLocked();
+}
+
+// Another driver's handler: never waits for a discovery thread, which may be waiting on the caller.
+// A loop that is still alive begins a new run instead of being joined; a loop that is over is
+// started afresh. A caller's stop that is under way, or that began while this start waited for
+// controlMutex, wins: the start is taken as made just before that stop.
+bool devFinder::startFromHandler()
+{
+    std::unique_lock<std::mutex> lock(loopMutex);
+    if (callerStops > 0)
+        return true;
+    const uint64_t seen = stopGeneration;
+    if (!loopDone) {
+        askRestartLocked();
+        return true;
+    }
+    lock.unlock();
+    std::lock_guard<std::mutex> control(controlMutex);
+    lock.lock();
+    if (callerStops > 0 || stopGeneration != seen)
+        return true;
+    if (!loopDone) { // a start from elsewhere came first
+        askRestartLocked();
+        return true;
+    }
+    lock.unlock();
+    stopLocked(); // joins a loop that has ended
+    return launchLocked();
+}
+
+// Holds loopMutex: the running loop ends its run and begins a new one.
+void devFinder::askRestartLocked()
+{
+    stopAsked = false;
+    restartAsked = true;
+    running.store(false, std::memory_order_release);
+    loopWake.notify_all();
+}
+
+// Holds controlMutex; no loop runs. Raises running before the launch, so that a stop between the
+// launch and the thread's first act is never lost (the loop does not raise it again). A failed
+// launch leaves the driver stopped, and says so.
+bool devFinder::launchLocked()
+{
     {
         std::lock_guard<std::mutex> lock(loopMutex);
         stopAsked = false;
@@ -101,7 +158,9 @@ bool devFinder::start()
     try {
         finderThread = new std::thread(&devFinder::findDevices, this);
     } catch (...) {
+        std::lock_guard<std::mutex> lock(loopMutex);
         running.store(false, std::memory_order_release);
+        loopDone = true;
         throw;
     }
     return true;
@@ -125,6 +184,7 @@ void devFinder::stop()
         loopWake.notify_all();
         return;
     }
+    CallerStop counted(*this);
     std::lock_guard<std::mutex> control(controlMutex);
     stopLocked();
 }
@@ -166,7 +226,7 @@ void devFinder::requestFromLoop(bool restart)
 {
     {
         std::lock_guard<std::mutex> lock(loopMutex);
-        restartAsked = restart && !stopAsked;
+        restartAsked = restart && !stopAsked && callerStops == 0;
         running.store(false, std::memory_order_release);
     }
     loopWake.notify_all();
@@ -320,7 +380,7 @@ void devFinder::findDevices()
         if (platform::teardown() != platform::Teardown::Unload)
             closeSession();
         std::lock_guard<std::mutex> lock(loopMutex);
-        if (!restartAsked || stopAsked) {
+        if (!restartAsked || stopAsked || callerStops > 0) {
             // Decided and marked under one lock, so that a restart asked from another driver's
             // handler either comes before this and is taken, or sees the loop done.
             loopOwner = nullptr;

@@ -74,7 +74,12 @@ public:
     int32_t deviceCount = 0; // the discovery thread's while it runs
 
 private:
+    class CallerStop;
+
     void stopLocked();
+    bool launchLocked();
+    bool startFromHandler();
+    void askRestartLocked();
     void requestFromLoop(bool restart);
     void runOnce(DeviceSlot (&scanned)[kMaxDevices]);
     int scanPass(DeviceSlot (&scanned)[kMaxDevices]);
@@ -92,6 +97,8 @@ private:
     bool stopAsked = false;    // a stop from outside the loop; beats a handler's restart
     bool restartAsked = false; // a start from this driver's own handler
     bool loopDone = true;      // no loop runs: it has ended its last run and left its session
+    int callerStops = 0;       // stops from callers' threads under way; they beat handlers' restarts
+    uint64_t stopGeneration = 0; // counts callers' stops, so a start can tell that one came meanwhile
     std::atomic<bool> sessionLost{false}; // wakes the loop's wait when the session ends under it
     PendingEvents pending; // events of a comparison that a stop cut short, for the next run
     std::chrono::milliseconds openRetryPeriod{1000};

@@ -86,16 +86,15 @@ void sessionOwner::exit()
         gateChanged.notify_all();
 }
 
+bool sessionOwner::tokenCurrent()
+{
+    std::lock_guard<std::mutex> loader(loaderMutex);
+    return vr::VR_GetInitToken() == token.load(std::memory_order_relaxed);
+}
+
 sessionOwner::Health sessionOwner::check(vr::IVRSystem* current, const std::function<bool()>& keepGoing)
 {
-    uint32_t now = 0;
-    {
-        std::lock_guard<std::mutex> loader(loaderMutex);
-        now = vr::VR_GetInitToken();
-    }
-    // A changed token: the client was shut down (and perhaps opened again) by someone else, so
-    // the interface is dead and must not be called.
-    if (now != token.load(std::memory_order_relaxed))
+    if (!tokenCurrent())
         return Health::Lost;
     for (int n = 0; n < kEventDrainLimit && keepGoing(); ++n) {
         vr::VREvent_t event{};

@@ -49,9 +49,13 @@ public:
     // A close is waiting for the uses in flight: a long use should end early.
     bool closing() const { return closingFlag.load(std::memory_order_acquire); }
 
+    // Inside a use: whether the loader's token is still the one of this owner's init. Another
+    // party may have shut the client down (and perhaps opened it again): then every interface we
+    // hold is dead and must not be called. Cheap: the token is a plain counter in the loader.
+    bool tokenCurrent();
+
     enum class Health { Alive, Quit, Lost };
-    // Inside a use: compares the loader's token with the one of this owner's init (another party
-    // may have shut the client down), then drains the session's events. A quit is acknowledged
+    // Inside a use: checks the token (tokenCurrent), then drains the session's events. A quit is acknowledged
     // once. keepGoing() false stops the drain early (the session is then taken as alive).
     Health check(vr::IVRSystem* system, const std::function<bool()>& keepGoing);
     // After a use that found the session quit or lost (outside the use): every user loses the
