@@ -82,6 +82,8 @@
 #ifdef __cplusplus
 #  include <cstddef>
 #  include <cstdint>
+#  include <stddef.h>
+#  include <stdint.h>
 #  include <string>
 #  define TAVRIN_ENUM_BASE : std::int32_t
 #  define TAVRIN_TYPE(name) ViveSystem::name
@@ -100,6 +102,8 @@ enum _DeviceError TAVRIN_ENUM_BASE {
     DeviceError_None = 0,
     DeviceError_NoSession = 100,     /* no OpenVR session is open (yet) */
     DeviceError_NotBound = 102,      /* a component object has no driver attached */
+    DeviceError_InvalidArgument = 103, /* a frame source call was given a NULL pointer; the legacy
+                                          functions never report it */
     DeviceError_HmdInUse = 104,      /* session open refused: headset in use */
     DeviceError_HmdNotFound = 201,   /* session open refused: no headset */
     DeviceError_Unknown = 0x0FFFFFFF /* any other failure */
@@ -274,9 +278,159 @@ TAVRIN_API const char* tavrin_error_name(int32_t code);
 /* The name of a _DeviceEvent code ("DeviceEvent_HmdConnected"), or "unknown". */
 TAVRIN_API const char* tavrin_event_name(int32_t code);
 
+/* ---------------------------------------------------------------------------------------------
+ * The frame source: every device OpenVR serves (indices 0..63, base stations included), frames
+ * with numbers and nanosecond times, and events that say what changed, polled from a queue. It
+ * stands beside the legacy functions above and touches none of their state: not the status word,
+ * not the process-wide helper, not its handler (whose records and events keep to indices 0..15).
+ *
+ * A source joins the process's one OpenVR session as every driver does: the first user opens it,
+ * the last one to stop shuts it down; when the runtime quits (or someone else shuts the client
+ * down) the source reports its devices gone and TAVRIN_EVENT_SESSION_CLOSED, and reopens once the
+ * runtime is back. No callback runs in your code: events wait in a queue for
+ * tavrin_source_next_event. Nothing here throws.
+ *
+ * Units: metres, metres per second, radians per second; OpenVR's standing universe
+ * (right-handed, +y up, -z forward). Times: tavrin_now_ns(), a monotonic clock in nanoseconds
+ * (the performance counter on Windows, CLOCK_MONOTONIC elsewhere), and the wall clock.
+ */
+#define TAVRIN_MAX_DEVICES 64
+
+typedef struct tavrin_source tavrin_source; /* opaque */
+
+/* One device in a frame; 168 bytes. */
+typedef struct tavrin_device {
+    char serial[64];           /* NUL-terminated, at most 63 characters */
+    uint32_t index;            /* OpenVR device index, 0..63 */
+    int32_t device_class;      /* 1 headset, 2 controller, 3 generic tracker, 4 base station */
+    int32_t tracking_result;   /* OpenVR's ETrackingResult as reported (200 Running_OK, ...) */
+    uint8_t connected;         /* 1 while the runtime reports the device connected */
+    uint8_t pose_valid;        /* 1 when the runtime reports the pose valid */
+    uint8_t reserved[2];       /* zero */
+    float position[3];         /* m, standing universe */
+    float orientation[4];      /* quaternion w, x, y, z (as the records' quaternion) */
+    float velocity[3];         /* m/s */
+    float angular_velocity[3]; /* rad/s */
+    float rotation[3][3];      /* rows of the rotation */
+} tavrin_device;
+
+/* One read: 10784 bytes, devices at offset 32. */
+typedef struct tavrin_frame {
+    uint64_t frame_number;  /* 1 for a source's first frame with a session, then +1 per frame; 0 when
+                               the read had no session */
+    int64_t time_ns;        /* tavrin_now_ns() when the runtime was asked for these poses */
+    int64_t unix_time_ns;   /* the same moment on the wall clock, ns since 1970-01-01 UTC */
+    uint32_t device_count;  /* devices[0 .. device_count-1] are filled, ascending by index; the
+                               records after them are left as they were */
+    uint32_t reserved;      /* zero */
+    tavrin_device devices[TAVRIN_MAX_DEVICES];
+} tavrin_frame;
+
+typedef enum tavrin_event_kind {
+    TAVRIN_EVENT_SESSION_OPENED = 1,     /* the source has a session; a fresh device list follows */
+    TAVRIN_EVENT_SESSION_CLOSED = 2,     /* the session ended under the source; every device was
+                                            reported LEFT just before */
+    TAVRIN_EVENT_DEVICE_ARRIVED = 3,     /* a serial seen for the first time, or again after it left;
+                                            when the device is not connected, SWITCHED_OFF follows */
+    TAVRIN_EVENT_DEVICE_LEFT = 4,        /* a known serial no longer present at any index */
+    TAVRIN_EVENT_DEVICE_SWITCHED_ON = 5, /* a known device's connected flag rose */
+    TAVRIN_EVENT_DEVICE_SWITCHED_OFF = 6, /* ... or dropped; it stays known, and in frames */
+    TAVRIN_EVENT_INDEX_CHANGED = 7       /* the same serial at a new index */
+} tavrin_event_kind;
+
+/* One change, as discovery saw it; 96 bytes. */
+typedef struct tavrin_event {
+    int32_t kind;          /* a tavrin_event_kind */
+    int32_t device_class;  /* 0 for session events */
+    uint32_t index;        /* the device's index (INDEX_CHANGED: the new one) */
+    uint32_t old_index;    /* INDEX_CHANGED: the previous index; otherwise equal to index */
+    uint32_t device_count; /* devices the source knows once this event is applied */
+    uint32_t dropped;      /* events lost to a full queue just before this one */
+    int64_t time_ns;       /* tavrin_now_ns() when the change was seen */
+    char serial[64];       /* "" for session events */
+} tavrin_event;
+
+/* The library's monotonic clock in nanoseconds: the clock of every time_ns. Any thread. */
+TAVRIN_API int64_t tavrin_now_ns(void);
+
+/* A stopped source, paced at rate_hz reads a second (0: unpaced, reads never wait). NULL for a
+ * negative, NaN or infinite rate, one above 100000, or when memory runs out. */
+TAVRIN_API tavrin_source* tavrin_source_create(double rate_hz);
+
+/* Stops the source (see tavrin_source_stop), wakes every thread waiting in next_event (which
+ * returns 0) and frees it. NULL is harmless. Do not use the pointer afterwards, nor call read
+ * while it runs. */
+TAVRIN_API void tavrin_source_destroy(tavrin_source* source);
+
+/* Starts the discovery loop (a thread of the library's), which joins the process's session,
+ * retrying once a second: returns DeviceError_None at once, DeviceError_Unknown when the thread
+ * cannot be started, DeviceError_InvalidArgument for NULL. A started source is restarted. Every
+ * index 0..63 is scanned every 500 ms; changes are queued as events. */
+TAVRIN_API int32_t tavrin_source_start(tavrin_source* source);
+
+/* Ends the discovery loop and leaves the session; harmless when stopped and for NULL. No event is
+ * queued after it returns; events already queued stay. The source forgets its devices, so the
+ * next start begins with SESSION_OPENED and an ARRIVED for every device present. The rate is
+ * kept. */
+TAVRIN_API void tavrin_source_stop(tavrin_source* source);
+
+/* Waits until one period has passed since the previous read's wait ended (the legacy reads' hybrid
+ * sleep and spin; no wait at rate 0), asks the runtime for the poses of all 64 indices in one call,
+ * and fills a record for every device the source knows (switched-off ones with connected 0 and
+ * pose_valid 0), ascending by index. A steady read asks the runtime nothing else: classes and
+ * serials come from discovery; an index the source does not know whose pose reports a connected
+ * device is asked for them once, in that read, so it is in that very frame. Returns
+ * DeviceError_None; DeviceError_NoSession with device_count 0 (and frame_number 0) while the
+ * source has no session; DeviceError_InvalidArgument for a NULL source or frame. One reading
+ * thread per source. */
+TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame);
+
+/* Takes the oldest queued event: 1 with *event filled; 0 when none came within timeout_ms (0
+ * polls, a negative timeout waits until one comes or the source is destroyed); -1 for a NULL
+ * source or event. The queue holds 1024 events; when it is full the oldest go, and the next event
+ * delivered says how many in `dropped`. Any thread. */
+TAVRIN_API int32_t tavrin_source_next_event(tavrin_source* source, tavrin_event* event, int32_t timeout_ms);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
+static_assert(sizeof(tavrin_device) == 168, "tavrin_device is 168 bytes");
+static_assert(offsetof(tavrin_device, serial) == 0, "layout");
+static_assert(offsetof(tavrin_device, index) == 64, "layout");
+static_assert(offsetof(tavrin_device, device_class) == 68, "layout");
+static_assert(offsetof(tavrin_device, tracking_result) == 72, "layout");
+static_assert(offsetof(tavrin_device, connected) == 76, "layout");
+static_assert(offsetof(tavrin_device, pose_valid) == 77, "layout");
+static_assert(offsetof(tavrin_device, reserved) == 78, "layout");
+static_assert(offsetof(tavrin_device, position) == 80, "layout");
+static_assert(offsetof(tavrin_device, orientation) == 92, "layout");
+static_assert(offsetof(tavrin_device, velocity) == 108, "layout");
+static_assert(offsetof(tavrin_device, angular_velocity) == 120, "layout");
+static_assert(offsetof(tavrin_device, rotation) == 132, "layout");
+static_assert(sizeof(tavrin_frame) == 32 + 64 * 168, "tavrin_frame is 10784 bytes");
+static_assert(offsetof(tavrin_frame, frame_number) == 0, "layout");
+static_assert(offsetof(tavrin_frame, time_ns) == 8, "layout");
+static_assert(offsetof(tavrin_frame, unix_time_ns) == 16, "layout");
+static_assert(offsetof(tavrin_frame, device_count) == 24, "layout");
+static_assert(offsetof(tavrin_frame, reserved) == 28, "layout");
+static_assert(offsetof(tavrin_frame, devices) == 32, "layout");
+static_assert(sizeof(tavrin_event) == 96, "tavrin_event is 96 bytes");
+static_assert(offsetof(tavrin_event, kind) == 0, "layout");
+static_assert(offsetof(tavrin_event, device_class) == 4, "layout");
+static_assert(offsetof(tavrin_event, index) == 8, "layout");
+static_assert(offsetof(tavrin_event, old_index) == 12, "layout");
+static_assert(offsetof(tavrin_event, device_count) == 16, "layout");
+static_assert(offsetof(tavrin_event, dropped) == 20, "layout");
+static_assert(offsetof(tavrin_event, time_ns) == 24, "layout");
+static_assert(offsetof(tavrin_event, serial) == 32, "layout");
+#else
+_Static_assert(sizeof(tavrin_device) == 168, "tavrin_device is 168 bytes");
+_Static_assert(offsetof(tavrin_frame, devices) == 32, "tavrin_frame layout");
+_Static_assert(sizeof(tavrin_frame) == 10784, "tavrin_frame is 10784 bytes");
+_Static_assert(sizeof(tavrin_event) == 96, "tavrin_event is 96 bytes");
+#endif
+
+#ifdef __cplusplus
 /* ---------------------------------------------------------------------------------------------
  * The host's plug-in interfaces, as this library implements them. The order of the virtual
  * operations and of the fields is fixed: compiled hosts depend on it.

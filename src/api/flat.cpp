@@ -83,7 +83,7 @@ TAVRIN_API const char* tavrin_version(void)
 TAVRIN_API int32_t tavrin_session_error(void)
 {
     const vrDriver* driver = TavrinHelperAccess::driver(processHelper);
-    return driver ? driver->lastInitCode.load(std::memory_order_relaxed) : 0;
+    return driver ? driver->sessionError() : 0;
 }
 
 TAVRIN_API const char* tavrin_error_name(int32_t code)
@@ -92,6 +92,7 @@ TAVRIN_API const char* tavrin_error_name(int32_t code)
     case DeviceError_None: return "DeviceError_None";
     case DeviceError_NoSession: return "DeviceError_NoSession";
     case DeviceError_NotBound: return "DeviceError_NotBound";
+    case DeviceError_InvalidArgument: return "DeviceError_InvalidArgument";
     case DeviceError_HmdInUse: return "DeviceError_HmdInUse";
     case DeviceError_HmdNotFound: return "DeviceError_HmdNotFound";
     case DeviceError_Unknown: return "DeviceError_Unknown";

@@ -11,7 +11,7 @@ namespace ViveSystem {
 namespace {
 vrDriver* driverOf(orvane::idevice* device)
 {
-    return static_cast<vrDriver*>(device->handle());
+    return vrDriver::fromHandle(device->handle());
 }
 } // namespace
 
@@ -120,18 +120,17 @@ void TavrinHelper::readDataEx(_TrackedDevicePoseEx* poses, _DeviceError& err)
 
 void TavrinHelper::setFreq(unsigned int freq)
 {
-    const double rate = freq == 0 ? 1000.0 : static_cast<double>(freq);
-    driverOf(helperDev)->framePeriodMs.store(1000.0 / rate, std::memory_order_relaxed);
+    driverOf(helperDev)->setFreq(freq);
 }
 
 void TavrinHelper::setTrackingMod(_TrackingMod mode)
 {
-    driverOf(helperDev)->trackingMode.store(static_cast<int32_t>(mode), std::memory_order_relaxed);
+    driverOf(helperDev)->setTrackingMode(static_cast<int32_t>(mode));
 }
 
 void TavrinHelper::setDeviceStatusChangedHandle(DeviceStatusChangedHandler handler)
 {
-    driverOf(helperDev)->statusHandler.store(handler, std::memory_order_release);
+    driverOf(helperDev)->setHandler(handler);
 }
 
 } // namespace ViveSystem

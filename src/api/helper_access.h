@@ -10,7 +10,7 @@ namespace ViveSystem {
 struct TavrinHelperAccess {
     static vrDriver* driver(const TavrinHelper& helper)
     {
-        return helper.helperDev ? static_cast<vrDriver*>(helper.helperDev->handle()) : nullptr;
+        return helper.helperDev ? vrDriver::fromHandle(helper.helperDev->handle()) : nullptr;
     }
 };
 

@@ -13,6 +13,13 @@ namespace ViveSystem {
 namespace {
 // The driver whose discovery loop runs on this thread, if any.
 thread_local const devFinder* loopOwner = nullptr;
+
+// On any driver's discovery thread, in a handler: waiting there for another discovery thread
+// could deadlock, since that thread's handler may be waiting for this one.
+bool onDiscoveryThread()
+{
+    return loopOwner != nullptr;
+}
 } // namespace
 
 _DeviceError mapInitError(int32_t evrInitError)
@@ -39,13 +46,13 @@ class devFinder::CallerStop {
 public:
     explicit CallerStop(devFinder& driver) : driver(driver)
     {
-        std::lock_guard<std::mutex> lock(driver.loopMutex);
+        auto lock = driver.finder.lock();
         ++driver.callerStops;
         ++driver.stopGeneration;
     }
     ~CallerStop()
     {
-        std::lock_guard<std::mutex> lock(driver.loopMutex);
+        auto lock = driver.finder.lock();
         --driver.callerStops;
     }
     CallerStop(const CallerStop&) = delete;
@@ -55,11 +62,13 @@ private:
     devFinder& driver;
 };
 
-devFinder::devFinder()
+devFinder::devFinder(const ScanScope& scope, discoverySink* sinkArg)
+    : scope(scope), sink(sinkArg ? *sinkArg : relay)
 {
     DeviceSlot empty;
     clearSlot(empty);
-    devices.assign(kMaxDevices, empty);
+    devices.assign(static_cast<size_t>(scope.indices), empty);
+    scanned.assign(static_cast<size_t>(scope.indices), empty);
 }
 
 devFinder::~devFinder()
@@ -76,7 +85,7 @@ devFinder::~devFinder()
 
 void devFinder::setLoopPeriods(std::chrono::milliseconds openRetry, std::chrono::milliseconds scanPass)
 {
-    std::lock_guard<std::mutex> lock(loopMutex);
+    auto lock = finder.lock();
     openRetryPeriod = openRetry;
     scanPeriod = scanPass;
 }
@@ -84,13 +93,6 @@ void devFinder::setLoopPeriods(std::chrono::milliseconds openRetry, std::chrono:
 bool devFinder::onOwnThread() const
 {
     return loopOwner == this;
-}
-
-// On any driver's discovery thread, in a handler: waiting there for another discovery thread
-// could deadlock, since that thread's handler may be waiting for this one.
-static bool onDiscoveryThread()
-{
-    return loopOwner != nullptr;
 }
 
 bool devFinder::start()
@@ -112,11 +114,11 @@ bool devFinder::start()
 // controlMutex, wins: the start is taken as made just before that stop.
 bool devFinder::startFromHandler()
 {
-    std::unique_lock<std::mutex> lock(loopMutex);
+    auto lock = finder.lock();
     if (callerStops > 0)
         return true;
     const uint64_t seen = stopGeneration;
-    if (!loopDone) {
+    if (!finder.doneLocked()) {
         askRestartLocked();
         return true;
     }
@@ -125,7 +127,7 @@ bool devFinder::startFromHandler()
     lock.lock();
     if (callerStops > 0 || stopGeneration != seen)
         return true;
-    if (!loopDone) { // a start from elsewhere came first
+    if (!finder.doneLocked()) { // a start from elsewhere came first
         askRestartLocked();
         return true;
     }
@@ -134,35 +136,25 @@ bool devFinder::startFromHandler()
     return launchLocked();
 }
 
-// Holds loopMutex: the running loop ends its run and begins a new one.
+// Holds the worker's lock: the running loop ends its run and begins a new one.
 void devFinder::askRestartLocked()
 {
     stopAsked = false;
     restartAsked = true;
     running.store(false, std::memory_order_release);
-    loopWake.notify_all();
+    finder.wake();
 }
 
-// Holds controlMutex; no loop runs. Raises running before the launch, so that a stop between the
-// launch and the thread's first act is never lost (the loop does not raise it again). A failed
-// launch leaves the driver stopped, and says so.
+// Holds controlMutex; no loop runs. The flag is raised before the launch, so that a stop between
+// the launch and the thread's first act is never lost (the loop does not raise it again). A
+// failed launch leaves the driver stopped, and says so.
 bool devFinder::launchLocked()
 {
-    {
-        std::lock_guard<std::mutex> lock(loopMutex);
-        stopAsked = false;
-        restartAsked = false;
-        loopDone = false;
-        running.store(true, std::memory_order_release);
-    }
-    try {
-        finderThread = new std::thread(&devFinder::findDevices, this);
-    } catch (...) {
-        std::lock_guard<std::mutex> lock(loopMutex);
-        running.store(false, std::memory_order_release);
-        loopDone = true;
-        throw;
-    }
+    auto lock = finder.lock();
+    stopAsked = false;
+    restartAsked = false;
+    finder.launchLocked([this] { findDevices(); });
+    finderThread = finder.handle();
     return true;
 }
 
@@ -175,13 +167,11 @@ void devFinder::stop()
     if (onDiscoveryThread()) {
         // Another driver's handler: ask the loop to end and do not wait for it. It leaves the
         // session itself; the next stop or start from a caller's thread joins the thread.
-        {
-            std::lock_guard<std::mutex> lock(loopMutex);
-            stopAsked = true;
-            restartAsked = false;
-            running.store(false, std::memory_order_release);
-        }
-        loopWake.notify_all();
+        auto lock = finder.lock();
+        stopAsked = true;
+        restartAsked = false;
+        running.store(false, std::memory_order_release);
+        finder.wake();
         return;
     }
     CallerStop counted(*this);
@@ -193,26 +183,25 @@ void devFinder::stop()
 void devFinder::stopLocked()
 {
     {
-        std::lock_guard<std::mutex> lock(loopMutex);
+        auto lock = finder.lock();
         stopAsked = true;
         restartAsked = false;
         running.store(false, std::memory_order_release);
+        finder.wake();
     }
-    loopWake.notify_all();
     const platform::Teardown teardown = platform::teardown();
     if (finderThread) {
         if (teardown == platform::Teardown::None) {
-            finderThread->join();
+            finder.join();
         } else {
             // Under the loader lock: wait for the loop to finish its work, not for the thread to
             // end (which needs the lock). At process exit the thread is already gone.
             if (teardown == platform::Teardown::Unload) {
-                std::unique_lock<std::mutex> lock(loopMutex);
-                loopWake.wait(lock, [this] { return loopDone; });
+                auto lock = finder.lock();
+                finder.waitDone(lock);
             }
-            finderThread->detach();
+            finder.detach();
         }
-        delete finderThread;
         finderThread = nullptr;
     }
     // At process exit the runtime sees the process go; a thread ended mid-call may even hold its
@@ -224,12 +213,22 @@ void devFinder::stopLocked()
 // Called on the discovery thread, from a handler: the thread cannot wait for itself.
 void devFinder::requestFromLoop(bool restart)
 {
-    {
-        std::lock_guard<std::mutex> lock(loopMutex);
-        restartAsked = restart && !stopAsked && callerStops == 0;
-        running.store(false, std::memory_order_release);
-    }
-    loopWake.notify_all();
+    auto lock = finder.lock();
+    restartAsked = restart && !stopAsked && callerStops == 0;
+    running.store(false, std::memory_order_release);
+    finder.wake();
+}
+
+void devFinder::forgetDevices()
+{
+    std::lock_guard<std::mutex> control(controlMutex);
+    if (finderThread)
+        return;
+    for (DeviceSlot& slot : devices)
+        clearSlot(slot);
+    deviceCount = 0;
+    pending.clear();
+    sink.tableChanged(devices.data(), scope.indices);
 }
 
 // Leaves the shared session; the owner shuts it down when this was its last user, once the
@@ -241,11 +240,9 @@ void devFinder::closeSession()
 
 void devFinder::loseSession()
 {
-    {
-        std::lock_guard<std::mutex> lock(loopMutex);
-        sessionLost.store(true, std::memory_order_release);
-    }
-    loopWake.notify_all();
+    auto lock = finder.lock();
+    sessionLost.store(true, std::memory_order_release);
+    finder.wake();
 }
 
 vr::IVRSystem* devFinder::openSession(_DeviceError& result)
@@ -261,27 +258,36 @@ vr::IVRSystem* devFinder::openSession(_DeviceError& result)
     return system;
 }
 
-void devFinder::waitFor(std::chrono::milliseconds period)
+// ---- the legacy relay --------------------------------------------------------------------------
+
+void devFinder::legacyRelay::sessionOpened(int32_t countBefore)
 {
-    std::unique_lock<std::mutex> lock(loopMutex);
-    loopWake.wait_for(lock, period, [this] {
-        return !running.load(std::memory_order_acquire) || sessionLost.load(std::memory_order_acquire);
-    });
+    if (owner.onDeviceEvent)
+        owner.onDeviceEvent(countBefore, DeviceEvent_SessionOpened, makeEventArg("", 0, 0));
 }
 
-// Raises one event; false when a stop has been asked for, so that the loop winds up. The event
-// is delivered even then, because its table change is already made: dropping it would lose it.
-bool devFinder::raise(int count, _DeviceEvent event, const _DeviceEventArg& arg)
+void devFinder::legacyRelay::sessionClosed()
 {
-    if (onDeviceEvent)
-        onDeviceEvent(count, event, arg);
-    return running.load(std::memory_order_acquire);
+    if (owner.onDeviceEvent)
+        owner.onDeviceEvent(0, DeviceEvent_SessionClosed, makeEventArg("", 0, 0));
 }
+
+void devFinder::legacyRelay::deviceChanged(const DeviceChange& change)
+{
+    if (!owner.onDeviceEvent)
+        return;
+    _DeviceEvent event;
+    _DeviceEventArg arg;
+    legacyEvent(change, event, arg);
+    owner.onDeviceEvent(change.scanCount, event, arg);
+}
+
+// ---- the loop ----------------------------------------------------------------------------------
 
 // One pass's use of the runtime: the session's health and events, then the scan. Returns the
 // devices found, or -1 when there was no scan (a stop, or the session is going). The comparison
-// and its events come after, outside the use, so that a handler never holds up a shutdown.
-int devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices])
+// and its events come after, outside the use, so that a sink never holds up a shutdown.
+int devFinder::scanPass()
 {
     sessionOwner& owner = sessionOwner::instance();
     const std::function<bool()> keepGoing = [this, &owner] {
@@ -297,7 +303,7 @@ int devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices])
             return -1;
         health = owner.check(system, keepGoing);
         if (health == sessionOwner::Health::Alive)
-            found = scanDevices(system, scanned, keepGoing);
+            found = scanDevices(system, scanned.data(), scope, keepGoing);
     }
     if (health != sessionOwner::Health::Alive) {
         // A quit session is shut down at once (the runtime kills clients that linger); a session
@@ -309,85 +315,90 @@ int devFinder::scanPass(DeviceSlot (&scanned)[kMaxDevices])
 }
 
 // The session ended under this driver: its devices are reported gone, as a scan that finds
-// nothing reports them, then DeviceEvent_SessionClosed. False when a stop cut it short.
-bool devFinder::reportSessionClosed(DeviceSlot (&scanned)[kMaxDevices])
+// nothing reports them, then the close. False when a stop cut it short.
+bool devFinder::reportSessionClosed()
 {
-    if (!compareAndReport(scanned, 0))
+    if (!compareAndReport(0))
         return false;
-    return raise(0, DeviceEvent_SessionClosed, makeEventArg("", 0, 0));
+    sink.sessionClosed();
+    return running.load(std::memory_order_acquire);
 }
 
-// Delivers what an earlier comparison left waiting; false when a stop cut it short again.
+// Delivers what an earlier comparison left waiting; false when a stop has been asked for, so that
+// the loop winds up. A change is delivered even then, because its table update is already made:
+// dropping it would lose it.
 bool devFinder::deliverPending()
 {
-    return deliverEvents(pending, [this](int count, _DeviceEvent event, const _DeviceEventArg& arg) {
-        return raise(count, event, arg);
+    return deliverChanges(pending, [this](const DeviceChange& change) {
+        sink.deviceChanged(change);
+        return running.load(std::memory_order_acquire);
     });
 }
 
 // Brings the table up to date with a scan of `found` devices and reports the differences, after
 // anything an earlier comparison left waiting. False when a stop cut the reporting short.
-bool devFinder::compareAndReport(const DeviceSlot* scanned, int found)
+bool devFinder::compareAndReport(int found)
 {
     if (!deliverPending())
         return false;
     deviceCount = found;
-    reconcileScan(devices.data(), scanned, found, pending);
+    reconcileScan(devices.data(), scanned.data(), found, pending, scope.indices, platform::steadyNanoseconds());
+    sink.tableChanged(devices.data(), scope.indices);
     return deliverPending();
 }
 
 // One run: join the session (retrying), then scan and compare until stopped. When the session
 // ends under the run, its devices are reported gone and the run goes back to opening.
-void devFinder::runOnce(DeviceSlot (&scanned)[kMaxDevices])
+void devFinder::runOnce()
 {
-    std::memset(scanned, 0, sizeof scanned);
+    for (DeviceSlot& slot : scanned)
+        clearSlot(slot);
+    const auto lostOrAsked = [this] { return sessionLost.load(std::memory_order_acquire); };
     bool joined = false;
     while (running.load(std::memory_order_acquire)) {
         if (joined && vrSystem.load(std::memory_order_acquire) == nullptr) {
             joined = false;
-            if (!reportSessionClosed(scanned))
+            if (!reportSessionClosed())
                 break;
             continue;
         }
         if (!joined) {
             sessionLost.store(false, std::memory_order_release);
             if (sessionOwner::instance().join(*this, lastInitError) == nullptr) {
-                waitFor(openRetryPeriod);
+                finder.sleepFor(openRetryPeriod, lostOrAsked);
                 continue;
             }
             joined = true;
-            if (!raise(deviceCount, DeviceEvent_SessionOpened, makeEventArg("", 0, 0)))
+            sink.sessionOpened(deviceCount);
+            if (!running.load(std::memory_order_acquire))
                 break;
         }
-        const int found = scanPass(scanned);
+        const int found = scanPass();
         if (found < 0)
             continue; // stopped, or the session is going: the loop's next turn sees which
-        if (!compareAndReport(scanned, found))
+        if (!compareAndReport(found))
             break;
-        waitFor(scanPeriod);
+        finder.sleepFor(scanPeriod, lostOrAsked);
     }
 }
 
 void devFinder::findDevices()
 {
     loopOwner = this;
-    DeviceSlot scanned[kMaxDevices];
     for (;;) {
-        runOnce(scanned);
+        runOnce();
         // During an unload the unloading thread, which holds the loader lock, shuts the session
         // down after this loop is done: a runtime's shutdown may unload modules, which needs that
         // lock.
         if (platform::teardown() != platform::Teardown::Unload)
             closeSession();
-        std::lock_guard<std::mutex> lock(loopMutex);
+        auto lock = finder.lock();
         if (!restartAsked || stopAsked || callerStops > 0) {
             // Decided and marked under one lock, so that a restart asked from another driver's
-            // handler either comes before this and is taken, or sees the loop done.
+            // handler either comes before this and is taken, or sees the loop done. This thread
+            // touches nothing of the driver after the unlock: a stop waiting for it may free it.
             loopOwner = nullptr;
-            loopDone = true;
-            // Notified under the lock: a stop waiting for loopDone may destroy the driver as soon
-            // as it has the lock again, and this thread touches nothing of it after the unlock.
-            loopWake.notify_all();
+            finder.finishLocked();
             break;
         }
         restartAsked = false;

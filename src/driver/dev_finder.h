@@ -6,19 +6,25 @@
 // the runtime (a discovery pass, a pose read) passes the owner's gate, so a shutdown never
 // overlaps one.
 //
+// What the loop finds goes to a discovery sink: by default the legacy relay, which turns each
+// change into the _DeviceEvent codes and raises them through onDeviceEvent; a frame source gives
+// a sink of its own. The scope says which indices and classes are scanned (0..15 and classes 1-3
+// for the legacy drivers).
+//
 // Locks: driverMutex serialises this driver's pose reads. controlMutex serialises start and stop.
-// loopMutex guards the loop's stop and restart requests and its waits. No lock is held while the
-// loop calls the handler, and stop holds no lock that a handler could need while it waits for the
-// thread.
+// The worker's lock guards the loop's stop and restart requests and its waits. No lock is held
+// while the loop delivers to its sink, and stop holds no lock that a handler could need while it
+// waits for the thread.
 #pragma once
 
 #include "device_table.h"
+#include "worker.h"
 
 #include <tavrin.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -33,22 +39,42 @@ namespace ViveSystem {
 // The EVRInitError of a failed open, as the driver records it.
 _DeviceError mapInitError(int32_t evrInitError);
 
+// Where a discovery loop's findings go. Called on the discovery thread, in order, with no lock
+// held; each call returns before the loop goes on.
+class discoverySink {
+public:
+    // A session was opened; countBefore is the table's count before this run's first scan.
+    virtual void sessionOpened(int32_t countBefore) = 0;
+    // The session ended under the driver; its devices have just been reported gone.
+    virtual void sessionClosed() = 0;
+    virtual void deviceChanged(const DeviceChange& change) = 0;
+    // The table was brought up to date by a comparison (before its changes are delivered), or
+    // emptied.
+    virtual void tableChanged(const DeviceSlot* table, int size) = 0;
+
+protected:
+    ~discoverySink() = default;
+};
+
 class devFinder {
 public:
     using EventFunction = std::function<void(int, _DeviceEvent, _DeviceEventArg)>;
 
-    devFinder();
+    explicit devFinder(const ScanScope& scope = kLegacyScope, discoverySink* sink = nullptr);
     ~devFinder();
     devFinder(const devFinder&) = delete;
     devFinder& operator=(const devFinder&) = delete;
 
-    // Stops completely, then launches the discovery thread; returns true. Called from this
-    // driver's own handler it cannot wait for the thread: the loop then begins a new run (new
-    // session) once the handler returns, unless a stop from another thread comes first.
+    // Stops completely, then launches the discovery thread; returns true, or throws when no
+    // thread can be made (the driver then stays stopped). Called from this driver's own handler
+    // it cannot wait for the thread: the loop then begins a new run (new session) once the
+    // handler returns, unless a stop from another thread comes first. From another driver's
+    // handler it never waits for a loop that still runs.
     bool start();
     // Ends the discovery thread and leaves the session; harmless when stopped. Called from any
     // driver's handler it only asks the loop to end (once the handler returns, for its own) and
-    // does not wait, since the loop it would wait for may be waiting on the caller.
+    // does not wait, since the loop it would wait for may be waiting on the caller. From any other
+    // thread it waits, and wins over every restart a handler asks for meanwhile.
     void stop();
     // Opens a session as a background application; the outcome goes to `result`.
     vr::IVRSystem* openSession(_DeviceError& result);
@@ -59,13 +85,21 @@ public:
     // someone else shut the client down): vrSystem is already null; the loop reports the loss.
     void loseSession();
 
+    // Stopped drivers only: empties the table silently, as if no device had been seen.
+    void forgetDevices();
+
     // Test seam: the waits between open attempts and between passes (1 s and 500 ms).
     void setLoopPeriods(std::chrono::milliseconds openRetry, std::chrono::milliseconds scanPass);
 
     std::mutex driverMutex;
     std::atomic<vr::IVRSystem*> vrSystem{nullptr};
-    std::thread* finderThread = nullptr;
-    std::atomic<bool> running{false};
+
+private:
+    workerThread finder{"tavrin-discovery"};
+
+public:
+    std::thread* finderThread = nullptr; // the discovery thread while there is one to join
+    std::atomic<bool>& running = finder.keepGoing;
     _DeviceError lastInitError = DeviceError_Unknown; // the discovery thread's while it runs
     // The runtime's own EVRInitError of the latest open attempt, 0 once a session is open.
     std::atomic<int32_t> lastInitCode{0};
@@ -75,32 +109,44 @@ public:
 
 private:
     class CallerStop;
+    // The default sink: _DeviceEvent codes through onDeviceEvent.
+    class legacyRelay final : public discoverySink {
+    public:
+        explicit legacyRelay(devFinder& owner) : owner(owner) {}
+        void sessionOpened(int32_t countBefore) override;
+        void sessionClosed() override;
+        void deviceChanged(const DeviceChange& change) override;
+        void tableChanged(const DeviceSlot*, int) override {}
+
+    private:
+        devFinder& owner;
+    };
 
     void stopLocked();
     bool launchLocked();
     bool startFromHandler();
     void askRestartLocked();
     void requestFromLoop(bool restart);
-    void runOnce(DeviceSlot (&scanned)[kMaxDevices]);
-    int scanPass(DeviceSlot (&scanned)[kMaxDevices]);
-    bool reportSessionClosed(DeviceSlot (&scanned)[kMaxDevices]);
-    bool compareAndReport(const DeviceSlot* scanned, int found);
+    void runOnce();
+    int scanPass();
+    bool reportSessionClosed();
+    bool compareAndReport(int found);
     bool deliverPending();
-    void waitFor(std::chrono::milliseconds period);
-    bool raise(int count, _DeviceEvent event, const _DeviceEventArg& arg);
     void closeSession();
     bool onOwnThread() const;
 
+    const ScanScope scope;
+    legacyRelay relay{*this};
+    discoverySink& sink;
     std::mutex controlMutex;
-    std::mutex loopMutex;
-    std::condition_variable loopWake;
+    // Under the worker's lock:
     bool stopAsked = false;    // a stop from outside the loop; beats a handler's restart
     bool restartAsked = false; // a start from this driver's own handler
-    bool loopDone = true;      // no loop runs: it has ended its last run and left its session
     int callerStops = 0;       // stops from callers' threads under way; they beat handlers' restarts
     uint64_t stopGeneration = 0; // counts callers' stops, so a start can tell that one came meanwhile
     std::atomic<bool> sessionLost{false}; // wakes the loop's wait when the session ends under it
-    PendingEvents pending; // events of a comparison that a stop cut short, for the next run
+    std::vector<DeviceSlot> scanned;      // the scan of the current pass
+    PendingEvents pending; // changes of a comparison that a stop cut short, for the next run
     std::chrono::milliseconds openRetryPeriod{1000};
     std::chrono::milliseconds scanPeriod{500};
 };

@@ -34,14 +34,15 @@ bool readSerial(vr::IVRSystem* system, uint32_t index, char (&field)[kSerialFiel
     return field[0] != '\0';
 }
 
-int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices], const std::function<bool()>& keepGoing)
+int scanDevices(vr::IVRSystem* system, DeviceSlot* scanned, const ScanScope& scope,
+                const std::function<bool()>& keepGoing)
 {
     int found = 0;
-    for (uint32_t j = 0; j < static_cast<uint32_t>(kMaxDevices); ++j) {
+    for (uint32_t j = 0; j < static_cast<uint32_t>(scope.indices); ++j) {
         if (!keepGoing())
             return -1;
         const int32_t cls = system->GetTrackedDeviceClass(j);
-        if (!isTakenClass(cls))
+        if (!scope.takes(cls))
             continue;
         DeviceSlot& slot = scanned[found];
         clearSlot(slot);
@@ -63,15 +64,41 @@ int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices], const
         slot.index = static_cast<int32_t>(j);
         ++found;
     }
-    for (int s = found; s < kMaxDevices; ++s)
+    for (int s = found; s < scope.indices; ++s)
         clearSlot(scanned[s]);
     return found;
 }
 
-void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, PendingEvents& out)
+namespace {
+
+DeviceChange makeChange(ChangeKind kind, const DeviceSlot& device, int32_t index, int32_t oldIndex, int scanCount,
+                        int known, int64_t seenNs)
 {
+    DeviceChange c;
+    std::memset(&c, 0, sizeof c);
+    c.kind = kind;
+    c.deviceClass = device.deviceClass;
+    c.index = index;
+    c.oldIndex = oldIndex;
+    c.scanCount = scanCount;
+    c.known = known;
+    c.connected = device.connected;
+    c.seenNs = seenNs;
+    copySerial(c.serial, device.serial);
+    return c;
+}
+
+} // namespace
+
+void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, PendingEvents& out, int tableSize,
+                   int64_t seenNs)
+{
+    int known = 0;
+    for (int k = 0; k < tableSize; ++k)
+        known += isEmpty(table[k]) ? 0 : 1;
+
     // Departures and connected-flag changes.
-    for (int k = 0; k < kMaxDevices; ++k) {
+    for (int k = 0; k < tableSize; ++k) {
         DeviceSlot& stored = table[k];
         if (isEmpty(stored))
             continue;
@@ -80,30 +107,34 @@ void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, Pending
             if (sameSerial(scan[s].serial, stored.serial))
                 match = &scan[s];
         if (!match) {
-            out.push(count, disconnectEvent(stored.deviceClass), makeEventArg(stored.serial, stored.index, stored.index));
+            --known;
+            out.push(makeChange(ChangeKind::Left, stored, stored.index, stored.index, count, known, seenNs));
             clearSlot(stored);
         } else if (match->connected != stored.connected) {
-            const _DeviceEventArg arg = makeEventArg(stored.serial, stored.index, stored.index);
             stored.connected = match->connected;
-            out.push(count, stored.connected ? connectEvent(stored.deviceClass) : disconnectEvent(stored.deviceClass),
-                     arg);
+            out.push(makeChange(stored.connected ? ChangeKind::SwitchedOn : ChangeKind::SwitchedOff, stored,
+                                stored.index, stored.index, count, known, seenNs));
         }
     }
 
     // Arrivals and index changes, matched against the table as it stands now.
-    DeviceSlot before[kMaxDevices];
-    std::memcpy(before, table, sizeof before);
+    constexpr int kMost = kSourceDevices;
+    DeviceSlot before[kMost];
+    std::memcpy(before, table, sizeof(DeviceSlot) * static_cast<size_t>(tableSize));
     for (int s = 0; s < count; ++s) {
         const DeviceSlot& d = scan[s];
         const int i = d.index;
         int old = -1;
-        for (int k = 0; k < kMaxDevices && old < 0; ++k)
+        for (int k = 0; k < tableSize && old < 0; ++k)
             if (!isEmpty(before[k]) && sameSerial(before[k].serial, d.serial))
                 old = k;
         if (old == i)
             continue;
         if (old >= 0 && sameSerial(table[old].serial, d.serial))
             clearSlot(table[old]);
+        // A device overwritten here is still in the scan at a higher index (serials are unique)
+        // and in the table as it stood: it reports its own move there. So the count follows the
+        // changes alone, as whoever applies them one by one sees it.
         DeviceSlot& slot = table[i];
         clearSlot(slot);
         copySerial(slot.serial, d.serial);
@@ -111,11 +142,28 @@ void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, Pending
         slot.deviceClass = d.deviceClass;
         slot.connected = d.connected;
         if (old < 0)
-            out.push(count, d.connected ? connectEvent(d.deviceClass) : disconnectEvent(d.deviceClass),
-                     makeEventArg(d.serial, i, i));
+            out.push(makeChange(ChangeKind::Arrived, slot, i, i, count, ++known, seenNs));
         else
-            out.push(count, DeviceEvent_IndexChanged, makeEventArg(d.serial, i, old));
+            out.push(makeChange(ChangeKind::IndexChanged, slot, i, old, count, known, seenNs));
     }
+}
+
+void legacyEvent(const DeviceChange& c, _DeviceEvent& event, _DeviceEventArg& arg)
+{
+    switch (c.kind) {
+    case ChangeKind::Arrived:
+    case ChangeKind::SwitchedOn:
+    case ChangeKind::SwitchedOff:
+        event = c.connected ? connectEvent(c.deviceClass) : disconnectEvent(c.deviceClass);
+        break;
+    case ChangeKind::Left:
+        event = disconnectEvent(c.deviceClass);
+        break;
+    case ChangeKind::IndexChanged:
+        event = DeviceEvent_IndexChanged;
+        break;
+    }
+    arg = makeEventArg(c.serial, c.index, c.oldIndex);
 }
 
 } // namespace ViveSystem

@@ -1,6 +1,6 @@
 // The device table and the comparison of one scan with it. The comparison is a plain function
-// of two tables: it brings the table up to date and reports each difference, in order, to a
-// sink. Threads and clocks stay with the caller.
+// of two tables: it brings the table up to date and reports each difference, with its kind, in
+// order. Threads and clocks stay with the caller.
 #pragma once
 
 #include <tavrin.h>
@@ -15,7 +15,10 @@ class IVRSystem;
 
 namespace ViveSystem {
 
+// Device indices the legacy drivers scan and report (their records and events keep to 0..15).
 constexpr int kMaxDevices = 16;
+// Device indices a frame source scans: every index OpenVR serves.
+constexpr int kSourceDevices = 64;
 constexpr int kSerialField = 64;
 
 // One device as discovery sees it. A slot whose serial begins with NUL is empty; a cleared slot
@@ -61,6 +64,7 @@ inline _DeviceEvent disconnectEvent(int32_t cls)
     return static_cast<_DeviceEvent>(2 * cls + 2);
 }
 
+// The classes the legacy drivers take: headsets, controllers and generic trackers.
 inline bool isTakenClass(int32_t cls)
 {
     return cls >= 1 && cls <= 3;
@@ -76,30 +80,52 @@ inline _DeviceEventArg makeEventArg(const char* serial, int32_t index, int32_t i
     return arg;
 }
 
-// Scans the 16 device indices: headsets, controllers and generic trackers with a readable,
-// non-empty serial, packed from position 0 in ascending index. A serial already taken in this
-// scan (two devices reporting one serial) is taken only at its lowest index. Returns the count,
-// or -1 when keepGoing(), asked before every runtime call, says to give the scan up.
-int scanDevices(vr::IVRSystem* system, DeviceSlot (&scanned)[kMaxDevices],
+// What one discovery looks at: the first `indices` device indices, and whether base stations
+// (class 4) are taken besides headsets, controllers and generic trackers.
+struct ScanScope {
+    int indices;
+    bool baseStations;
+
+    bool takes(int32_t cls) const { return isTakenClass(cls) || (baseStations && cls == 4); }
+};
+constexpr ScanScope kLegacyScope{kMaxDevices, false};
+constexpr ScanScope kSourceScope{kSourceDevices, true};
+
+// Scans the scope's device indices: the classes it takes, with a readable, non-empty serial,
+// packed from position 0 in ascending index into `scanned` (room for scope.indices). A serial
+// already taken in this scan (two devices reporting one serial) is taken only at its lowest
+// index. Returns the count, or -1 when keepGoing(), asked before every runtime call, says to give
+// the scan up.
+int scanDevices(vr::IVRSystem* system, DeviceSlot* scanned, const ScanScope& scope = kLegacyScope,
                 const std::function<bool()>& keepGoing = [] { return true; });
 
-// The events of one comparison, in order, waiting to be delivered. Fixed size: a comparison
-// raises at most one event per table slot and one per scanned device.
+// One difference between a scan and the table, as the comparison finds it.
+enum class ChangeKind { Arrived, Left, SwitchedOn, SwitchedOff, IndexChanged };
+
+struct DeviceChange {
+    ChangeKind kind;
+    int32_t deviceClass; // the stored class (Left, Switched*), the scanned one otherwise
+    int32_t index;       // the device's index; IndexChanged: the new one
+    int32_t oldIndex;    // IndexChanged: the previous index; otherwise equal to index
+    int32_t scanCount;   // devices the scan took
+    int32_t known;       // devices the table holds once this change is applied
+    bool connected;      // the device's connected flag once this change is applied
+    int64_t seenNs;      // when the scan was made (the caller's clock), 0 when not given
+    char serial[kSerialField];
+};
+
+// The changes of comparisons, in order, waiting to be delivered. Fixed size: a comparison raises
+// at most one change per table slot and one per scanned device.
 struct PendingEvents {
-    static constexpr int kCapacity = 2 * kMaxDevices;
-    struct Entry {
-        int count;
-        _DeviceEvent event;
-        _DeviceEventArg arg;
-    };
-    Entry entries[kCapacity];
+    static constexpr int kCapacity = 2 * kSourceDevices;
+    DeviceChange entries[kCapacity];
     int size = 0;
     int next = 0; // the first not yet delivered
 
     bool empty() const { return next >= size; }
     void clear() { size = next = 0; }
     // Appends after what is still waiting; the delivered entries make room first.
-    void push(int count, _DeviceEvent event, const _DeviceEventArg& arg)
+    void push(const DeviceChange& change)
     {
         if (next > 0) {
             for (int i = next; i < size; ++i)
@@ -108,34 +134,53 @@ struct PendingEvents {
             next = 0;
         }
         if (size < kCapacity)
-            entries[size++] = Entry{count, event, arg};
+            entries[size++] = change;
     }
 };
 
 // Compares `scan` (positions 0..count-1, unique non-empty serials, ascending index) with `table`
-// (16 slots, a device at the position of its index), brings the table wholly up to date and
-// appends each difference to `out`, in order. The table is complete before any event is
-// delivered, so a delivery that a stop cuts short loses nothing: the rest stays in `out` for the
-// next run, and the table never misses a device whose event is still waiting.
+// (tableSize slots, a device at the position of its index), brings the table wholly up to date
+// and appends each difference to `out`, in order, stamped with seenNs. The table is complete
+// before any change is delivered, so a delivery that a stop cuts short loses nothing: the rest
+// stays in `out` for the next run, and the table never misses a device whose change is waiting.
 //
 // Order: departures and connected-flag changes in ascending table position, then arrivals and
 // index changes in ascending device index. Matching for index changes uses the table as it stood
 // before the arrivals step, and an old slot is cleared only while it still holds the device, so
-// devices that trade indices in one pass each report DeviceEvent_IndexChanged.
-void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, PendingEvents& out);
+// devices that trade indices in one pass each report an index change.
+void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, PendingEvents& out,
+                   int tableSize = kMaxDevices, int64_t seenNs = 0);
 
-// Delivers the waiting events in order through sink(count, event, arg), which returns false to
-// stop after that event. Returns false when stopped; the undelivered rest stays waiting.
+// A change as the legacy drivers report it: the connect or disconnect code of its class (a
+// departure and a switch-off both give the disconnect code; a device first seen unconnected too),
+// or DeviceEvent_IndexChanged; the argument carries the serial and the index twice, or the new and
+// the old index.
+void legacyEvent(const DeviceChange& change, _DeviceEvent& event, _DeviceEventArg& arg);
+
+// Delivers the waiting changes in order through sink(change), which returns false to stop after
+// that change. Returns false when stopped; the undelivered rest stays waiting.
 template <class Sink>
-bool deliverEvents(PendingEvents& events, Sink&& sink)
+bool deliverChanges(PendingEvents& changes, Sink&& sink)
 {
-    while (!events.empty()) {
-        const PendingEvents::Entry& e = events.entries[events.next++];
-        if (!sink(e.count, e.event, e.arg))
+    while (!changes.empty()) {
+        const DeviceChange& c = changes.entries[changes.next++];
+        if (!sink(c))
             return false;
     }
-    events.clear();
+    changes.clear();
     return true;
+}
+
+// The same as legacy events: sink(count, event, arg), count being the scan's count.
+template <class Sink>
+bool deliverEvents(PendingEvents& changes, Sink&& sink)
+{
+    return deliverChanges(changes, [&sink](const DeviceChange& c) {
+        _DeviceEvent event;
+        _DeviceEventArg arg;
+        legacyEvent(c, event, arg);
+        return sink(static_cast<int>(c.scanCount), event, arg);
+    });
 }
 
 } // namespace ViveSystem

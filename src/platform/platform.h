@@ -15,6 +15,12 @@ int localMilliseconds();
 // A monotonic clock in nanoseconds.
 int64_t steadyNanoseconds();
 
+// The wall clock in nanoseconds since 1970-01-01 UTC.
+int64_t wallNanoseconds();
+
+// Names the calling thread for debuggers and tools (at most 15 characters are kept on Linux).
+void nameThisThread(const char* name);
+
 // Sleeps the calling thread for about this many microseconds; zero or less returns at once.
 void sleepMicros(int64_t microseconds);
 

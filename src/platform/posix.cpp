@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -31,6 +33,21 @@ int64_t steadyNanoseconds()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+int64_t wallNanoseconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void nameThisThread(const char* name)
+{
+    char shortName[16] = {};
+    for (int i = 0; i < 15 && name[i] != '\0'; ++i)
+        shortName[i] = name[i];
+    pthread_setname_np(pthread_self(), shortName);
 }
 
 void sleepMicros(int64_t microseconds)

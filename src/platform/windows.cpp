@@ -43,6 +43,30 @@ int64_t steadyNanoseconds()
     return (counts / f) * 1000000000 + (counts % f) * 1000000000 / f;
 }
 
+// FILETIME counts 100-ns ticks since 1601-01-01; the precise clock is Windows 8 and later.
+int64_t wallNanoseconds()
+{
+    FILETIME ft;
+    GetSystemTimePreciseAsFileTime(&ft);
+    const int64_t ticks = (static_cast<int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    constexpr int64_t kTicksFrom1601To1970 = 116444736000000000;
+    return (ticks - kTicksFrom1601To1970) * 100;
+}
+
+// SetThreadDescription is Windows 10 1607 and later: looked up, and skipped where it is missing.
+void nameThisThread(const char* name)
+{
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto setDescription = reinterpret_cast<SetDescription>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+    if (setDescription == nullptr)
+        return;
+    wchar_t wide[64] = {};
+    for (int i = 0; i < 63 && name[i] != '\0'; ++i)
+        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
+    setDescription(GetCurrentThread(), wide);
+}
+
 // Sleep and sleep_for wake on the system timer tick (up to ~15.6 ms late by default), and the
 // library must not change the system's timer resolution. A high-resolution waitable timer
 // (Windows 10 1803 and later) wakes close to its due time; where it cannot be created, the plain

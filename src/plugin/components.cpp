@@ -92,8 +92,7 @@ void viveStat::read(void* status)
 {
     if (!boundCheck())
         return;
-    *static_cast<_DeviceError*>(status) =
-        driver->vrSystem.load(std::memory_order_acquire) == nullptr ? DeviceError_NoSession : lastError();
+    *static_cast<_DeviceError*>(status) = driver->hasSession() ? lastError() : DeviceError_NoSession;
 }
 
 } // namespace ViveSystem

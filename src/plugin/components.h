@@ -49,7 +49,7 @@ private:
     void setBinding(void* h) override
     {
         this->handle = h;
-        driver = static_cast<vrDriver*>(h);
+        driver = static_cast<vrDriver*>(h); // the handle is the driver (see vrDriver::fromHandle)
     }
 };
 

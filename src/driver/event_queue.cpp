@@ -1,0 +1,56 @@
+#include "event_queue.h"
+
+namespace ViveSystem {
+
+void eventQueue::push(const tavrin_event& event)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (size == kCapacity) {
+            const uint32_t lost = ring[head].dropped + 1;
+            head = (head + 1) % kCapacity;
+            --size;
+            if (size > 0)
+                ring[head].dropped += lost;
+            else
+                carried += lost;
+        }
+        tavrin_event& slot = ring[(head + size) % kCapacity];
+        slot = event;
+        slot.dropped += carried;
+        carried = 0;
+        ++size;
+    }
+    arrived.notify_one();
+}
+
+int32_t eventQueue::pop(tavrin_event* out, int32_t timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto ready = [this] { return size > 0 || closed; };
+    if (!ready() && timeoutMs != 0) {
+        ++waiters;
+        if (timeoutMs < 0)
+            arrived.wait(lock, ready);
+        else
+            arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        if (--waiters == 0 && closed)
+            waitersGone.notify_all();
+    }
+    if (size == 0 || closed)
+        return 0;
+    *out = ring[head];
+    head = (head + 1) % kCapacity;
+    --size;
+    return 1;
+}
+
+void eventQueue::close()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    closed = true;
+    arrived.notify_all();
+    waitersGone.wait(lock, [this] { return waiters == 0; });
+}
+
+} // namespace ViveSystem
