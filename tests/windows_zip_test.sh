@@ -14,7 +14,7 @@ for f in bin/tavrin.dll bin/tavrin-monitor.exe lib/tavrin.lib lib/tavrin.def lib
   [ -f "$root/$f" ] || { echo "missing from the zip: $f"; exit 1; }
 done
 # tavrin.lib is an import library of tavrin.dll for every plain function.
-for f in initViveLib readViveData tavrin_version tavrin_event_name; do
+for f in initViveLib readViveData tavrin_version tavrin_event_name tavrin_source_read; do
   x86_64-w64-mingw32-nm "$root/lib/tavrin.lib" | grep -q " T $f\$" || { echo "tavrin.lib lacks $f"; exit 1; }
 done
 out=$(cd "$root" && WINEPATH="$(winepath -w "$root/lib/tavrin/vrsim")" wine bin/tavrin-monitor.exe --seconds 1 2>&1)

@@ -2,7 +2,7 @@
  * vrsim — a simulated OpenVR runtime. It is built as the openvr_api library: it exports the
  * loader entry points (VR_InitInternal, VR_ShutdownInternal, VR_IsInterfaceVersionValid,
  * VR_GetInitToken, VR_GetGenericInterface) and serves one IVRSystem_015 for a scriptable rig of
- * up to 16 devices. This C API scripts the rig. Every function is safe to call from any thread,
+ * up to 64 devices (every index OpenVR serves; the pose query fills up to 64). This C API scripts the rig. Every function is safe to call from any thread,
  * also while sessions are open and queried.
  *
  * It is as strict as the real loader and runtime:
@@ -15,7 +15,8 @@
  *  - the runtime can quit (VREvent_Quit to the client, which must acknowledge and shut down before
  *    it is killed) and come back;
  *  - a switched-off device has no valid pose and no velocity.
- * Setting VRSIM_RIG=demo in the environment starts the demo rig when the library is loaded.
+ * Setting VRSIM_RIG=demo (or fullbody) in the environment starts that rig when the library is
+ * loaded.
  */
 #ifndef VRSIM_H
 #define VRSIM_H
@@ -67,7 +68,7 @@ VRSIM_API void vrsim_set_init_error(int32_t evr_init_error);
  * name is never valid). */
 VRSIM_API void vrsim_set_interface_valid(int32_t valid);
 
-/* Puts a device at index 0..15 (class 0 removes it; other indices are ignored). The serial may be
+/* Puts a device at index 0..63 (class 0 removes it; other indices are ignored). The serial may be
  * of any length. A device that appears or goes is announced to the open session's PollNextEvent
  * as VREvent_TrackedDeviceActivated (100) or VREvent_TrackedDeviceDeactivated (101). A device
  * scripted as not connected reports no valid pose and zero velocities. */
@@ -130,6 +131,16 @@ VRSIM_API int32_t vrsim_play_recording(const char* path, int32_t loop);
 
 /* Why the latest vrsim_play_recording failed ("line 12: pos_x is not a number: 'abc'"). */
 VRSIM_API const char* vrsim_replay_error(void);
+/* The full-body rig, a motion-capture setup in place of the scripted devices: one walking person
+ * (as in the demo rig) with a headset at index 0, four base stations at 1-4 (class 4, still, in
+ * the corners of a 5 m square; serials LHB- and 8 hex digits), controllers at 5 and 6, and eleven
+ * body trackers (LHR- and 8 hex digits) at 7..17: waist, chest, neck, upper arms, elbows, knees and
+ * ankles. Every 15 s the left ankle tracker (index 16) is switched off for 2 s; every 25 s the
+ * right knee tracker drops out for 3 s and comes back at a new index (18, 19, ...: a session's
+ * indices only grow), where it stays until it drops out again. */
+VRSIM_API void vrsim_start_fullbody_rig(void);
+
+/* Stops the demo or full-body rig: back to the scripted devices. */
 VRSIM_API void vrsim_stop_demo_rig(void);
 
 #ifdef __cplusplus

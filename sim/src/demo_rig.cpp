@@ -1,10 +1,13 @@
-// The demo rig: a person walking a slow circle with a headset, two controllers and a waist
-// tracker, watched by two base stations. Poses are smooth functions of time; velocities and
-// angular velocities are the derivatives of those same functions, so they agree with the motion.
+// The moving rigs. The demo rig: a person walking a slow circle with a headset, two controllers
+// and a waist tracker, watched by two base stations. The full-body rig: the same walker with a
+// motion-capture suit of eleven body trackers, watched by four base stations, with devices past
+// index 15. Poses are smooth functions of time; velocities and angular velocities are the
+// derivatives of those same functions, so they agree with the motion.
 #include "rig.h"
 
 #include <openvr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -130,7 +133,191 @@ uint32_t trackerIndex(double t)
     return (c >= 24.0) ? 6u : 3u;
 }
 
+// Velocity and angular velocity of a moving frame, by central differences of the same motion:
+// v = dp/dt, [w]x = dR/dt * R^T.
+template <class FrameAt>
+void differentiate(FrameAt frameAt, double t, Pose& pose)
+{
+    const double h = 1e-3;
+    const Frame f = frameAt(t);
+    const Frame a = frameAt(t - h);
+    const Frame b = frameAt(t + h);
+    double dr[3][3];
+    for (int i = 0; i < 3; ++i) {
+        pose.velocity[i] = static_cast<float>((b.p[i] - a.p[i]) / (2 * h));
+        for (int j = 0; j < 3; ++j)
+            dr[i][j] = (b.r[i][j] - a.r[i][j]) / (2 * h);
+    }
+    double rt[3][3], w[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            rt[i][j] = f.r[j][i];
+    mul(dr, rt, w);
+    pose.angular[0] = static_cast<float>(0.5 * (w[2][1] - w[1][2]));
+    pose.angular[1] = static_cast<float>(0.5 * (w[0][2] - w[2][0]));
+    pose.angular[2] = static_cast<float>(0.5 * (w[1][0] - w[0][1]));
+}
+
+Pose poseOf(const Frame& f)
+{
+    Pose pose{};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c)
+            pose.matrix[r * 4 + c] = static_cast<float>(f.r[r][c]);
+        pose.matrix[r * 4 + 3] = static_cast<float>(f.p[r]);
+    }
+    return pose;
+}
+
+// ---- the full-body rig -----------------------------------------------------------------------
+// Indices as a runtime hands them out when a suit is switched on after the room's devices: the
+// headset at 0, base stations at 1-4, controllers at 5 and 6, body trackers from 7 on (two of
+// them at 16 and 17). Every 15 s the left ankle tracker is off for 2 s; every 25 s the right knee
+// tracker drops out for 3 s and comes back at a new index (18, 19, ... as a runtime's indices only
+// grow), where it stays until it drops out again.
+
+struct BodyTracker {
+    const char* serial;
+    double local[3]; // offset from the head in the walker's frame (x right, y up, z back)
+    int limb;        // 0 torso, 1 left arm, 2 right arm, 3 left leg, 4 right leg
+    double reach;    // how far along its limb it swings (0 at the joint root, 1 at the end)
+};
+
+constexpr BodyTracker kBody[11] = {
+    {"LHR-1D40A7F3", {0.0, -0.62, 0.05}, 0, 0.0},     // waist
+    {"LHR-1D40A7F4", {0.0, -0.30, -0.10}, 0, 0.0},    // chest
+    {"LHR-1D40B012", {0.0, -0.12, 0.10}, 0, 0.0},     // back of the neck
+    {"LHR-2E51C3A0", {-0.19, -0.22, 0.0}, 1, 0.2},    // left upper arm
+    {"LHR-2E51C3A1", {0.19, -0.22, 0.0}, 2, 0.2},     // right upper arm
+    {"LHR-2E51C3B4", {-0.24, -0.45, 0.02}, 1, 0.6},   // left elbow
+    {"LHR-2E51C3B5", {0.24, -0.45, 0.02}, 2, 0.6},    // right elbow
+    {"LHR-3F62D4C8", {-0.11, -1.15, -0.06}, 3, 0.55}, // left knee
+    {"LHR-3F62D4C9", {0.11, -1.15, -0.06}, 4, 0.55},  // right knee
+    {"LHR-3F62D5E0", {-0.11, -1.55, 0.02}, 3, 1.0},   // left ankle
+    {"LHR-3F62D5E1", {0.11, -1.55, 0.02}, 4, 1.0},    // right ankle
+};
+constexpr uint32_t kBodyFirst = 7;     // kBody[k] sits at index 7 + k
+constexpr int kSwitchingOff = 9;       // the left ankle
+constexpr int kLeaving = 8;            // the right knee
+constexpr uint32_t kReturnFirst = 18;  // the first index it comes back at
+
+constexpr const char* kFullbodyBases[4] = {"LHB-0A3F5C21", "LHB-6E91B7D4", "LHB-C25A0F83", "LHB-F7D2E619"};
+
+bool leftAnkleOn(double t)
+{
+    const double c = cycle(t, 15.0);
+    return !(c >= 6.0 && c < 8.0);
+}
+
+// Where the leaving tracker is at t: its index, or -1 while it is away.
+int32_t leaverIndex(double t)
+{
+    const int64_t k = static_cast<int64_t>(std::floor(t / 25.0));
+    const double c = t - 25.0 * static_cast<double>(k);
+    if (c >= 10.0 && c < 13.0)
+        return -1;
+    const int64_t returns = c >= 13.0 ? k + 1 : k; // comebacks so far
+    if (returns == 0)
+        return static_cast<int32_t>(kBodyFirst + kLeaving);
+    return static_cast<int32_t>(kReturnFirst + (returns - 1) % (64 - kReturnFirst));
+}
+
+Frame bodyFrameAt(int k, double t)
+{
+    Frame f{};
+    const Walker w = walkerAt(t);
+    const BodyTracker& b = kBody[k];
+    double local[3] = {b.local[0], b.local[1], b.local[2]};
+    double pitch = 0.0;
+    if (b.limb == 1 || b.limb == 2) { // arms swing against the legs
+        const double swing = 0.18 * std::sin(w.step + (b.limb == 1 ? 0.0 : kPi));
+        local[2] -= swing * b.reach;
+        pitch = -0.4 * swing;
+    } else if (b.limb == 3 || b.limb == 4) { // legs: stride forward and back, feet lift
+        const double phase = w.step + (b.limb == 3 ? kPi : 0.0);
+        local[2] -= 0.25 * std::sin(phase) * b.reach;
+        local[1] += 0.06 * std::max(0.0, std::sin(phase + kPi / 2.0)) * b.reach;
+        pitch = 0.35 * std::sin(phase);
+    }
+    bodyPoint(w, local, f.p);
+    rotation(w.yaw, pitch, 0.03 * std::sin(w.step), f.r);
+    return f;
+}
+
+// Which body tracker is at an index at t, or -1.
+int bodyAt(uint32_t index, double t)
+{
+    if (index >= kBodyFirst && index < kBodyFirst + 11) {
+        const int k = static_cast<int>(index - kBodyFirst);
+        if (k != kLeaving)
+            return k;
+    }
+    return leaverIndex(t) == static_cast<int32_t>(index) ? kLeaving : -1;
+}
+
 } // namespace
+
+bool Rig::fullbodyDevice(uint32_t index, double t, Device& out)
+{
+    out = Device{};
+    if (index >= kDevices)
+        return false;
+    if (index == 0) {
+        out.cls = vr::TrackedDeviceClass_HMD;
+        out.serial = "LHR-5F0A11C2";
+        out.connected = true;
+    } else if (index <= 4) {
+        out.cls = vr::TrackedDeviceClass_TrackingReference;
+        out.serial = kFullbodyBases[index - 1];
+        out.connected = true;
+    } else if (index == 5 || index == 6) {
+        out.cls = vr::TrackedDeviceClass_Controller;
+        out.serial = index == 5 ? "LHR-FFAB1200" : "LHR-FFAB1201";
+        out.connected = true;
+    } else {
+        const int k = bodyAt(index, t);
+        if (k >= 0) {
+            out.cls = vr::TrackedDeviceClass_GenericTracker;
+            out.serial = kBody[k].serial;
+            out.connected = k != kSwitchingOff || leftAnkleOn(t);
+        }
+    }
+    return true;
+}
+
+Pose Rig::fullbodyPose(uint32_t index, double t)
+{
+    Device dev;
+    fullbodyDevice(index, t, dev);
+    if (dev.cls == 0)
+        return Pose{};
+    if (dev.cls == vr::TrackedDeviceClass_TrackingReference) {
+        // Four corners of a 5 m square, 2.5 m up, each tilted down towards the centre.
+        static constexpr double kCorner[4][2] = {{2.5, 2.5}, {-2.5, 2.5}, {-2.5, -2.5}, {2.5, -2.5}};
+        Frame f{};
+        const double* c = kCorner[index - 1];
+        f.p[0] = c[0];
+        f.p[1] = 2.5;
+        f.p[2] = c[1];
+        rotation(std::atan2(c[0], c[1]), -0.5, 0.0, f.r);
+        Pose pose = poseOf(f);
+        pose.result = vr::TrackingResult_Running_OK;
+        return pose;
+    }
+    const auto frameAtT = [index, t](double at) {
+        if (index == 0 || index == 5 || index == 6) // the demo rig's headset and hands
+            return frameAt(index == 0 ? 0u : index - 4u, at);
+        return bodyFrameAt(bodyAt(index, t), at);
+    };
+    Pose pose = poseOf(frameAtT(t));
+    if (!dev.connected) {
+        pose.result = vr::TrackingResult_Uninitialized;
+        return pose;
+    }
+    pose.result = vr::TrackingResult_Running_OK;
+    differentiate(frameAtT, t, pose);
+    return pose;
+}
 
 bool Rig::demoDevice(uint32_t index, double t, Device& out)
 {
@@ -176,17 +363,11 @@ bool Rig::demoDevice(uint32_t index, double t, Device& out)
 
 Pose Rig::demoPose(uint32_t index, double t)
 {
-    Pose pose{};
     Device dev;
     demoDevice(index, t, dev);
     if (dev.cls == 0)
-        return pose;
-    const Frame f = frameAt(index, t);
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c)
-            pose.matrix[r * 4 + c] = static_cast<float>(f.r[r][c]);
-        pose.matrix[r * 4 + 3] = static_cast<float>(f.p[r]);
-    }
+        return Pose{};
+    Pose pose = poseOf(frameAt(index, t));
     if (!dev.connected) { // a device that is off reports no motion and no tracking
         pose.result = vr::TrackingResult_Uninitialized;
         return pose;
@@ -197,24 +378,7 @@ Pose Rig::demoPose(uint32_t index, double t)
         pose.result = vr::TrackingResult_Running_OutOfRange;
     if (dev.cls == vr::TrackedDeviceClass_TrackingReference)
         return pose; // base stations stand still
-    // Central differences of the same motion: v = dp/dt, [w]x = dR/dt * R^T.
-    const double h = 1e-3;
-    const Frame a = frameAt(index, t - h);
-    const Frame b = frameAt(index, t + h);
-    double dr[3][3];
-    for (int i = 0; i < 3; ++i) {
-        pose.velocity[i] = static_cast<float>((b.p[i] - a.p[i]) / (2 * h));
-        for (int j = 0; j < 3; ++j)
-            dr[i][j] = (b.r[i][j] - a.r[i][j]) / (2 * h);
-    }
-    double rt[3][3], w[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            rt[i][j] = f.r[j][i];
-    mul(dr, rt, w);
-    pose.angular[0] = static_cast<float>(0.5 * (w[2][1] - w[1][2]));
-    pose.angular[1] = static_cast<float>(0.5 * (w[0][2] - w[2][0]));
-    pose.angular[2] = static_cast<float>(0.5 * (w[1][0] - w[0][1]));
+    differentiate([index](double at) { return frameAt(index, at); }, t, pose);
     return pose;
 }
 
@@ -222,18 +386,30 @@ Pose Rig::demoPose(uint32_t index, double t)
 
 extern "C" {
 
-VRSIM_API void vrsim_start_demo_rig(void)
+namespace {
+void startMoving(vrsim::Rig::Moving rig)
 {
     std::lock_guard<std::mutex> lock(vrsim::rig().mutex);
-    vrsim::rig().demoRunning = true;
+    vrsim::rig().moving = rig;
     vrsim::rig().demoStart = std::chrono::steady_clock::now();
     vrsim::rig().replay.reset();
+}
+} // namespace
+
+VRSIM_API void vrsim_start_demo_rig(void)
+{
+    startMoving(vrsim::Rig::Moving::Demo);
+}
+
+VRSIM_API void vrsim_start_fullbody_rig(void)
+{
+    startMoving(vrsim::Rig::Moving::Fullbody);
 }
 
 VRSIM_API void vrsim_stop_demo_rig(void)
 {
     std::lock_guard<std::mutex> lock(vrsim::rig().mutex);
-    vrsim::rig().demoRunning = false;
+    vrsim::rig().moving = vrsim::Rig::Moving::No;
 }
 
 } // extern "C"

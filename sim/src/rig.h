@@ -20,7 +20,7 @@ namespace vrsim {
 
 class Recording;
 
-constexpr uint32_t kDevices = 16;
+constexpr uint32_t kDevices = 64; // every index OpenVR serves
 
 struct Device {
     int32_t cls = 0;
@@ -76,7 +76,10 @@ struct Rig {
     // Carries out a kill that has fallen due; every entry point calls it under the lock.
     void reapLocked();
 
-    bool demoRunning = false;
+    // A rig that moves by itself, in place of the scripted devices: its motion is a function of the
+    // time since it started.
+    enum class Moving { No, Demo, Fullbody };
+    Moving moving = Moving::No;
     std::chrono::steady_clock::time_point demoStart{};
 
     // A recording replayed as the rig (from its first pose on, looping or holding its end).
@@ -86,14 +89,16 @@ struct Rig {
     double replayTime() const; // ms on the recording's clock
 
     void resetLocked();
-    // The device at an index at time `now` (seconds of the demo); false for an index above 15.
+    // The device at an index at time `now` (seconds of the moving rig); false for an index above 63.
     bool deviceAt(uint32_t index, double now, Device& out) const;
     Pose poseAt(uint32_t index, double now) const;
     double demoSeconds() const;
 
-    // The demo rig: a function of time only, so every query sees a consistent, smooth rig.
+    // The moving rigs: functions of time only, so every query sees a consistent, smooth rig.
     static bool demoDevice(uint32_t index, double t, Device& out);
     static Pose demoPose(uint32_t index, double t);
+    static bool fullbodyDevice(uint32_t index, double t, Device& out);
+    static Pose fullbodyPose(uint32_t index, double t);
 };
 
 Rig& rig();

@@ -34,7 +34,7 @@ void Rig::resetLocked()
     counters = vrsim_counters{};
     counters.last_pose_origin = -1;
     counters.open_sessions = clientOpen ? 1 : 0;
-    demoRunning = false;
+    moving = Moving::No;
     replay.reset();
     runtimeRunning = true;
     killArmed = false;
@@ -400,8 +400,10 @@ bool Rig::deviceAt(uint32_t index, double now, Device& out) const
         replay->deviceAt(index, replayTime(), out);
         return true;
     }
-    if (demoRunning)
+    if (moving == Moving::Demo)
         return demoDevice(index, now, out);
+    if (moving == Moving::Fullbody)
+        return fullbodyDevice(index, now, out);
     out = devices[index];
     return true;
 }
@@ -410,14 +412,16 @@ Pose Rig::poseAt(uint32_t index, double now) const
 {
     if (replay)
         return replay->poseAt(index, replayTime());
-    if (demoRunning)
+    if (moving == Moving::Demo)
         return demoPose(index, now);
+    if (moving == Moving::Fullbody)
+        return fullbodyPose(index, now);
     return poses[index];
 }
 
 double Rig::demoSeconds() const
 {
-    if (!demoRunning)
+    if (moving == Moving::No)
         return 0.0;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - demoStart).count();
 }
@@ -621,7 +625,7 @@ VRSIM_API int32_t vrsim_play_recording(const char* path, int32_t loop)
     r.replay = std::move(recording);
     r.replayLoop = loop != 0;
     r.replayStart = std::chrono::steady_clock::now();
-    r.demoRunning = false;
+    r.moving = vrsim::Rig::Moving::No;
     replayError[0] = '\0';
     return 0;
 }
@@ -648,6 +652,8 @@ struct RigFromEnvironment {
         const char* rigName = std::getenv("VRSIM_RIG");
         if (rigName && std::strcmp(rigName, "demo") == 0) {
             vrsim_start_demo_rig();
+        } else if (rigName && std::strcmp(rigName, "fullbody") == 0) {
+            vrsim_start_fullbody_rig();
         } else if (rigName && std::strncmp(rigName, "replay:", 7) == 0) {
             if (vrsim_play_recording(rigName + 7, 1) != 0)
                 std::fprintf(stderr, "vrsim: cannot replay %s: %s\n", rigName + 7, vrsim_replay_error());

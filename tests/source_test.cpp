@@ -1,0 +1,335 @@
+// The frame source through its C functions, linked against the shared library as a host links
+// it, over the simulated runtime: every index to 63, the event kinds, one runtime call per read,
+// frame numbers and times, the runtime quitting and coming back, and bad arguments.
+#include "support.h"
+
+#include <openvr.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace ViveSystem;
+using namespace testing_support;
+
+namespace {
+
+struct SourceDeleter {
+    void operator()(tavrin_source* s) const { tavrin_source_destroy(s); }
+};
+using Source = std::unique_ptr<tavrin_source, SourceDeleter>;
+
+std::string serialAt(uint32_t i)
+{
+    return "LHR-" + std::to_string(1000 + i);
+}
+
+// A connected, moving device at index i.
+void putDevice(uint32_t i, int32_t cls, const std::string& serial, bool connected = true)
+{
+    vrsim_set_device(i, cls, serial.c_str(), connected ? 1 : 0);
+    setPose(i, 0.1f * static_cast<float>(i), 1.0f, -0.5f, 0.1f * static_cast<float>(i));
+}
+
+class FrameSource : public ::testing::Test {
+protected:
+    FrameSource() { vrsim_reset(); }
+    ~FrameSource() override
+    {
+        source.reset();
+        releaseViveLib();
+        setDeviceStatusChangedHandle(nullptr);
+        vrsim_start_runtime();
+        while (counters().open_sessions > 0)
+            vr::VR_Shutdown();
+        vrsim_reset();
+    }
+
+    void start(double rate = 0.0)
+    {
+        source.reset(tavrin_source_create(rate));
+        ASSERT_NE(source, nullptr);
+        ASSERT_EQ(tavrin_source_start(source.get()), DeviceError_None);
+    }
+
+    // The next event within the patience, appended to `seen`; false when none came.
+    bool next(tavrin_event& e)
+    {
+        if (tavrin_source_next_event(source.get(), &e, static_cast<int32_t>(kPatience.count() * 1000)) != 1)
+            return false;
+        seen.push_back(e);
+        return true;
+    }
+    // Takes events until one of `kind` for `serial` ("" for session events) has come.
+    bool waitFor(int32_t kind, const std::string& serial = "")
+    {
+        tavrin_event e;
+        while (next(e))
+            if (e.kind == kind && serial == e.serial)
+                return true;
+        return false;
+    }
+    // Takes the next n events.
+    std::vector<tavrin_event> take(size_t n)
+    {
+        std::vector<tavrin_event> out;
+        tavrin_event e;
+        while (out.size() < n && next(e))
+            out.push_back(e);
+        return out;
+    }
+
+    int32_t read(tavrin_frame& f) { return tavrin_source_read(source.get(), &f); }
+
+    Source source;
+    std::vector<tavrin_event> seen;
+};
+
+} // namespace
+
+TEST_F(FrameSource, SeesEveryIndexWhileTheLegacyReadKeepsToSixteen)
+{
+    // Twenty devices, base stations among them, several past index 15.
+    std::map<uint32_t, int32_t> classes;
+    for (uint32_t i = 0; i < 20; ++i)
+        classes[i == 0 ? 0 : i * 3] = i == 0 ? 1 : (i % 5 == 0 ? 4 : 2 + static_cast<int32_t>(i % 2));
+    for (const auto& [index, cls] : classes)
+        putDevice(index, cls, serialAt(index));
+    globalLog().clear();
+    setDeviceStatusChangedHandle(recordEvent);
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(initViveLib(&err));
+    start();
+
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_SESSION_OPENED));
+    std::vector<tavrin_event> arrivals = take(20);
+    ASSERT_EQ(arrivals.size(), 20u);
+    auto expected = classes.begin();
+    for (size_t k = 0; k < arrivals.size(); ++k, ++expected) {
+        EXPECT_EQ(arrivals[k].kind, TAVRIN_EVENT_DEVICE_ARRIVED);
+        EXPECT_EQ(arrivals[k].index, expected->first) << "in index order";
+        EXPECT_EQ(arrivals[k].device_class, expected->second);
+        EXPECT_EQ(arrivals[k].device_count, k + 1);
+        EXPECT_EQ(std::string(arrivals[k].serial), serialAt(expected->first));
+    }
+
+    tavrin_frame frame;
+    ASSERT_EQ(read(frame), DeviceError_None);
+    ASSERT_EQ(frame.device_count, 20u);
+    expected = classes.begin();
+    for (uint32_t k = 0; k < frame.device_count; ++k, ++expected) {
+        const tavrin_device& d = frame.devices[k];
+        EXPECT_EQ(d.index, expected->first);
+        EXPECT_EQ(d.device_class, expected->second);
+        EXPECT_EQ(std::string(d.serial), serialAt(d.index));
+        EXPECT_EQ(d.connected, 1);
+        EXPECT_EQ(d.pose_valid, 1);
+        EXPECT_EQ(d.tracking_result, 200);
+        EXPECT_FLOAT_EQ(d.position[0], 0.1f * static_cast<float>(d.index));
+    }
+
+    // The legacy driver beside it: its records and events never go past index 15, nor take base
+    // stations.
+    ASSERT_TRUE(globalLog().waitForCount(6)); // opened, and the five devices it takes
+    _TrackedDevicePose poses[16] = {};
+    readViveData(poses, &err);
+    EXPECT_EQ(err, DeviceError_None);
+    for (const _TrackedDevicePose& p : poses) {
+        if (p.deviceClass != 0) {
+            EXPECT_LE(p.index, 15);
+        }
+    }
+    for (const Event& e : globalLog().snapshot()) {
+        EXPECT_LE(e.arg.index, 15);
+        EXPECT_LE(e.count, 16);
+    }
+}
+
+TEST_F(FrameSource, EachKindOfChangeIsReportedAsItself)
+{
+    for (uint32_t i = 0; i < 6; ++i)
+        putDevice(i, i == 0 ? 1 : 3, serialAt(i));
+    putDevice(30, 3, serialAt(30), false); // first seen switched off
+    start();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, serialAt(30)));
+    tavrin_event off;
+    ASSERT_TRUE(next(off));
+    EXPECT_EQ(off.kind, TAVRIN_EVENT_DEVICE_SWITCHED_OFF);
+    EXPECT_EQ(std::string(off.serial), serialAt(30));
+    EXPECT_EQ(off.device_count, 7u);
+
+    // Two devices leave while a third is switched off (one pass or two: each is told as itself).
+    vrsim_set_device(2, 0, nullptr, 0);
+    vrsim_set_device(4, 0, nullptr, 0);
+    vrsim_set_device(5, 3, serialAt(5).c_str(), 0);
+    std::map<std::string, tavrin_event> got;
+    for (const tavrin_event& e : take(3))
+        got[e.serial] = e;
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[serialAt(2)].kind, TAVRIN_EVENT_DEVICE_LEFT);
+    EXPECT_EQ(got[serialAt(2)].index, 2u);
+    EXPECT_EQ(got[serialAt(4)].kind, TAVRIN_EVENT_DEVICE_LEFT);
+    EXPECT_EQ(got[serialAt(5)].kind, TAVRIN_EVENT_DEVICE_SWITCHED_OFF);
+    EXPECT_EQ(seen.back().device_count, 5u);
+
+    // Switched on again; and one moves to a new index (present at both for a moment: a scan takes
+    // the lower, so the move is seen in one pass).
+    vrsim_set_device(5, 3, serialAt(5).c_str(), 1);
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_SWITCHED_ON, serialAt(5)));
+    putDevice(41, 3, serialAt(1));
+    vrsim_set_device(1, 0, nullptr, 0);
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_INDEX_CHANGED, serialAt(1)));
+    EXPECT_EQ(seen.back().index, 41u);
+    EXPECT_EQ(seen.back().old_index, 1u);
+    EXPECT_EQ(seen.back().device_count, 5u);
+    for (const tavrin_event& e : seen)
+        EXPECT_GT(e.time_ns, 0);
+
+    tavrin_source_stop(source.get());
+    tavrin_event none;
+    EXPECT_EQ(tavrin_source_next_event(source.get(), &none, 0), 0);
+    putDevice(50, 2, serialAt(50));
+    EXPECT_EQ(tavrin_source_next_event(source.get(), &none, 600), 0) << "nothing is queued once stopped";
+}
+
+TEST_F(FrameSource, ASteadyReadAsksTheRuntimeOnceAndANewDeviceIsInTheNextFrame)
+{
+    for (uint32_t i = 0; i < 16; ++i)
+        putDevice(i, 1 + static_cast<int32_t>(i % 4), serialAt(i));
+    start();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, serialAt(15)));
+    tavrin_frame frame;
+    // Counted between two discovery passes (a pass polls the runtime's events first).
+    bool measured = false;
+    for (int attempt = 0; attempt < 5 && !measured; ++attempt) {
+        const vrsim_counters before = counters();
+        for (int n = 0; n < 50; ++n)
+            ASSERT_EQ(read(frame), DeviceError_None);
+        const vrsim_counters after = counters();
+        if (after.event_polls != before.event_polls)
+            continue;
+        measured = true;
+        EXPECT_EQ(after.pose_queries - before.pose_queries, 50u);
+        EXPECT_EQ(after.class_queries - before.class_queries, 0u);
+        EXPECT_EQ(after.serial_queries - before.serial_queries, 0u);
+        EXPECT_EQ(after.connected_queries - before.connected_queries, 0u);
+        EXPECT_EQ(frame.device_count, 16u);
+    }
+    ASSERT_TRUE(measured);
+
+    // A device at an index the source does not know: in the very next frame.
+    ASSERT_EQ(read(frame), DeviceError_None);
+    putDevice(37, 3, serialAt(37));
+    ASSERT_EQ(read(frame), DeviceError_None);
+    ASSERT_EQ(frame.device_count, 17u);
+    EXPECT_EQ(frame.devices[16].index, 37u);
+    EXPECT_EQ(frame.devices[16].device_class, 3);
+    EXPECT_EQ(std::string(frame.devices[16].serial), serialAt(37));
+    // Switched off: kept, with connected and pose_valid 0.
+    vrsim_set_device(37, 3, serialAt(37).c_str(), 0);
+    ASSERT_EQ(read(frame), DeviceError_None);
+    ASSERT_EQ(frame.device_count, 17u);
+    EXPECT_EQ(frame.devices[16].connected, 0);
+    EXPECT_EQ(frame.devices[16].pose_valid, 0);
+}
+
+TEST_F(FrameSource, FramesAreNumberedAndTimedOnTheLibrarysClock)
+{
+    putDevice(0, 1, serialAt(0));
+    start(500.0);
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_SESSION_OPENED));
+    tavrin_frame frame;
+    uint64_t last = 0;
+    int64_t lastTime = 0;
+    for (int n = 0; n < 20; ++n) {
+        const int64_t before = tavrin_now_ns();
+        const int64_t wallBefore =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+        ASSERT_EQ(read(frame), DeviceError_None);
+        const int64_t after = tavrin_now_ns();
+        const int64_t wallAfter =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+        if (n == 0)
+            EXPECT_EQ(frame.frame_number, 1u);
+        else
+            EXPECT_EQ(frame.frame_number, last + 1);
+        EXPECT_GE(frame.time_ns, before);
+        EXPECT_LE(frame.time_ns, after);
+        EXPECT_GT(frame.time_ns, lastTime);
+        EXPECT_GE(frame.unix_time_ns, wallBefore);
+        EXPECT_LE(frame.unix_time_ns, wallAfter);
+        last = frame.frame_number;
+        lastTime = frame.time_ns;
+    }
+}
+
+TEST_F(FrameSource, TheRuntimeQuitsAndComesBack)
+{
+    putDevice(0, 1, serialAt(0));
+    putDevice(20, 4, serialAt(20));
+    start();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, serialAt(20)));
+    tavrin_frame frame;
+    ASSERT_EQ(read(frame), DeviceError_None);
+    const uint64_t before = frame.frame_number;
+
+    vrsim_quit_runtime(5000);
+    const std::vector<tavrin_event> closing = take(3);
+    ASSERT_EQ(closing.size(), 3u);
+    EXPECT_EQ(closing[0].kind, TAVRIN_EVENT_DEVICE_LEFT);
+    EXPECT_EQ(closing[1].kind, TAVRIN_EVENT_DEVICE_LEFT);
+    EXPECT_EQ(closing[1].device_count, 0u);
+    EXPECT_EQ(closing[2].kind, TAVRIN_EVENT_SESSION_CLOSED);
+    EXPECT_EQ(read(frame), DeviceError_NoSession);
+    EXPECT_EQ(frame.device_count, 0u);
+    EXPECT_EQ(counters().quit_acks, 1u);
+
+    vrsim_start_runtime();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_SESSION_OPENED));
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, serialAt(20)));
+    ASSERT_EQ(read(frame), DeviceError_None);
+    EXPECT_EQ(frame.device_count, 2u);
+    EXPECT_EQ(frame.frame_number, before + 1) << "frames without a session are not counted";
+    const vrsim_counters c = counters();
+    EXPECT_EQ(c.kills, 0u);
+    EXPECT_EQ(c.use_after_shutdown, 0u);
+}
+
+TEST_F(FrameSource, BadArgumentsAreRefusedNotFollowed)
+{
+    for (double rate : {-1.0, 100000.5, std::nan(""), std::numeric_limits<double>::infinity()})
+        EXPECT_EQ(tavrin_source_create(rate), nullptr) << rate;
+    Source bounds(tavrin_source_create(100000.0));
+    EXPECT_NE(bounds, nullptr);
+    tavrin_frame frame;
+    tavrin_event event;
+    EXPECT_EQ(tavrin_source_read(nullptr, &frame), DeviceError_InvalidArgument);
+    EXPECT_EQ(tavrin_source_read(bounds.get(), nullptr), DeviceError_InvalidArgument);
+    EXPECT_EQ(tavrin_source_next_event(nullptr, &event, 0), -1);
+    EXPECT_EQ(tavrin_source_next_event(bounds.get(), nullptr, 0), -1);
+    EXPECT_EQ(tavrin_source_start(nullptr), DeviceError_InvalidArgument);
+    tavrin_source_stop(nullptr);
+    tavrin_source_destroy(nullptr);
+    // Never started: no session.
+    EXPECT_EQ(tavrin_source_read(bounds.get(), &frame), DeviceError_NoSession);
+    EXPECT_EQ(frame.device_count, 0u);
+    EXPECT_EQ(frame.frame_number, 0u);
+
+    // A thread waiting for ever is woken by the destruction.
+    start();
+    tavrin_source* waited = source.get();
+    std::thread waiter([waited] {
+        tavrin_event e;
+        while (tavrin_source_next_event(waited, &e, -1) == 1) {
+        }
+    });
+    ASSERT_TRUE(waitUntil([] { return counters().open_sessions == 1; }));
+    tavrin_source_destroy(source.release());
+    waiter.join();
+}
