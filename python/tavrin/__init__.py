@@ -1,10 +1,13 @@
 """tavrin: lighthouse-tracked devices as a paced pose source.
 
-The library's plain functions through ctypes. Poses come back as numpy records of POSE_DTYPE (the
-library's 180-byte record); device events are queued by a handler that runs on the library's
-discovery thread and read with Session.next_event.
+Two ways in, through ctypes:
 
-The library acts on one process-wide driver: every Session in a process shares it.
+- Source, the frame source: every device (indices 0..63, base stations included), frames with
+  numbers and nanosecond times as numpy records of DEVICE_DTYPE, and events that say what changed.
+  Sources are independent of each other and of Session.
+- Session, the library's plain functions: up to 16 records of POSE_DTYPE (the library's 180-byte
+  record) and the legacy device events. It acts on one process-wide driver: every Session in a
+  process shares it.
 """
 
 import ctypes
@@ -13,10 +16,12 @@ import glob
 import os
 import queue
 import threading
+import time
 
 import numpy as np
 
-__all__ = ["POSE_DTYPE", "Event", "Session", "version", "session_error", "error_name", "event_name", "library"]
+__all__ = ["DEVICE_DTYPE", "POSE_DTYPE", "Event", "Frame", "Session", "Source", "SourceEvent", "version",
+           "session_error", "error_name", "event_name", "library", "now_ns"]
 
 # The library's _TrackedDevicePose, 180 bytes, little-endian, packed.
 POSE_DTYPE = np.dtype(
@@ -37,6 +42,60 @@ assert POSE_DTYPE.itemsize == 180
 
 DEVICE_ERROR_NONE = 0
 DEVICE_ERROR_NO_SESSION = 100
+MAX_DEVICES = 64
+
+# The library's tavrin_device, 168 bytes (its two reserved bytes left out of the fields).
+DEVICE_DTYPE = np.dtype(
+    {
+        "names": ["serial", "index", "device_class", "tracking_result", "connected", "pose_valid", "position",
+                  "orientation", "velocity", "angular_velocity", "rotation"],
+        "formats": ["S64", "<u4", "<i4", "<i4", "u1", "u1", ("<f4", (3,)), ("<f4", (4,)), ("<f4", (3,)),
+                    ("<f4", (3,)), ("<f4", (3, 3))],
+        "offsets": [0, 64, 68, 72, 76, 77, 80, 92, 108, 120, 132],
+        "itemsize": 168,
+    }
+)
+assert DEVICE_DTYPE.itemsize == 168
+
+# The library's tavrin_frame: a 32-byte header, then 64 device records.
+_FRAME_DTYPE = np.dtype(
+    [
+        ("frame_number", "<u8"),
+        ("time_ns", "<i8"),
+        ("unix_time_ns", "<i8"),
+        ("device_count", "<u4"),
+        ("reserved", "<u4"),
+        ("devices", DEVICE_DTYPE, (MAX_DEVICES,)),
+    ]
+)
+assert _FRAME_DTYPE.itemsize == 32 + 64 * 168
+
+# tavrin_event_kind, by value.
+EVENT_KINDS = {
+    1: "session_opened",
+    2: "session_closed",
+    3: "device_arrived",
+    4: "device_left",
+    5: "device_switched_on",
+    6: "device_switched_off",
+    7: "index_changed",
+}
+
+
+class _SourceEvent(ctypes.Structure):
+    _fields_ = [
+        ("kind", ctypes.c_int32),
+        ("device_class", ctypes.c_int32),
+        ("index", ctypes.c_uint32),
+        ("old_index", ctypes.c_uint32),
+        ("device_count", ctypes.c_uint32),
+        ("dropped", ctypes.c_uint32),
+        ("time_ns", ctypes.c_int64),
+        ("serial", ctypes.c_char * 64),
+    ]
+
+
+assert ctypes.sizeof(_SourceEvent) == 96
 
 
 class _DeviceEventArg(ctypes.Structure):
@@ -88,6 +147,20 @@ def library():
             lib.tavrin_error_name.restype = ctypes.c_char_p
             lib.tavrin_event_name.argtypes = [ctypes.c_int32]
             lib.tavrin_event_name.restype = ctypes.c_char_p
+            lib.tavrin_now_ns.argtypes = []
+            lib.tavrin_now_ns.restype = ctypes.c_int64
+            lib.tavrin_source_create.argtypes = [ctypes.c_double]
+            lib.tavrin_source_create.restype = ctypes.c_void_p
+            lib.tavrin_source_destroy.argtypes = [ctypes.c_void_p]
+            lib.tavrin_source_destroy.restype = None
+            lib.tavrin_source_start.argtypes = [ctypes.c_void_p]
+            lib.tavrin_source_start.restype = ctypes.c_int32
+            lib.tavrin_source_stop.argtypes = [ctypes.c_void_p]
+            lib.tavrin_source_stop.restype = None
+            lib.tavrin_source_read.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+            lib.tavrin_source_read.restype = ctypes.c_int32
+            lib.tavrin_source_next_event.argtypes = [ctypes.c_void_p, ctypes.POINTER(_SourceEvent), ctypes.c_int32]
+            lib.tavrin_source_next_event.restype = ctypes.c_int32
             _lib = lib
         return _lib
 
@@ -100,6 +173,11 @@ def version():
 def session_error():
     """The runtime's EVRInitError of the latest failed session open (0 once a session is open)."""
     return int(library().tavrin_session_error())
+
+
+def now_ns():
+    """The library's monotonic clock in nanoseconds: the clock of every time_ns."""
+    return int(library().tavrin_now_ns())
 
 
 def error_name(code):
@@ -200,3 +278,138 @@ class Session:
             return _events.get(timeout=timeout)
         except queue.Empty:
             return None
+
+
+class Frame:
+    """One read of a Source: frame_number (1 for the source's first frame with a session, then +1
+    per frame), time_ns (now_ns() when the runtime was asked for the poses), unix_time_ns (the
+    same moment on the wall clock) and devices (a numpy array of DEVICE_DTYPE, ascending by
+    index)."""
+
+    __slots__ = ("frame_number", "time_ns", "unix_time_ns", "devices")
+
+    def __init__(self, frame_number, time_ns, unix_time_ns, devices):
+        self.frame_number = frame_number
+        self.time_ns = time_ns
+        self.unix_time_ns = unix_time_ns
+        self.devices = devices
+
+    def __repr__(self):
+        return "Frame(%d, time_ns=%d, %d devices)" % (self.frame_number, self.time_ns, len(self.devices))
+
+
+class SourceEvent:
+    """One change a Source saw: kind ("session_opened", "session_closed", "device_arrived",
+    "device_left", "device_switched_on", "device_switched_off", "index_changed"), device_class
+    (0 for session events), serial ("" for session events), index (the new one for
+    "index_changed"), old_index, device_count (devices known once it is applied), dropped (events
+    lost to a full queue just before it) and time_ns."""
+
+    __slots__ = ("kind", "device_class", "serial", "index", "old_index", "device_count", "dropped", "time_ns")
+
+    def __init__(self, raw):
+        self.kind = EVENT_KINDS.get(raw.kind, "unknown")
+        self.device_class = int(raw.device_class)
+        self.serial = raw.serial.decode("utf-8", "replace")
+        self.index = int(raw.index)
+        self.old_index = int(raw.old_index)
+        self.device_count = int(raw.device_count)
+        self.dropped = int(raw.dropped)
+        self.time_ns = int(raw.time_ns)
+
+    def __repr__(self):
+        return "SourceEvent(%s, serial=%r, index=%d, old_index=%d, device_count=%d)" % (
+            self.kind, self.serial, self.index, self.old_index, self.device_count)
+
+
+class Source:
+    """A frame source: every device OpenVR serves, paced at rate reads a second (0: unpaced).
+    Starts on enter (or start()) and stops on exit (or stop()); close() frees it. One thread
+    reads; events may be taken on any thread."""
+
+    def __init__(self, rate=120):
+        self.rate = float(rate)
+        self._handle = None
+        handle = library().tavrin_source_create(self.rate)
+        if not handle:
+            raise ValueError("tavrin.Source: rate must be 0 or a finite rate up to 100000, not %r" % (rate,))
+        self._handle = ctypes.c_void_p(handle)
+        self._frame = np.zeros((), dtype=_FRAME_DTYPE)
+        # Calls inside next_event, counted so that close() frees the handle only once none is.
+        self._calls = threading.Condition()
+        self._inflight = 0
+
+    def start(self):
+        if self._handle is None:
+            raise RuntimeError("tavrin.Source is closed")
+        err = library().tavrin_source_start(self._handle)
+        if err != DEVICE_ERROR_NONE:
+            raise RuntimeError("tavrin.Source did not start: %s" % error_name(err))
+        return self
+
+    def stop(self):
+        if self._handle is not None:
+            library().tavrin_source_stop(self._handle)
+
+    def close(self):
+        """Stops the source and frees it; a thread waiting in next_event returns None."""
+        if self._handle is None:
+            return
+        with self._calls:
+            handle, self._handle = self._handle, None
+            self._calls.wait_for(lambda: self._inflight == 0)
+        if handle is not None:
+            library().tavrin_source_destroy(handle)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+    def read(self):
+        """A paced read: a Frame, or None while the source has no session."""
+        if self._handle is None:
+            raise RuntimeError("tavrin.Source is closed")
+        err = library().tavrin_source_read(self._handle, self._frame.ctypes.data_as(ctypes.c_void_p))
+        if err != DEVICE_ERROR_NONE:
+            return None
+        f = self._frame
+        count = int(f["device_count"])
+        return Frame(int(f["frame_number"]), int(f["time_ns"]), int(f["unix_time_ns"]), f["devices"][:count].copy())
+
+    def next_event(self, timeout=None):
+        """The next event, or None when none comes within timeout seconds (None: wait until one
+        comes or the source is closed)."""
+        deadline = None if timeout is None else time.monotonic() + max(0.0, timeout)
+        while True:
+            left_ms = 200 if deadline is None else int(max(0.0, deadline - time.monotonic()) * 1000)
+            got, event = self._next(min(left_ms, 200))
+            if got:
+                return event
+            if self._handle is None or (deadline is not None and time.monotonic() >= deadline):
+                return None
+
+    # One wait of at most 200 ms, so that Ctrl-C reaches a waiting thread and close() waits no
+    # longer than that for it.
+    def _next(self, timeout_ms):
+        with self._calls:
+            handle = self._handle
+            if handle is None:
+                return False, None
+            self._inflight += 1
+        try:
+            event = _SourceEvent()
+            got = library().tavrin_source_next_event(handle, ctypes.byref(event), timeout_ms)
+            return got == 1, (SourceEvent(event) if got == 1 else None)
+        finally:
+            with self._calls:
+                self._inflight -= 1
+                self._calls.notify_all()

@@ -58,3 +58,37 @@ def test_a_session_reports_events_and_reads_poses(rig):
         assert s.next_event(timeout=0.01) is None
     assert s.status() == 100
     assert len(s.read()) == 0
+
+
+def test_a_source_sees_every_index_and_tells_each_change(rig):
+    # Past index 15, a base station among them.
+    for index, cls, serial in ((20, 4, b"LHB-1A2B3C4D"), (40, 3, b"LHR-0000AA40")):
+        vrsim.vrsim_set_device(index, cls, serial, 1)
+        vrsim.vrsim_set_pose(index, floats(1, 0, 0, 0.1 * index, 0, 1, 0, 2.0, 0, 0, 1, 0), floats(0, 0, 0),
+                             floats(0, 0, 0), 200)
+    with pytest.raises(ValueError):
+        tavrin.Source(rate=-1)
+    source = tavrin.Source(rate=0)
+    with source:
+        first = source.next_event(timeout=20)
+        assert first.kind == "session_opened"
+        arrivals = [source.next_event(timeout=20) for _ in range(5)]
+        assert [e.kind for e in arrivals] == ["device_arrived"] * 5
+        assert [e.index for e in arrivals] == [0, 1, 2, 20, 40]
+        assert (arrivals[3].serial, arrivals[3].device_class, arrivals[4].device_count) == ("LHB-1A2B3C4D", 4, 5)
+        frame = source.read()
+        assert frame.frame_number == 1 and frame.time_ns <= tavrin.now_ns()
+        devices = frame.devices
+        assert devices.dtype == tavrin.DEVICE_DTYPE and len(devices) == 5
+        assert list(devices["index"]) == [0, 1, 2, 20, 40]
+        np.testing.assert_allclose(devices["position"][4], [4.0, 2.0, 0.0], rtol=1e-6)
+        assert devices["rotation"].shape == (5, 3, 3) and list(devices["connected"]) == [1] * 5
+
+        vrsim.vrsim_set_device(2, 0, None, 0)
+        vrsim.vrsim_set_device(1, 2, b"LHR-C1", 0)
+        changes = {e.serial: e.kind for e in (source.next_event(timeout=20) for _ in range(2))}
+        assert changes == {"LHR-T1": "device_left", "LHR-C1": "device_switched_off"}
+        assert source.next_event(timeout=0) is None
+    assert source.read() is None
+    source.close()
+    assert source.next_event(timeout=0) is None

@@ -6,13 +6,17 @@
 
 #include <tavrin.h>
 
-#include <new>
+#include <atomic>
+#include <thread>
 
 using ViveSystem::frameSource;
 
 struct tavrin_source {
     explicit tavrin_source(double rateHz) : source(rateHz) {}
     frameSource source;
+    // Threads inside tavrin_source_next_event: a destruction wakes them and waits for them to
+    // leave before the memory goes.
+    std::atomic<int> waiting{0};
 };
 
 extern "C" {
@@ -38,6 +42,8 @@ TAVRIN_API void tavrin_source_destroy(tavrin_source* source)
     if (source == nullptr)
         return;
     source->source.close();
+    while (source->waiting.load(std::memory_order_acquire) > 0)
+        std::this_thread::yield(); // each sees the closed queue at once and leaves
     delete source;
 }
 
@@ -65,7 +71,10 @@ TAVRIN_API int32_t tavrin_source_next_event(tavrin_source* source, tavrin_event*
 {
     if (source == nullptr || event == nullptr)
         return -1;
-    return source->source.nextEvent(event, timeout_ms);
+    source->waiting.fetch_add(1, std::memory_order_acq_rel);
+    const int32_t got = source->source.nextEvent(event, timeout_ms);
+    source->waiting.fetch_sub(1, std::memory_order_acq_rel);
+    return got;
 }
 
 } // extern "C"
