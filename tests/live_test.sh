@@ -1,7 +1,8 @@
 #!/bin/sh
-# The live view end to end: tavrin-monitor --serve against the demo rig; the page and the stream
-# checked by a client of its own (frames parse, their rate, bad requests, many clients, clients that
-# vanish), then the page in headless Chromium: every demo device is listed and its position updates.
+# The live view end to end: tavrin-monitor --serve against the simulated full-body rig; the page
+# and the stream checked by a client of its own (frames parse, their rate, bad requests, many
+# clients, clients that vanish), then the page in headless Chromium: every device of the rig is
+# listed (eighteen, base stations and indices past 15 among them) and the moving ones update.
 # A screenshot is kept in WORK_DIR. Usage: live_test.sh MONITOR PYTHON WORK_DIR
 set -u
 monitor="$1" python="$2" work="$3"
@@ -14,7 +15,7 @@ fail() {
   exit 1
 }
 
-"$monitor" --serve 127.0.0.1:0 --seconds 10 >"$work/monitor.txt" 2>&1 &
+VRSIM_RIG=fullbody "$monitor" --serve 127.0.0.1:0 --seconds 10 >"$work/monitor.txt" 2>&1 &
 pid=$!
 tries=0
 until url=$(grep -a -o 'http://127.0.0.1:[0-9]*/' "$work/monitor.txt"); do
@@ -75,11 +76,14 @@ stream(2.0, got)
 frames, events = got[0]
 assert 60 <= len(frames) <= 240, "about 60 frames a second, got %d in 2 s" % len(frames)
 serials = {d["serial"] for f in frames for d in f["devices"]}
-assert {"LHR-5F0A11C2", "LHR-FFAB1200", "LHR-FFAB1201", "LHR-7C3E9A10"} <= serials, serials
+assert len(serials) >= 17 and {"LHR-5F0A11C2", "LHB-0A3F5C21", "LHR-3F62D5E1"} <= serials, serials
+assert any(d["index"] > 15 for f in frames for d in f["devices"]), "devices past index 15"
+assert any(d["cls"] == 4 for f in frames for d in f["devices"]), "base stations"
 head = [d["p"] for f in frames for d in f["devices"] if d["serial"] == "LHR-5F0A11C2"]
 assert head[0] != head[-1], "the headset moves"
-assert any(e["name"] == "HmdConnected" for e in events), events
-assert all(0 <= f["p50"] and f["rate"] > 0 for f in frames[10:])
+assert any(e["name"] == "device_arrived" for e in events), events
+assert all(0 <= f["p50"] and f["rate"] > 0 and f["frame"] > 0 and f["fps"] > 0 for f in frames[10:])
+assert frames[-1]["frame"] > frames[10]["frame"], "frame numbers go on"
 
 # Many clients at once, some of which vanish without a word; the server serves on.
 results = []
@@ -108,10 +112,18 @@ shot=$!
 wait $pid || fail "the monitor exited $?"
 wait $dom || fail "chromium could not load the page"
 wait $shot
-for serial in LHR-5F0A11C2 LHR-FFAB1200 LHR-FFAB1201 LHR-7C3E9A10; do
+# The full-body rig: a headset, two controllers, four base stations, eleven body trackers (all but
+# the right knee, which drops out at 10 s, as the run ends).
+for serial in LHR-5F0A11C2 LHR-FFAB1200 LHR-FFAB1201 LHB-0A3F5C21 LHB-6E91B7D4 LHB-C25A0F83 LHB-F7D2E619 \
+  LHR-1D40A7F3 LHR-1D40A7F4 LHR-1D40B012 LHR-2E51C3A0 LHR-2E51C3A1 LHR-2E51C3B4 LHR-2E51C3B5 LHR-3F62D4C8 \
+  LHR-3F62D5E0 LHR-3F62D5E1; do
   updates=$(grep -o "data-serial=\"$serial\"[^>]*data-updates=\"[0-9]*\"" "$work/page.html" | grep -o '[0-9]*"$' | tr -d '"')
   [ -n "$updates" ] || fail "the page does not list $serial"
-  [ "$updates" -gt 10 ] || fail "$serial's position updated only $updates times"
+  case "$serial" in
+  LHB-*) ;; # base stations stand still
+  *) [ "$updates" -gt 10 ] || fail "$serial's position updated only $updates times" ;;
+  esac
 done
+grep -q 'id="frame">[1-9]' "$work/page.html" || fail "the page shows no frame number"
 [ -s "$work/live.png" ] || fail "no screenshot"
 echo "live view ok (screenshot: $work/live.png)"

@@ -1,8 +1,10 @@
 #!/bin/sh
 # End to end: tavrin-monitor run for about two seconds against the demo rig, off a terminal, and
-# its handling of bad input. Usage: monitor_e2e.sh WORKDIR COMMAND...
-dir="$1"
-shift
+# its handling of bad input; recordings made and replayed, of the demo rig, of the full-body rig
+# (more than 16 devices, indices past 15, base stations) and of 0.2.0 (tests/data).
+# Usage: monitor_e2e.sh WORKDIR DATADIR COMMAND...
+dir="$1" data="$2"
+shift 2
 rm -rf "$dir"
 mkdir -p "$dir"
 fail() {
@@ -15,11 +17,14 @@ fail() {
 "$@" --seconds 2 --rate 200 --csv "$dir/run.csv" --plot "$dir/run.svg" >"$dir/out.txt" 2>"$dir/err.txt"
 rc=$?
 [ $rc -eq 0 ] || fail "exit status $rc"
-grep -q "SessionOpened" "$dir/out.txt" || fail "no session-opened event"
-grep -q "HmdConnected" "$dir/out.txt" || fail "no headset connect event"
-grep -q "ControllerConnected" "$dir/out.txt" || fail "no controller connect event"
+grep -q "session_opened" "$dir/out.txt" || fail "no session-opened event"
+grep -q "device_arrived *LHR-5F0A11C2 *hmd" "$dir/out.txt" || fail "no headset arrival"
+grep -q "device_arrived *LHB-4A8D2E61 *base" "$dir/out.txt" || fail "no base station arrival"
 grep -q "summary" "$dir/out.txt" || fail "no summary"
 grep -q "wait error" "$dir/out.txt" || fail "no pacing figures"
+grep -q "frame spacing *p50 [0-9.]* ms, p99" "$dir/out.txt" || fail "no frame spacing"
+grep -q "frames *[1-9][0-9]*, numbers 1 to" "$dir/out.txt" || fail "no frame count"
+grep -q "events *[0-9]* (0 dropped)" "$dir/out.txt" || fail "no event count"
 rows=$(tr -d '\r' <"$dir/run.csv" | wc -l)
 [ "$rows" -gt 100 ] || fail "csv has only $rows lines"
 head -n 1 "$dir/run.csv" | grep -q "^read,timestamp_ms,serial" || fail "csv header"
@@ -39,36 +44,63 @@ expect_status 2 "$@" --rate 0
 expect_status 2 "$@" --rate fast
 expect_status 2 "$@" --seconds -1
 expect_status 2 "$@" --bogus
+expect_status 2 "$@" --osc nowhere
 expect_status 1 "$@" --seconds 1 --csv "$dir/missing/run.csv"
 [ -e "$dir/missing/run.csv" ] && fail "unwritable csv path produced a file"
 expect_status 1 "$@" --seconds 1 --csv "$dir/kept.csv" --plot "$dir/missing/run.svg"
 ls "$dir" | grep -q "kept.csv" && fail "a csv was left behind by a run that did not start"
 "$@" --help >"$dir/out.txt" 2>&1 || fail "--help failed"
 grep -q -- "--rate" "$dir/out.txt" || fail "--help lists no options"
-# Record and replay: record the demo rig, replay the recording and record the replay. The same
-# devices and events come back, with positions close to the recorded ones.
-"$@" --seconds 3 --record "$dir/first.csv" >"$dir/out.txt" 2>"$dir/err.txt" || fail "recording failed"
-"$@" --seconds 3 --replay "$dir/first.csv" --record "$dir/second.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
-  fail "replay failed"
-grep -q "replaying" "$dir/out.txt" || fail "the replay was not announced"
-events() { tr -d '\r' <"$1" | grep '^#event' | cut -d, -f3,4 | sort; }
-[ "$(events "$dir/first.csv")" = "$(events "$dir/second.csv")" ] || fail "the replay's events differ"
-# Per device: the mean position over the run, recorded and replayed.
+# Record and replay: record a rig, replay the recording and record the replay. The same devices
+# and events come back, with positions close to the recorded ones.
+events() { tr -d '\r' <"$1" | grep '^#event2' | cut -d, -f3,4 | sort; }
+# Per device: the mean position over the run.
 means() {
   tr -d '\r' <"$1" | grep -v '^#' | awk -F, 'NR > 1 { n[$3]++; x[$3] += $7; y[$3] += $8; z[$3] += $9 }
     END { for (s in n) printf "%s %.4f %.4f %.4f\n", s, x[s] / n[s], y[s] / n[s], z[s] / n[s] }' | sort
 }
-means "$dir/first.csv" >"$dir/first.means"
-means "$dir/second.csv" >"$dir/second.means"
-[ "$(cut -d' ' -f1 "$dir/first.means")" = "$(cut -d' ' -f1 "$dir/second.means")" ] || fail "the replay's devices differ"
-paste -d' ' "$dir/first.means" "$dir/second.means" | awk '{ d = ($2-$6)^2 + ($3-$7)^2 + ($4-$8)^2;
-  if (d > 0.15 * 0.15) { print "mean position of " $1 " moved " sqrt(d) " m"; bad = 1 } } END { exit bad }' ||
-  fail "replayed positions are off"
+same_run() {
+  [ "$(events "$1")" = "$(events "$2")" ] || fail "the replay's events differ: $(events "$1" | tr '\n' ' ') / $(events "$2" | tr '\n' ' ')"
+  means "$1" >"$1.means"
+  means "$2" >"$2.means"
+  [ "$(cut -d' ' -f1 "$1.means")" = "$(cut -d' ' -f1 "$2.means")" ] || fail "the replay's devices differ"
+  paste -d' ' "$1.means" "$2.means" | awk '{ d = ($2-$6)^2 + ($3-$7)^2 + ($4-$8)^2;
+    if (d > 0.15 * 0.15) { print "mean position of " $1 " moved " sqrt(d) " m"; bad = 1 } } END { exit bad }' ||
+    fail "replayed positions are off"
+}
+"$@" --seconds 3 --record "$dir/first.csv" >"$dir/out.txt" 2>"$dir/err.txt" || fail "recording failed"
+head -n 1 "$dir/first.csv" | grep -q "^# tavrin recording 2" || fail "not a frame source's recording"
+"$@" --seconds 3 --replay "$dir/first.csv" --record "$dir/second.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "replay failed"
+grep -q "replaying" "$dir/out.txt" || fail "the replay was not announced"
+same_run "$dir/first.csv" "$dir/second.csv"
+
+# The full-body rig through the monitor: more than 16 devices, indices past 15, base stations;
+# its recording replayed.
+VRSIM_RIG=fullbody "$@" --seconds 3 --record "$dir/body.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "full-body run failed"
+grep -q "VRSIM_RIG=fullbody" "$dir/out.txt" || fail "the environment's rig was not kept"
+rows() { tr -d '\r' <"$1" | grep -v '^#' | tail -n +2; }
+devices=$(rows "$dir/body.csv" | cut -d, -f3 | sort -u | wc -l)
+[ "$devices" -ge 17 ] || fail "the full-body rig shows $devices devices"
+rows "$dir/body.csv" | awk -F, '$4 > 15 { high = 1 } $5 == 4 { base = 1 } END { exit !(high && base) }' ||
+  fail "no device past index 15, or no base station, in the full-body recording"
+[ "$(grep -c '^#event2,[0-9]*,device_arrived' "$dir/body.csv")" -ge 17 ] || fail "arrivals missing from the recording"
+"$@" --seconds 3 --replay "$dir/body.csv" --record "$dir/body2.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "full-body replay failed"
+same_run "$dir/body.csv" "$dir/body2.csv"
+
+# A 0.2.0 recording (made by that version's monitor) replays as it did: its devices come back.
+"$@" --seconds 2 --replay "$data/demo-0.2.0.csv" --record "$dir/old.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "the 0.2.0 recording does not replay"
+for serial in LHR-5F0A11C2 LHR-FFAB1200 LHR-FFAB1201 LHR-7C3E9A10; do
+  grep -q "device_arrived *$serial" "$dir/out.txt" || fail "the 0.2.0 replay lacks $serial"
+done
 expect_status 1 "$@" --seconds 1 --replay "$dir/out.txt"
-# Any program replays through the environment (here the monitor, leaving the runtime as it is).
-VRSIM_RIG="replay:$dir/first.csv" "$@" --seconds 1 --no-demo >"$dir/out.txt" 2>"$dir/err.txt" ||
+# Any program replays through the environment (here the monitor, which leaves the rig as it is).
+VRSIM_RIG="replay:$dir/first.csv" "$@" --seconds 1 >"$dir/out.txt" 2>"$dir/err.txt" ||
   fail "replay through VRSIM_RIG failed"
-grep -q "TrackerConnected" "$dir/out.txt" || fail "VRSIM_RIG=replay: showed no tracker"
+grep -q "device_arrived *LHR-7C3E9A10 *trk" "$dir/out.txt" || fail "VRSIM_RIG=replay: showed no tracker"
 
 "$@" --version >"$dir/out.txt" 2>&1 || fail "--version failed"
 grep -q "tavrin-monitor [0-9]" "$dir/out.txt" || fail "--version shows no version"
@@ -81,7 +113,7 @@ case "$1" in
   "$@" --seconds 60 >"$dir/out.txt" 2>"$dir/err.txt" &
   pid=$!
   tries=0
-  until grep -q "SessionOpened" "$dir/out.txt"; do
+  until grep -q "session_opened" "$dir/out.txt"; do
     tries=$((tries + 1))
     [ $tries -lt 200 ] || fail "no session within 20 s"
     sleep 0.1

@@ -1,6 +1,7 @@
-// tavrin-monitor's parts: options, figures, the CSV and SVG writers.
+// tavrin-monitor's parts: options, figures, the CSV and SVG writers, the VMC poses.
 #include <figures.h>
 #include <options.h>
+#include <vmc.h>
 #include <writers.h>
 
 #include <gtest/gtest.h>
@@ -54,24 +55,25 @@ std::string tempPath(const char* name)
     return ::testing::TempDir() + name;
 }
 
-ViveSystem::_TrackedDevicePose pose(const char* serial, int index, int cls, float x, float y, float z)
+tavrin_device device(const char* serial, uint32_t index, int cls, float x, float y, float z)
 {
-    ViveSystem::_TrackedDevicePose p;
-    std::memset(&p, 0, sizeof p);
-    std::snprintf(p.serial, sizeof p.serial, "%s", serial);
-    p.index = index;
-    p.deviceClass = cls;
-    p.trackingOk = 1;
-    p.timestampMs = 1234.5678f;
-    p.position[0] = x;
-    p.position[1] = y;
-    p.position[2] = z;
-    const float q[4] = {0.9238795f, 0.0f, 0.3826834f, 0.0f};
-    std::memcpy(p.quaternion, q, sizeof q);
-    p.velocity[0] = 0.1f;
-    p.velocity[2] = -1.0f / 3.0f;
-    p.angularVelocity[1] = 3.14159274f;
-    return p;
+    tavrin_device d;
+    std::memset(&d, 0, sizeof d);
+    std::snprintf(d.serial, sizeof d.serial, "%s", serial);
+    d.index = index;
+    d.device_class = cls;
+    d.tracking_result = 200;
+    d.connected = 1;
+    d.pose_valid = 1;
+    d.position[0] = x;
+    d.position[1] = y;
+    d.position[2] = z;
+    const float q[4] = {0.9238795f, 0.1f, 0.3826834f, -0.2f};
+    std::memcpy(d.orientation, q, sizeof q);
+    d.velocity[0] = 0.1f;
+    d.velocity[2] = -1.0f / 3.0f;
+    d.angular_velocity[1] = 3.14159274f;
+    return d;
 }
 
 std::vector<std::string> split(const std::string& line, char sep)
@@ -194,6 +196,15 @@ TEST(MonitorOptions, DefaultsAndValues)
     EXPECT_EQ(inlined.options.csvPath, "-");
     EXPECT_FALSE(parse({"--help=yes"}).error.empty());
     EXPECT_FALSE(parse({"--rate="}).error.empty());
+
+    const ParseResult osc = parse({"--osc", "39539", "--osc=192.168.1.20:9000", "--osc-rate", "30"});
+    ASSERT_TRUE(osc.error.empty()) << osc.error;
+    ASSERT_EQ(osc.options.osc.size(), 2u);
+    EXPECT_EQ(osc.options.osc[0].host, "127.0.0.1");
+    EXPECT_EQ(osc.options.osc[0].port, 39539);
+    EXPECT_EQ(osc.options.osc[1].host, "192.168.1.20");
+    EXPECT_EQ(osc.options.oscRate, 30.0);
+    EXPECT_EQ(parse({}).options.oscRate, 60.0);
 }
 
 TEST(MonitorOptions, BadInputIsNamed)
@@ -202,6 +213,8 @@ TEST(MonitorOptions, BadInputIsNamed)
         {"--rate", "0"},      {"--rate", "abc"},   {"--rate", "-5"},       {"--rate", "12x"}, {"--rate"},
         {"--seconds", "-1"},  {"--seconds", "x"},  {"--seconds", "nan"},   {"--frobnicate"},  {"extra"},
         {"--csv"},            {"--csv", "same", "--plot", "same"},
+        {"--osc", "0"},       {"--osc", "host:"},  {"--osc", "70000"},     {"--osc-rate", "0"},
+        {"--osc"},
     };
     for (const auto& args : bad) {
         const ParseResult r = parse(args);
@@ -239,55 +252,113 @@ TEST(MonitorFigures, OrientationSpeedAndPercentiles)
     EXPECT_EQ(percentile(hundred, 0.99), 99.0);
 }
 
-TEST(MonitorCsv, OneRowPerRecordWithValuesThatRoundTrip)
+TEST(MonitorCsv, OneRowPerDeviceWithValuesThatRoundTrip)
 {
     const std::string path = tempPath("tavrin_monitor_test.csv");
     std::remove(path.c_str());
     CsvWriter csv;
     std::string error;
-    ASSERT_TRUE(csv.open(path, error)) << error;
+    ASSERT_TRUE(csv.open(path, error, true)) << error;
     EXPECT_FALSE(exists(path)) << "nothing under the name until the run is complete";
-    ViveSystem::_TrackedDevicePose poses[16];
-    std::memset(poses, 0, sizeof poses);
-    poses[0] = pose("LHR-A", 0, 1, 0.1f, 1.7f, -0.3f);
-    poses[1] = pose("ODD,SERIAL\"X", 5, 3, 1e-7f, 2.0f, 123.456f);
-    csv.write(1, poses);
-    csv.write(2, poses);
+    static tavrin_frame frame;
+    std::memset(&frame, 0, sizeof frame);
+    frame.frame_number = 41;
+    frame.time_ns = 123456789012345;
+    frame.unix_time_ns = 1765000000123456789;
+    frame.device_count = 2;
+    frame.devices[0] = device("LHR-A", 0, 1, 0.1f, 1.7f, -0.3f);
+    frame.devices[1] = device("ODD,SERIAL\"X", 40, 4, 1e-7f, 2.0f, 123.456f);
+    frame.devices[1].connected = 0;
+    frame.devices[1].tracking_result = 101;
+    csv.write(1, frame, 1234.5);
+    frame.frame_number = 42;
+    csv.write(2, frame, 1242.9);
+    tavrin_event e;
+    std::memset(&e, 0, sizeof e);
+    e.kind = TAVRIN_EVENT_DEVICE_SWITCHED_OFF;
+    e.device_class = 4;
+    e.index = e.old_index = 40;
+    e.device_count = 2;
+    e.time_ns = 123456789000000;
+    std::snprintf(e.serial, sizeof e.serial, "LHB-1");
+    csv.writeEvent(e);
     ASSERT_TRUE(csv.finish(error)) << error;
     EXPECT_EQ(csv.rows(), 4u);
     EXPECT_FALSE(exists(path + ".partial"));
 
     std::istringstream in(readFile(path));
     std::string line;
-    std::getline(in, line);
-    const auto header = split(line, ',');
-    ASSERT_EQ(header.size(), 19u);
+    std::vector<std::string> rows, events;
+    std::vector<std::string> header;
+    while (std::getline(in, line)) {
+        if (line.rfind("#event2,", 0) == 0)
+            events.push_back(line);
+        else if (line[0] == '#')
+            continue;
+        else if (header.empty())
+            header = split(line, ',');
+        else
+            rows.push_back(line);
+    }
+    // 0.2.0's columns first, unchanged, then the frame's.
+    ASSERT_EQ(header.size(), 25u);
     EXPECT_EQ(header[0], "read");
     EXPECT_EQ(header[2], "serial");
     EXPECT_EQ(header[18], "angvel_z");
-    std::vector<std::string> rows;
-    while (std::getline(in, line))
-        rows.push_back(line);
+    EXPECT_EQ(header[19], "frame");
+    EXPECT_EQ(header[24], "tracking_result");
     ASSERT_EQ(rows.size(), 4u);
-
     const auto f = split(rows[0], ',');
-    ASSERT_EQ(f.size(), 19u);
+    ASSERT_EQ(f.size(), 25u);
     EXPECT_EQ(f[0], "1");
+    EXPECT_EQ(f[1], "1234.500");
     EXPECT_EQ(f[2], "LHR-A");
     EXPECT_EQ(f[3], "0");
     EXPECT_EQ(f[4], "1");
     EXPECT_EQ(f[5], "1");
-    const ViveSystem::_TrackedDevicePose& p = poses[0];
-    const float expected[] = {p.timestampMs,       p.position[0],      p.position[1],       p.position[2],
-                              p.quaternion[0],     p.quaternion[1],    p.quaternion[2],     p.quaternion[3],
-                              p.velocity[0],       p.velocity[1],      p.velocity[2],       p.angularVelocity[0],
-                              p.angularVelocity[1], p.angularVelocity[2]};
-    const int columns[] = {1, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
-    for (int k = 0; k < 14; ++k)
-        EXPECT_EQ(std::strtof(f[columns[k]].c_str(), nullptr), expected[k]) << header[columns[k]];
-    EXPECT_NE(rows[1].find("\"ODD,SERIAL\"\"X\""), std::string::npos) << "a serial with a comma is quoted";
-    EXPECT_EQ(rows[3].substr(0, 2), "2,");
+    EXPECT_EQ(f[19], "41");
+    EXPECT_EQ(f[20], "123456789012345");
+    EXPECT_EQ(f[21], "1765000000123456789");
+    const tavrin_device& d = frame.devices[0];
+    const float expected[] = {d.position[0],    d.position[1],    d.position[2],         d.orientation[0],
+                              d.orientation[1], d.orientation[2], d.orientation[3],      d.velocity[0],
+                              d.velocity[1],    d.velocity[2],    d.angular_velocity[0], d.angular_velocity[1],
+                              d.angular_velocity[2]};
+    for (int k = 0; k < 13; ++k)
+        EXPECT_EQ(std::strtof(f[6 + k].c_str(), nullptr), expected[k]) << header[6 + k];
+    EXPECT_NE(rows[1].find("\"ODD,SERIAL\"\"X\",40,4,0,"), std::string::npos) << "quoted, a base station, not ok";
+    EXPECT_NE(rows[1].find(",0,1,101"), std::string::npos) << "switched off, its tracking result as reported";
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], "#event2,123456789000000,device_switched_off,LHB-1,4,40,40,2");
     std::remove(path.c_str());
+}
+
+TEST(MonitorVmc, PosesInTheReceiversFrameWithoutBaseStations)
+{
+    static tavrin_frame frame;
+    std::memset(&frame, 0, sizeof frame);
+    frame.device_count = 5;
+    frame.devices[0] = device("HMD", 0, 1, 0.1f, 1.7f, -0.3f);
+    frame.devices[1] = device("BASE", 1, 4, 2.0f, 2.5f, 2.0f);
+    frame.devices[2] = device("CTL", 5, 2, 0.2f, 1.0f, 0.4f);
+    frame.devices[3] = device("OFF", 20, 3, 0.0f, 0.1f, 0.0f);
+    frame.devices[3].connected = 0;
+    frame.devices[4] = device("TRK", 33, 3, -0.5f, 0.9f, 1.5f);
+    frame.devices[4].pose_valid = 0;
+    const std::vector<VmcPose> poses = vmcPoses(frame);
+    ASSERT_EQ(poses.size(), 2u) << "base stations, switched-off devices and invalid poses are not sent";
+    EXPECT_STREQ(poses[0].address, "/VMC/Ext/Hmd/Pos");
+    EXPECT_STREQ(poses[1].address, "/VMC/Ext/Con/Pos");
+    EXPECT_EQ(poses[0].serial, "HMD");
+    // Unity: left-handed, +z forward. Position (x, y, -z); quaternion (-qx, -qy, qz, qw), sent x y z w.
+    EXPECT_FLOAT_EQ(poses[0].position[2], 0.3f);
+    EXPECT_FLOAT_EQ(poses[0].position[0], 0.1f);
+    const float* q = frame.devices[0].orientation; // w x y z
+    EXPECT_FLOAT_EQ(poses[0].rotation[0], -q[1]);
+    EXPECT_FLOAT_EQ(poses[0].rotation[1], -q[2]);
+    EXPECT_FLOAT_EQ(poses[0].rotation[2], q[3]);
+    EXPECT_FLOAT_EQ(poses[0].rotation[3], q[0]);
+    EXPECT_STREQ(vmcAddress(3), "/VMC/Ext/Tra/Pos");
 }
 
 TEST(MonitorFiles, AnUnwritablePathLeavesNothing)
@@ -369,16 +440,15 @@ TEST(MonitorFiles, OnlyRegularFilesAreReplaced)
 TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
 {
     PlotRecorder plot(100);
+    static tavrin_frame frame;
     for (int read = 0; read < 1000; ++read) {
-        ViveSystem::_TrackedDevicePose poses[16];
-        std::memset(poses, 0, sizeof poses);
+        std::memset(&frame, 0, sizeof frame);
         const float a = 0.01f * read;
-        poses[0] = pose("LHR-HEAD", 0, 1, std::cos(a), 1.65f, std::sin(a));
-        poses[1] = pose("R&D <proto>", 1, 3, 0.5f * std::cos(a), 1.0f, 0.5f * std::sin(a));
-        poses[0].timestampMs = poses[1].timestampMs = 8.33f * read;
-        if (read > 500) // a device that leaves midway
-            poses[1].deviceClass = 0;
-        plot.add(poses);
+        frame.devices[0] = device("LHR-HEAD", 0, 1, std::cos(a), 1.65f, std::sin(a));
+        frame.devices[1] = device("R&D <proto>", 1, 3, 0.5f * std::cos(a), 1.0f, 0.5f * std::sin(a));
+        frame.devices[2] = device("LHB-BASE", 2, 4, 2.0f, 2.5f, 2.0f); // not a moving device: not drawn
+        frame.device_count = read > 500 ? 1 : 3;                       // a device that leaves midway
+        plot.add(frame, 8.33f * read);
     }
     ASSERT_EQ(plot.tracks().size(), 2u);
     EXPECT_LE(plot.tracks().at("LHR-HEAD").t.size(), 100u) << "long runs are thinned";
@@ -396,7 +466,9 @@ TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
     std::map<std::string, Track> ahead;
     ahead["FRONT"] = Track{2, {0.0f, 10.0f}, {0.0f, 0.0f}, {1.0f, 1.0f}, {-1.0f, -1.0f}};
     ahead["BACK"] = Track{2, {0.0f, 10.0f}, {0.0f, 0.0f}, {1.2f, 1.2f}, {1.0f, 1.0f}};
-    const std::string oriented = renderSvg(ahead, "o", {PlotEvent{5.0f, 6, "FRONT"}, PlotEvent{6.0f, 5, "FRONT"}});
+    const std::string oriented = renderSvg(
+        ahead, "o",
+        {PlotEvent{5.0f, TAVRIN_EVENT_DEVICE_SWITCHED_OFF, "FRONT"}, PlotEvent{6.0f, TAVRIN_EVENT_DEVICE_SWITCHED_ON, "FRONT"}});
     auto startY = [&](size_t nth) { // cy of the nth start marker, in the tracks' order (BACK, FRONT)
         size_t at = 0;
         for (size_t i = 0; i <= nth; ++i)
@@ -407,7 +479,7 @@ TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
     size_t marks = 0;
     for (size_t at = oriented.find("class='event'"); at != std::string::npos; at = oriented.find("class='event'", at + 1))
         ++marks;
-    EXPECT_EQ(marks, 1u) << "the disconnect is marked; a connect is not";
+    EXPECT_EQ(marks, 1u) << "the switch-off is marked; the switch-on is not";
     EXPECT_TRUE(wellFormedXml(oriented, why)) << why;
 
     std::string broken = svg;

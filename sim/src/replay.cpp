@@ -16,8 +16,14 @@ namespace {
 
 // A longer line is not a recording's: it is refused before it is read whole.
 constexpr size_t kMaxLine = 65536;
+// 0.2.0's rows and events, then the frame source's (its rows add six columns).
 constexpr size_t kPoseFields = 19;
 constexpr size_t kEventFields = 7;
+constexpr size_t kFramePoseFields = 25;
+constexpr size_t kFrameEventFields = 8;
+const char* const kFrameColumns[] = {"frame", "t_ns", "unix_ns", "connected", "pose_valid", "tracking_result"};
+const char* const kKinds[] = {"session_opened",     "session_closed",      "device_arrived", "device_left",
+                              "device_switched_on", "device_switched_off", "index_changed"};
 // Samples further apart than this are a gap (the device was off or out of sight): not bridged.
 constexpr double kGapMs = 250.0;
 
@@ -148,6 +154,15 @@ bool Recording::load(const std::string& path, Recording& out, std::string& error
         }
         return r.tracks_[it->second];
     };
+    // Which recording this is: told by its header, or by its first event line.
+    enum class Format { Unknown, Records, Frames } format = Format::Unknown;
+    auto settle = [&](Format seen, size_t n) {
+        if (format != Format::Unknown && format != seen)
+            return parse.fail(n, seen == Format::Frames ? "a frame source's line in a 0.2.0 recording"
+                                                        : "a 0.2.0 line in a frame source's recording");
+        format = seen;
+        return true;
+    };
     std::string line;
     std::vector<std::string> f;
     bool header = false;
@@ -161,21 +176,58 @@ bool Recording::load(const std::string& path, Recording& out, std::string& error
             return parse.fail(n, "longer than " + std::to_string(kMaxLine) + " characters");
         if (line.empty())
             continue;
-        if (line.rfind("#event,", 0) == 0) {
+        const bool oldEvent = line.rfind("#event,", 0) == 0;
+        const bool newEvent = line.rfind("#event2,", 0) == 0;
+        if (oldEvent || newEvent) {
+            if (!settle(newEvent ? Format::Frames : Format::Records, n))
+                return false;
             if (!split(line, f))
                 return parse.fail(n, "a quote is not closed");
-            if (f.size() != kEventFields)
-                return parse.fail(n, "an event has " + std::to_string(kEventFields) + " fields, this line " +
+            const size_t fields = newEvent ? kFrameEventFields : kEventFields;
+            if (f.size() != fields)
+                return parse.fail(n, "an event has " + std::to_string(fields) + " fields, this line " +
                                          std::to_string(f.size()));
             double t = 0;
-            long code = 0, index = 0, old = 0, count = 0;
-            if (!parse.realField(n, f, 1, "t_ms", t) || !parse.wholeField(n, f, 2, "code", 0, 1000, code) ||
-                !parse.wholeField(n, f, 4, "index", 0, 15, index) || !parse.wholeField(n, f, 5, "old_index", 0, 15, old) ||
-                !parse.wholeField(n, f, 6, "count", 0, 16, count))
+            if (!parse.realField(n, f, 1, newEvent ? "t_ns" : "t_ms", t))
                 return false;
+            if (newEvent)
+                t /= 1e6;
             if (t < lastEvent)
-                return parse.fail(n, "time goes backwards (" + f[1] + " ms after " + std::to_string(lastEvent) + " ms)");
+                return parse.fail(n, "time goes backwards (" + f[1] + " after " + std::to_string(lastEvent) + " ms)");
             lastEvent = t;
+            if (newEvent) {
+                // #event2,t_ns,kind,serial,class,index,old_index,count: the kind says what happened.
+                long cls = 0, index = 0, old = 0, count = 0;
+                if (!parse.wholeField(n, f, 4, "class", 0, 4, cls) || !parse.wholeField(n, f, 5, "index", 0, 63, index) ||
+                    !parse.wholeField(n, f, 6, "old_index", 0, 63, old) || !parse.wholeField(n, f, 7, "count", 0, 64, count))
+                    return false;
+                int kind = 0;
+                for (int k = 0; k < 7; ++k)
+                    if (f[2] == kKinds[k])
+                        kind = k + 1;
+                if (kind == 0)
+                    return parse.fail(n, "not an event kind: '" + f[2].substr(0, 40) + "'");
+                const int32_t at = static_cast<int32_t>(index);
+                if (kind == 2) {
+                    r.closures_.push_back(t);
+                } else if (kind >= 3) {
+                    if (f[3].empty())
+                        return parse.fail(n, "a device event without a serial");
+                    Track& tr = track(f[3]);
+                    if (cls != 0)
+                        tr.cls = static_cast<int32_t>(cls);
+                    static const Change::Kind kinds[] = {Change::Connect, Change::Leave, Change::Connect, Change::Off,
+                                                         Change::Move};
+                    tr.changes.push_back(Change{t, kinds[kind - 3], at});
+                }
+                continue;
+            }
+            // #event,t_ms,code,serial,index,old_index,count: a _DeviceEvent code of the plain
+            // functions, which names no departure.
+            long code = 0, index = 0, old = 0, count = 0;
+            if (!parse.wholeField(n, f, 2, "code", 0, 1000, code) || !parse.wholeField(n, f, 4, "index", 0, 15, index) ||
+                !parse.wholeField(n, f, 5, "old_index", 0, 15, old) || !parse.wholeField(n, f, 6, "count", 0, 16, count))
+                return false;
             if (code == 10) {
                 r.closures_.push_back(t);
             } else if (code >= 3 && code <= 8) {
@@ -197,18 +249,28 @@ bool Recording::load(const std::string& path, Recording& out, std::string& error
         if (!split(line, f))
             return parse.fail(n, "a quote is not closed");
         if (!header) {
-            if (f.size() != kPoseFields || f[0] != "read" || f[1] != "timestamp_ms" || f[2] != "serial")
+            if (f.size() < kPoseFields || f[0] != "read" || f[1] != "timestamp_ms" || f[2] != "serial")
                 return parse.fail(n, "not a tavrin recording: the header 'read,timestamp_ms,serial,...' is missing");
+            bool frames = f.size() == kFramePoseFields;
+            for (size_t i = 0; frames && i < 6; ++i)
+                frames = f[kPoseFields + i] == kFrameColumns[i];
+            if (f.size() != kPoseFields && !frames)
+                return parse.fail(n, "not a tavrin recording: the header's columns are not a known format's");
+            if (!settle(frames ? Format::Frames : Format::Records, n))
+                return false;
             header = true;
             continue;
         }
-        if (f.size() != kPoseFields)
-            return parse.fail(n, "a pose has " + std::to_string(kPoseFields) + " fields, this line " +
-                                     std::to_string(f.size()));
+        const bool frames = format == Format::Frames;
+        const size_t fields = frames ? kFramePoseFields : kPoseFields;
+        if (f.size() != fields)
+            return parse.fail(n, "a pose has " + std::to_string(fields) + " fields, this line " + std::to_string(f.size()));
         Sample s{};
         long index = 0, cls = 0, ok = 0;
-        if (!parse.realField(n, f, 1, "timestamp_ms", s.t) || !parse.wholeField(n, f, 3, "index", 0, 15, index) ||
-            !parse.wholeField(n, f, 4, "class", 1, 3, cls) || !parse.wholeField(n, f, 5, "tracking_ok", 0, 1, ok))
+        if (!parse.realField(n, f, 1, "timestamp_ms", s.t) ||
+            !parse.wholeField(n, f, 3, "index", 0, frames ? 63 : 15, index) ||
+            !parse.wholeField(n, f, 4, "class", 1, frames ? 4 : 3, cls) ||
+            !parse.wholeField(n, f, 5, "tracking_ok", 0, 1, ok))
             return false;
         static const char* const names[] = {"pos_x", "pos_y", "pos_z", "quat_w", "quat_x", "quat_y", "quat_z",
                                             "vel_x", "vel_y", "vel_z", "angvel_x", "angvel_y", "angvel_z"};
@@ -220,14 +282,24 @@ bool Recording::load(const std::string& path, Recording& out, std::string& error
                 return false;
             *dest[i] = static_cast<float>(v);
         }
+        s.result = ok != 0 ? 200 : 201; // Running_OK, or Running_OutOfRange
+        if (frames) {
+            // The frame's own time, and the runtime's tracking result as it was.
+            long result = 0;
+            if (!parse.realField(n, f, 20, "t_ns", s.t) ||
+                !parse.wholeField(n, f, 24, "tracking_result", 0, 1000000, result))
+                return false;
+            s.t /= 1e6;
+            s.result = static_cast<int32_t>(result);
+        }
         if (s.t < lastPose)
-            return parse.fail(n, "time goes backwards (" + f[1] + " ms after " + std::to_string(lastPose) + " ms)");
+            return parse.fail(n, "time goes backwards (" + std::to_string(s.t) + " ms after " + std::to_string(lastPose) +
+                                     " ms)");
         lastPose = s.t;
         if (f[2].empty())
             return parse.fail(n, "a pose without a serial");
         s.index = static_cast<int32_t>(index);
         s.cls = static_cast<int32_t>(cls);
-        s.ok = ok != 0;
         Track& tr = track(f[2]);
         tr.cls = s.cls;
         tr.samples.push_back(s);
@@ -348,7 +420,7 @@ Pose Recording::poseAt(uint32_t index, double t) const
             len = std::sqrt(len);
             for (float& q : s.quat)
                 q = len > 0 ? static_cast<float>(q / len) : q;
-            s.ok = u < 0.5 ? a.ok : b.ok;
+            s.result = u < 0.5 ? a.result : b.result;
         }
     }
     matrixFromQuaternion(s.quat, pose.matrix, s.pos);
@@ -356,7 +428,7 @@ Pose Recording::poseAt(uint32_t index, double t) const
         pose.velocity[i] = s.vel[i];
         pose.angular[i] = s.ang[i];
     }
-    pose.result = s.ok ? 200 : 201; // Running_OK, or Running_OutOfRange
+    pose.result = s.result;
     return pose;
 }
 

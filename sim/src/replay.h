@@ -1,4 +1,6 @@
-// A recording made by tavrin-monitor --record, replayed as the simulated runtime's rig.
+// A recording made by tavrin-monitor --record, replayed as the simulated runtime's rig. Both
+// formats are read: 0.2.0's (the plain functions' records and _DeviceEvent codes, presence guessed
+// from the device count) and the frame source's (every device, explicit event kinds).
 #pragma once
 
 #include <cstdint>
@@ -26,9 +28,9 @@ public:
     Pose poseAt(uint32_t index, double t) const;
 
     struct Sample {
-        double t;
+        double t; // ms
         int32_t index, cls;
-        bool ok;
+        int32_t result; // ETrackingResult
         float pos[3], quat[4], vel[3], ang[3];
     };
     struct Change {

@@ -45,25 +45,42 @@ const char* className(int deviceClass)
     case 1: return "headset";
     case 2: return "controller";
     case 3: return "tracker";
+    case 4: return "base station";
     default: return "other";
     }
 }
 
-const char* eventName(ViveSystem::_DeviceEvent event)
+const char* shortClassName(int deviceClass)
 {
-    using namespace ViveSystem;
-    switch (event) {
-    case DeviceEvent_SessionOpened: return "SessionOpened";
-    case DeviceEvent_HmdConnected: return "HmdConnected";
-    case DeviceEvent_HmdDisconnected: return "HmdDisconnected";
-    case DeviceEvent_ControllerConnected: return "ControllerConnected";
-    case DeviceEvent_ControllerDisconnected: return "ControllerDisconnected";
-    case DeviceEvent_TrackerConnected: return "TrackerConnected";
-    case DeviceEvent_TrackerDisconnected: return "TrackerDisconnected";
-    case DeviceEvent_IndexChanged: return "IndexChanged";
-    case DeviceEvent_SessionClosed: return "SessionClosed";
-    default: return "Unknown";
+    switch (deviceClass) {
+    case 1: return "hmd";
+    case 2: return "ctl";
+    case 3: return "trk";
+    case 4: return "base";
+    default: return "?";
     }
+}
+
+const char* kindName(int kind)
+{
+    switch (kind) {
+    case TAVRIN_EVENT_SESSION_OPENED: return "session_opened";
+    case TAVRIN_EVENT_SESSION_CLOSED: return "session_closed";
+    case TAVRIN_EVENT_DEVICE_ARRIVED: return "device_arrived";
+    case TAVRIN_EVENT_DEVICE_LEFT: return "device_left";
+    case TAVRIN_EVENT_DEVICE_SWITCHED_ON: return "device_switched_on";
+    case TAVRIN_EVENT_DEVICE_SWITCHED_OFF: return "device_switched_off";
+    case TAVRIN_EVENT_INDEX_CHANGED: return "index_changed";
+    default: return "unknown";
+    }
+}
+
+int kindFromName(const std::string& name)
+{
+    for (int kind = TAVRIN_EVENT_SESSION_OPENED; kind <= TAVRIN_EVENT_INDEX_CHANGED; ++kind)
+        if (name == kindName(kind))
+            return kind;
+    return 0;
 }
 
 std::string initErrorName(int32_t code)

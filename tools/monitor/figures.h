@@ -20,8 +20,13 @@ double speed(const float (&v)[3]);
 // p in 0..1 of sorted copies; 0 for no values.
 double percentile(std::vector<double> values, double p);
 
+// "headset", "controller", "tracker", "base station" (classes 1..4), else "other".
 const char* className(int deviceClass);
-const char* eventName(ViveSystem::_DeviceEvent event);
+// The same in four letters at most: "hmd", "ctl", "trk", "base".
+const char* shortClassName(int deviceClass);
+// A frame source's event kind by name ("device_arrived"), and back (0 for no kind).
+const char* kindName(int kind);
+int kindFromName(const std::string& name);
 
 // OpenVR's name of an EVRInitError without its VRInitError_ prefix ("Init_HmdNotFound"), or
 // "error N" for one not listed.

@@ -21,7 +21,7 @@ bool parseRate(const std::string& text, unsigned& out)
     return true;
 }
 
-bool parseSeconds(const std::string& text, double& out)
+bool parseNonNegative(const std::string& text, double& out)
 {
     if (text.empty())
         return false;
@@ -40,13 +40,14 @@ const char* usage()
 {
     return "usage: tavrin-monitor [options]\n"
            "\n"
-           "Starts tavrin, prints device events as they arrive and shows the poses of every\n"
-           "headset, controller and tracker: a live table on a terminal, one line a second\n"
-           "otherwise. Ends with a summary of the reads and of the frame pacing.\n"
+           "Starts a tavrin frame source, prints device events as they arrive and shows the\n"
+           "poses of every device (indices 0..63: headsets, controllers, trackers and base\n"
+           "stations): a live table on a terminal, one line a second otherwise. Ends with a\n"
+           "summary of the reads, the frames, the events and the pacing.\n"
            "\n"
            "  --rate HZ        reads per second (default 120)\n"
            "  --seconds N      run for N seconds (default: until Ctrl-C)\n"
-           "  --csv FILE       write every record of every read to FILE ('-': standard\n"
+           "  --csv FILE       write every device of every frame to FILE ('-': standard\n"
            "                   output, and the monitor's own output goes to standard error)\n"
            "  --plot FILE.svg  draw the devices' paths and heights into FILE.svg at the end\n"
            "                   ('-': standard output)\n"
@@ -58,8 +59,22 @@ const char* usage()
            "                   VRSIM_RIG=replay:FILE does), looping\n"
            "  --serve [HOST:]PORT  a live view in the browser at http://HOST:PORT/ (HOST\n"
            "                   127.0.0.1 unless given; PORT 0 takes a free one)\n"
+           "  --osc [HOST:]PORT  send the poses to a VMC receiver (Unity, Unreal, Blender,\n"
+           "                   VSeeFace, VirtualMotionCapture; usually port 39539) as OSC\n"
+           "                   bundles over UDP; HOST 127.0.0.1 unless given; may be given\n"
+           "                   several times. Each bundle: /VMC/Ext/OK 1, /VMC/Ext/T seconds\n"
+           "                   since the start, then /VMC/Ext/Hmd/Pos, /VMC/Ext/Con/Pos or\n"
+           "                   /VMC/Ext/Tra/Pos with the serial, px py pz, qx qy qz qw for\n"
+           "                   every connected device with a valid pose (no base stations),\n"
+           "                   in the receivers' frame (Unity's: left-handed, +y up, +z\n"
+           "                   forward, metres): from OpenVR's, position (x, y, -z) and\n"
+           "                   quaternion (-qx, -qy, qz, qw)\n"
+           "  --osc-rate HZ    bundles per second at most (default 60; never more than\n"
+           "                   --rate)\n"
            "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
-           "                   simulated rig) instead of starting the demo rig\n"
+           "                   simulated rig) instead of starting the demo rig; so does\n"
+           "                   VRSIM_RIG in the environment (VRSIM_RIG=fullbody: the\n"
+           "                   simulated full-body rig)\n"
            "  --version        show the monitor's and the library's version\n"
            "  --help           show this text\n"
            "Options take their value as --name value or --name=value. Ctrl-C stops the run\n"
@@ -113,7 +128,7 @@ ParseResult parseOptions(int argc, const char* const* argv)
             if (!value(v))
                 return r;
             double s = 0;
-            if (!parseSeconds(v, s)) {
+            if (!parseNonNegative(v, s)) {
                 r.error = "--seconds takes a duration of zero or more seconds, not '" + v + "'";
                 return r;
             }
@@ -130,6 +145,24 @@ ParseResult parseOptions(int argc, const char* const* argv)
         } else if (arg == "--replay") {
             if (!value(r.options.replayPath))
                 return r;
+        } else if (arg == "--osc") {
+            if (!value(v))
+                return r;
+            Options::Receiver to;
+            if (!parseReceiver(v, to.host, to.port)) {
+                r.error = "--osc takes PORT or HOST:PORT (a port from 1 to 65535), not '" + v + "'";
+                return r;
+            }
+            r.options.osc.push_back(to);
+        } else if (arg == "--osc-rate") {
+            if (!value(v))
+                return r;
+            double hz = 0;
+            if (!parseNonNegative(v, hz) || hz <= 0.0 || hz > 100000.0) {
+                r.error = "--osc-rate takes a rate above 0 and up to 100000 bundles per second, not '" + v + "'";
+                return r;
+            }
+            r.options.oscRate = hz;
         } else if (arg == "--serve") {
             if (!value(r.options.serve))
                 return r;
@@ -151,6 +184,11 @@ ParseResult parseOptions(int argc, const char* const* argv)
     if (!r.options.recordPath.empty() && r.options.recordPath == r.options.plotPath)
         r.error = "--record and --plot name the same file";
     return r;
+}
+
+bool parseReceiver(const std::string& text, std::string& host, int& port)
+{
+    return parseHostPort(text, host, port) && port > 0;
 }
 
 bool parseHostPort(const std::string& text, std::string& host, int& port)

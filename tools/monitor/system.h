@@ -6,8 +6,9 @@
 namespace monitor::sys {
 
 bool stdoutIsTerminal();
-// The terminal's width in columns (80 when it cannot be told).
+// The terminal's width in columns (80 when it cannot be told) and height in rows (24).
 int terminalColumns();
+int terminalRows();
 // Lets the terminal interpret the escape sequences of the live table.
 void enableTerminalEscapes();
 // Ctrl-C (or a termination request) sets *flag instead of ending the process.

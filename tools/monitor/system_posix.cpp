@@ -31,6 +31,14 @@ int terminalColumns()
     return 80;
 }
 
+int terminalRows()
+{
+    winsize ws{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0)
+        return ws.ws_row;
+    return 24;
+}
+
 void enableTerminalEscapes() {}
 
 void watchInterrupt(std::atomic<bool>* flag)

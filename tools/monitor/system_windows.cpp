@@ -33,6 +33,14 @@ int terminalColumns()
     return 80;
 }
 
+int terminalRows()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Bottom - info.srWindow.Top + 1;
+    return 24;
+}
+
 void enableTerminalEscapes()
 {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

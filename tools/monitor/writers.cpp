@@ -83,16 +83,22 @@ void PendingFile::discard()
 const char* CsvWriter::header()
 {
     return "read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,quat_y,quat_z,"
-           "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z\n";
+           "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z,frame,t_ns,unix_ns,connected,pose_valid,tracking_result\n";
 }
 
 const char* CsvWriter::recordingPreamble()
 {
-    return "# tavrin recording 1\n"
-           "# poses: one row per device per read; timestamp_ms: ms since the library's driver started\n"
+    return "# tavrin recording 2\n"
+           "# poses: one row per device per frame, every device the frame source knows (base stations and\n"
+           "#   switched-off devices too); timestamp_ms: ms since the monitor started; frame: the source's\n"
+           "#   frame number; t_ns: the frame's time on the library's monotonic clock (tavrin_now_ns);\n"
+           "#   unix_ns: the same moment on the wall clock (ns since 1970); tracking_result: OpenVR's\n"
+           "#   ETrackingResult (tracking_ok: 1 when it is 200, Running_OK)\n"
            "# units: position m, velocity m/s, angular velocity rad/s; quaternion w x y z\n"
            "# frame: OpenVR standing universe, right-handed, Y up, -Z forward\n"
-           "# events: #event,t_ms,code,serial,index,old_index,count (t_ms on the timestamp_ms clock)\n";
+           "# events: #event2,t_ns,kind,serial,class,index,old_index,count (t_ns on the rows' t_ns clock;\n"
+           "#   kind: session_opened, session_closed, device_arrived, device_left, device_switched_on,\n"
+           "#   device_switched_off, index_changed)\n";
 }
 
 bool CsvWriter::open(const std::string& path, std::string& error, bool recording)
@@ -122,34 +128,36 @@ std::string csvField(const char* text)
 }
 } // namespace
 
-void CsvWriter::writeEvent(float tMs, int code, const char* serial, int index, int oldIndex, int count)
+void CsvWriter::writeEvent(const tavrin_event& e)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (std::FILE* f = file_.stream())
-        std::fprintf(f, "#event,%.9g,%d,%s,%d,%d,%d\n", tMs, code, csvField(serial).c_str(), index, oldIndex, count);
+        std::fprintf(f, "#event2,%lld,%s,%s,%d,%u,%u,%u\n", static_cast<long long>(e.time_ns), kindName(e.kind),
+                     csvField(e.serial).c_str(), e.device_class, e.index, e.old_index, e.device_count);
 }
 
-void CsvWriter::write(unsigned long long readNumber, const ViveSystem::_TrackedDevicePose (&poses)[16])
+void CsvWriter::write(unsigned long long readNumber, const tavrin_frame& frame, double timestampMs)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     std::FILE* f = file_.stream();
     if (!f)
         return;
-    for (const auto& p : poses) {
-        if (p.deviceClass < 1 || p.deviceClass > 3)
-            continue;
+    for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
+        const tavrin_device& d = frame.devices[k];
         // %.9g: every float comes back exactly when read again.
-        std::fprintf(f, "%llu,%.9g,%s,%d,%d,%d", readNumber, p.timestampMs, csvField(p.serial).c_str(), p.index,
-                     p.deviceClass, p.trackingOk);
-        for (float v : p.position)
+        std::fprintf(f, "%llu,%.3f,%s,%u,%d,%d", readNumber, timestampMs, csvField(d.serial).c_str(), d.index,
+                     d.device_class, d.tracking_result == 200 ? 1 : 0);
+        for (float v : d.position)
             std::fprintf(f, ",%.9g", v);
-        for (float v : p.quaternion)
+        for (float v : d.orientation)
             std::fprintf(f, ",%.9g", v);
-        for (float v : p.velocity)
+        for (float v : d.velocity)
             std::fprintf(f, ",%.9g", v);
-        for (float v : p.angularVelocity)
+        for (float v : d.angular_velocity)
             std::fprintf(f, ",%.9g", v);
-        std::fputc('\n', f);
+        std::fprintf(f, ",%llu,%lld,%lld,%d,%d,%d\n", static_cast<unsigned long long>(frame.frame_number),
+                     static_cast<long long>(frame.time_ns), static_cast<long long>(frame.unix_time_ns), d.connected,
+                     d.pose_valid, d.tracking_result);
         ++rows_;
     }
 }
@@ -162,23 +170,24 @@ bool CsvWriter::finish(std::string& error)
 
 // ---- plot ------------------------------------------------------------------------------------
 
-void PlotRecorder::add(const ViveSystem::_TrackedDevicePose (&poses)[16])
+void PlotRecorder::add(const tavrin_frame& frame, float timestampMs)
 {
-    for (const auto& p : poses) {
-        if (p.deviceClass < 1 || p.deviceClass > 3 || p.serial[0] == '\0')
+    for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
+        const tavrin_device& d = frame.devices[k];
+        if (d.device_class < 1 || d.device_class > 3 || !d.pose_valid || d.serial[0] == '\0')
             continue;
-        const std::string serial(p.serial);
+        const std::string serial(d.serial);
         size_t& stride = stride_[serial];
         if (stride == 0)
             stride = 1;
         if (seen_[serial]++ % stride != 0)
             continue;
         Track& t = tracks_[serial];
-        t.deviceClass = p.deviceClass;
-        t.t.push_back(p.timestampMs);
-        t.x.push_back(p.position[0]);
-        t.y.push_back(p.position[1]);
-        t.z.push_back(p.position[2]);
+        t.deviceClass = d.device_class;
+        t.t.push_back(timestampMs);
+        t.x.push_back(d.position[0]);
+        t.y.push_back(d.position[1]);
+        t.z.push_back(d.position[2]);
         if (t.t.size() > maxPoints_) { // thin out evenly: keep every other point, sample half as often
             auto halve = [](std::vector<float>& v) {
                 size_t j = 0;
@@ -196,20 +205,30 @@ void PlotRecorder::add(const ViveSystem::_TrackedDevicePose (&poses)[16])
 }
 
 namespace {
-// Disconnects, index changes and a closed session are marked on the plot's time axis.
-bool worthMarking(int code)
+// Departures, switch-offs, index changes and a closed session are marked on the plot's time axis.
+bool worthMarking(int kind)
 {
-    return code == 4 || code == 6 || code == 8 || code == 9 || code == 10;
+    return kind == TAVRIN_EVENT_DEVICE_LEFT || kind == TAVRIN_EVENT_DEVICE_SWITCHED_OFF ||
+           kind == TAVRIN_EVENT_INDEX_CHANGED || kind == TAVRIN_EVENT_SESSION_CLOSED;
+}
+const char* markLabel(int kind)
+{
+    switch (kind) {
+    case TAVRIN_EVENT_DEVICE_LEFT: return "left";
+    case TAVRIN_EVENT_INDEX_CHANGED: return "idx";
+    case TAVRIN_EVENT_SESSION_CLOSED: return "closed";
+    default: return "off";
+    }
 }
 } // namespace
 
-void PlotRecorder::addEvent(float tMs, int code, const std::string& serial)
+void PlotRecorder::addEvent(float tMs, int kind, const std::string& serial)
 {
-    if (!worthMarking(code))
+    if (!worthMarking(kind))
         return;
     std::lock_guard<std::mutex> lock(eventsMutex_);
     if (events_.size() < 10000)
-        events_.push_back(PlotEvent{tMs, code, serial});
+        events_.push_back(PlotEvent{tMs, kind, serial});
 }
 
 std::vector<PlotEvent> PlotRecorder::events() const
@@ -399,14 +418,14 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
       << "<text x='20' y='26' font-size='16' font-weight='bold'>" << xmlEscape(title) << "</text>\n";
     axes(o, floor, "Floor plan from above (x right, \u2212z up)", "x (m) \u2192", "\u2212z (m), forward \u2191");
     axes(o, height, "Height over time", "time (s)", "height y (m)");
-    // Events on the time axis: a tick and a short label (off: a disconnect, idx: an index change,
-    // closed: the session ended).
+    // Events on the time axis: a tick and a short label (left, off: switched off, idx: an index
+    // change, closed: the session ended).
     for (const PlotEvent& e : events) {
         const double secs = (e.t - t0.lo) / 1000.0;
-        if (!worthMarking(e.code) || secs < height.rx.lo || secs > height.rx.hi)
+        if (!worthMarking(e.kind) || secs < height.rx.lo || secs > height.rx.hi)
             continue;
         const double x = height.px(secs);
-        const char* label = e.code == 9 ? "idx" : e.code == 10 ? "closed" : "off";
+        const char* label = markLabel(e.kind);
         o << "<line class='event' x1='" << x << "' y1='" << height.y << "' x2='" << x << "' y2='" << height.y + height.h
           << "' stroke='#888' stroke-dasharray='3 3'><title>" << xmlEscape(e.serial) << ' ' << label
           << "</title></line>\n"

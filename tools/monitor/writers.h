@@ -37,18 +37,20 @@ private:
     Mode mode_ = Mode::Replace;
 };
 
-// The CSV of every record of every read. As a recording (--record) it is the same CSV with '#'
-// lines before the header (units and frame) and one '#event,...' line per device event, so that it
-// still loads in any CSV reader that skips '#' comments, and the simulated runtime can replay it:
-//   #event,t_ms,code,serial,index,old_index,count
-// t_ms is on the clock of the records' timestamp_ms; code is the _DeviceEvent value.
+// The CSV of every device of every frame. As a recording (--record) it is the same CSV with '#'
+// lines before the header (units and frame) and one '#event2,...' line per event of the frame
+// source, so that it still loads in any CSV reader that skips '#' comments, and the simulated
+// runtime can replay it:
+//   #event2,t_ns,kind,serial,class,index,old_index,count
+// t_ns is on the rows' t_ns clock (the library's monotonic clock); kind is the event kind's name.
 class CsvWriter {
 public:
     bool open(const std::string& path, std::string& error, bool recording = false);
-    // One row per filled record (device class 1..3). Safe beside writeEvent on another thread.
-    void write(unsigned long long readNumber, const ViveSystem::_TrackedDevicePose (&poses)[16]);
+    // One row per device of the frame; timestampMs is the frame's time in ms since the monitor
+    // started. Safe beside writeEvent on another thread.
+    void write(unsigned long long readNumber, const tavrin_frame& frame, double timestampMs);
     // A recording's event line.
-    void writeEvent(float tMs, int code, const char* serial, int index, int oldIndex, int count);
+    void writeEvent(const tavrin_event& event);
     bool finish(std::string& error);
     unsigned long long rows() const { return rows_; }
 
@@ -67,10 +69,11 @@ struct Track {
     std::vector<float> t, x, y, z; // ms, metres
 };
 
-// A device event for the plot's time axis: disconnects, index changes and session closes.
+// An event for the plot's time axis: a device that left, was switched off or changed index, and a
+// session that closed.
 struct PlotEvent {
-    float t; // ms, on the records' time stamps' clock
-    int code;
+    float t; // ms since the monitor started
+    int kind; // a tavrin_event_kind
     std::string serial;
 };
 
@@ -79,9 +82,10 @@ struct PlotEvent {
 class PlotRecorder {
 public:
     explicit PlotRecorder(size_t maxPoints = 4000) : maxPoints_(maxPoints) {}
-    void add(const ViveSystem::_TrackedDevicePose (&poses)[16]);
-    // Keeps the events worth marking (disconnects, index changes, a closed session); thread-safe.
-    void addEvent(float tMs, int code, const std::string& serial);
+    // The moving devices of a frame (headsets, controllers, trackers) with a valid pose.
+    void add(const tavrin_frame& frame, float timestampMs);
+    // Keeps the events worth marking; thread-safe.
+    void addEvent(float tMs, int kind, const std::string& serial);
     const std::map<std::string, Track>& tracks() const { return tracks_; }
     std::vector<PlotEvent> events() const;
 

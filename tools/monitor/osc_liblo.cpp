@@ -1,0 +1,69 @@
+// OSC over liblo (Debian's liblo-dev): the reference implementation many OSC tools are built on.
+#include "osc_transport.h"
+
+#include <lo/lo.h>
+
+namespace monitor::osc {
+
+class Receiver {
+public:
+    lo_address address;
+};
+
+bool available(std::string&)
+{
+    return true;
+}
+
+Receiver* open(const std::string& host, int port, std::string& error)
+{
+    lo_address address = lo_address_new(host.c_str(), std::to_string(port).c_str());
+    if (address == nullptr) {
+        error = "cannot make an OSC address of " + host + ":" + std::to_string(port);
+        return nullptr;
+    }
+    return new Receiver{address};
+}
+
+bool sendBundle(Receiver* receiver, float seconds, const std::vector<VmcPose>& poses)
+{
+    lo_bundle bundle = lo_bundle_new(LO_TT_IMMEDIATE);
+    if (bundle == nullptr)
+        return false;
+    bool built = true;
+    auto add = [&](const char* path, lo_message m) {
+        if (m == nullptr || lo_bundle_add_message(bundle, path, m) != 0) {
+            if (m != nullptr)
+                lo_message_free(m);
+            built = false;
+        }
+    };
+    lo_message ok = lo_message_new();
+    lo_message_add_int32(ok, 1);
+    add("/VMC/Ext/OK", ok);
+    lo_message t = lo_message_new();
+    lo_message_add_float(t, seconds);
+    add("/VMC/Ext/T", t);
+    for (const VmcPose& p : poses) {
+        lo_message m = lo_message_new();
+        lo_message_add_string(m, p.serial.c_str());
+        for (float v : p.position)
+            lo_message_add_float(m, v);
+        for (float v : p.rotation)
+            lo_message_add_float(m, v);
+        add(p.address, m);
+    }
+    const bool sent = built && lo_send_bundle(receiver->address, bundle) >= 0;
+    lo_bundle_free_recursive(bundle);
+    return sent;
+}
+
+void close(Receiver* receiver)
+{
+    if (receiver == nullptr)
+        return;
+    lo_address_free(receiver->address);
+    delete receiver;
+}
+
+} // namespace monitor::osc
