@@ -110,23 +110,35 @@ VRSIM_API void vrsim_start_runtime(void);
  * every kind of event shows up. Stopping it returns to the scripted rig. */
 VRSIM_API void vrsim_start_demo_rig(void);
 
-/* A recording is text: '#' lines (ignored) and '#event' lines, a header line
+/* A recording is text, as tavrin-monitor --record writes it; both of its formats are read:
+ *
+ * The frame source's: '#' lines (ignored; the first is "# tavrin recording 2"),
+ * '#event2' lines, a header line
  *   read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,quat_y,quat_z,
- *   vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z
- * and one such row per device per read (timestamp_ms in ms, not decreasing; index 0..15; class
- * 1..3; tracking_ok 0 or 1; metres, m/s, rad/s; quaternion w x y z). Events, in time order:
+ *   vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z,frame,t_ns,unix_ns,connected,pose_valid,
+ *   tracking_result
+ * and one such row per device per frame (index 0..63; class 1..4, base stations included; t_ns on
+ * the library's monotonic clock, not decreasing; tracking_result an ETrackingResult; metres, m/s,
+ * rad/s; quaternion w x y z). Events, in time order:
+ *   #event2,t_ns,kind,serial,class,index,old_index,count
+ * with kind one of session_opened, session_closed, device_arrived, device_left,
+ * device_switched_on, device_switched_off, index_changed. Presence, connected state and index come
+ * from these events alone.
+ *
+ * 0.2.0's: the same header without its last six columns, rows of the plain functions' records
+ * (timestamp_ms in ms, not decreasing; index 0..15; class 1..3; tracking_ok 0 or 1), and events
  *   #event,t_ms,code,serial,index,old_index,count
  * with code a _DeviceEvent of tavrin.h: connects and disconnects (a disconnect that lowers count is
- * a device that left, otherwise one switched off), IndexChanged, SessionClosed. Lines are at most
- * 65536 characters.
+ * a device that left, otherwise one switched off: 0.2.0 named no departure), IndexChanged,
+ * SessionClosed. A recording is one format or the other. Lines are at most 65536 characters.
  *
- * Replays a recording made by tavrin-monitor --record as the rig, in place of the scripted devices
- * or the demo rig: devices come and go as recorded (from the recording's events; from its poses
- * where it has none), and poses are interpolated by the recording's time, from its first pose on.
- * loop != 0 starts again at the end; otherwise the end holds. 0 on success; -1 for a file that
- * cannot be opened, -2 for a malformed one (vrsim_replay_error says what and on which line); the
- * rig is then unchanged. VRSIM_RIG=replay:PATH in the environment replays PATH, looping, when the
- * library is loaded. vrsim_reset and vrsim_start_demo_rig end a replay. */
+ * Replays a recording as the rig, in place of the scripted devices or the demo rig: devices come
+ * and go as recorded (from the recording's events; from its poses where it has none), and poses
+ * are interpolated by the recording's time, from its first pose on. loop != 0 starts again at the
+ * end; otherwise the end holds. 0 on success; -1 for a file that cannot be opened, -2 for a
+ * malformed one (vrsim_replay_error says what and on which line); the rig is then unchanged.
+ * VRSIM_RIG=replay:PATH in the environment replays PATH, looping, when the library is loaded.
+ * vrsim_reset, vrsim_start_demo_rig and vrsim_start_fullbody_rig end a replay. */
 VRSIM_API int32_t vrsim_play_recording(const char* path, int32_t loop);
 
 /* Why the latest vrsim_play_recording failed ("line 12: pos_x is not a number: 'abc'"). */

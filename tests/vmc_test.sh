@@ -1,0 +1,123 @@
+#!/bin/sh
+# VMC over OSC against a receiver from another project, liblo's oscdump: the monitor sends the
+# simulated full-body rig at 30 bundles a second to it and to a port where nothing listens; the
+# addresses, type tags, serials and rate are checked, and every pose against the CSV of the same
+# run in the receivers' frame. Then a bad --osc is refused. Usage: vmc_test.sh MONITOR PYTHON WORK_DIR
+set -u
+monitor="$1" python="$2" work="$3"
+rm -rf "$work"
+mkdir -p "$work"
+dump=""
+fail() {
+  echo "FAIL: $*"
+  echo "--- monitor"; cat "$work/out.txt" 2>/dev/null
+  echo "--- oscdump (head)"; head -n 20 "$work/osc.txt" 2>/dev/null
+  [ -n "$dump" ] && kill "$dump" 2>/dev/null
+  exit 1
+}
+free_port() {
+  "$python" -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+port=$(free_port)
+silent=$(free_port) # nothing listens there
+
+oscdump -L "$port" >"$work/osc.txt" 2>"$work/oscdump.err" &
+dump=$!
+tries=0
+until grep -q "^[0-9a-f.]* /probe" "$work/osc.txt" 2>/dev/null; do
+  tries=$((tries + 1))
+  [ $tries -lt 100 ] || fail "oscdump does not receive"
+  oscsend 127.0.0.1 "$port" /probe i 1
+  sleep 0.1
+done
+
+VRSIM_RIG=fullbody "$monitor" --seconds 3 --rate 120 --osc "127.0.0.1:$port" --osc "$silent" --osc-rate 30 \
+  --csv "$work/run.csv" >"$work/out.txt" 2>&1 || fail "the monitor exited $?"
+# Loopback delivers at once; wait until the dump has stopped growing.
+last=-1
+while [ "$(wc -c <"$work/osc.txt")" != "$last" ]; do
+  last=$(wc -c <"$work/osc.txt")
+  sleep 0.2
+done
+kill "$dump" 2>/dev/null
+grep -q "osc  *[0-9]* bundles to 2 receivers" "$work/out.txt" || fail "no OSC figures in the summary"
+
+"$python" - "$work/osc.txt" "$work/run.csv" "$work/out.txt" <<'PY' || fail "the OSC stream"
+import bisect, csv, re, sys
+osc_path, csv_path, out_path = sys.argv[1:4]
+bundles = []
+for line in open(osc_path):
+    parts = line.split()
+    if len(parts) < 3 or parts[1] == "/probe":
+        continue
+    address, types, args = parts[1], parts[2], parts[3:]
+    if address == "/VMC/Ext/OK":
+        assert types == "i" and args == ["1"], line
+        bundles.append({"poses": []})
+        continue
+    assert bundles, "a message before the first /VMC/Ext/OK: " + line
+    if address == "/VMC/Ext/T":
+        assert types == "f" and "t" not in bundles[-1], line
+        bundles[-1]["t"] = float(args[0])
+        continue
+    assert address in ("/VMC/Ext/Hmd/Pos", "/VMC/Ext/Con/Pos", "/VMC/Ext/Tra/Pos"), line
+    assert types == "sfffffff", line
+    serial = args[0].strip('"')
+    bundles[-1]["poses"].append((address, serial, [float(v) for v in args[1:]]))
+
+assert len(bundles) > 30, "%d bundles" % len(bundles)
+assert all("t" in b for b in bundles), "every bundle has its time"
+span = bundles[-1]["t"] - bundles[0]["t"]
+rate = (len(bundles) - 1) / span
+assert 24 <= rate <= 31, "%.1f bundles a second, asked 30" % rate
+
+rows = {}
+classes = {}
+for r in csv.DictReader(l for l in open(csv_path) if not l.startswith("#")):
+    rows.setdefault(float(r["timestamp_ms"]), {})[r["serial"]] = r
+    classes[r["serial"]] = int(r["class"])
+address_of = {1: "/VMC/Ext/Hmd/Pos", 2: "/VMC/Ext/Con/Pos", 3: "/VMC/Ext/Tra/Pos"}
+sent = {serial for b in bundles for _, serial, _ in b["poses"]}
+moving = {s for s, c in classes.items() if c in address_of}
+assert not any(s.startswith("LHB-") for s in sent), "base stations are not sent"
+assert sent == moving, (sorted(sent), sorted(moving))
+
+times = sorted(rows)
+def frame_at(ms):  # the CSV's frame at this time (/VMC/Ext/T is a float of seconds)
+    i = bisect.bisect_left(times, ms)
+    near = min(times[max(0, i - 1):i + 1], key=lambda t: abs(t - ms))
+    return rows[near] if abs(near - ms) < 0.01 else None
+
+checked = 0
+for b in bundles:
+    frame = frame_at(b["t"] * 1000.0)
+    assert frame is not None, "no frame of the CSV at %.4f s" % b["t"]
+    valid = {s for s, r in frame.items() if r["connected"] == "1" and r["pose_valid"] == "1" and classes[s] in address_of}
+    assert {s for _, s, _ in b["poses"]} == valid, "the bundle's devices are the frame's connected, valid ones"
+    for address, serial, v in b["poses"]:
+        r = frame[serial]
+        assert address == address_of[classes[serial]], (address, serial)
+        # Unity's frame: position (x, y, -z); quaternion (-qx, -qy, qz, qw), sent x y z w.
+        want = [float(r["pos_x"]), float(r["pos_y"]), -float(r["pos_z"]),
+                -float(r["quat_x"]), -float(r["quat_y"]), float(r["quat_z"]), float(r["quat_w"])]
+        assert all(abs(a - b) < 2e-5 for a, b in zip(v, want)), (serial, v, want)
+        checked += 1
+
+out = open(out_path).read()
+reads = float(re.search(r"achieved rate +([0-9.]+)", out).group(1))
+assert reads > 100, "a receiver that is not there slowed the reads: %.1f reads/s" % reads
+print("VMC over OSC ok: %d bundles at %.1f/s, %d poses checked against the CSV, %d devices" %
+      (len(bundles), rate, checked, len(sent)))
+PY
+
+expect_refused() {
+  "$monitor" "$@" >"$work/bad.txt" 2>&1
+  rc=$?
+  [ $rc -eq 2 ] || fail "'$*' exited $rc, expected 2"
+  grep -q -- "--osc" "$work/bad.txt" || fail "'$*' does not name the option"
+}
+expect_refused --osc 127.0.0.1:
+expect_refused --osc 0
+expect_refused --osc host:99999
+expect_refused --osc-rate 0 --osc 39539
+echo "vmc ok"
