@@ -146,10 +146,11 @@ VRSIM_API const char* vrsim_replay_error(void);
 /* The full-body rig, a motion-capture setup in place of the scripted devices: one walking person
  * (as in the demo rig) with a headset at index 0, four base stations at 1-4 (class 4, still, in
  * the corners of a 5 m square; serials LHB- and 8 hex digits), controllers at 5 and 6, and eleven
- * body trackers (LHR- and 8 hex digits) at 7..17: waist, chest, neck, upper arms, elbows, knees and
- * ankles. Every 15 s the left ankle tracker (index 16) is switched off for 2 s; every 25 s the
- * right knee tracker drops out for 3 s and comes back at a new index (18, 19, ...: a session's
- * indices only grow), where it stays until it drops out again. */
+ * body trackers (LHR- and 8 hex digits): waist, chest, neck, upper arms and elbows at 7..13, knees
+ * and ankles at 16..19 (14 and 15 stay empty). Every 15 s the left ankle tracker (index 18) is
+ * switched off for 2 s; every 25 s the right knee tracker (index 17) drops out for 3 s and comes
+ * back at a new index (20, 21, ...: a session's indices only grow), where it stays until it drops
+ * out again. */
 VRSIM_API void vrsim_start_fullbody_rig(void);
 
 /* Stops the demo or full-body rig: back to the scripted devices. */

@@ -171,10 +171,11 @@ Pose poseOf(const Frame& f)
 
 // ---- the full-body rig -----------------------------------------------------------------------
 // Indices as a runtime hands them out when a suit is switched on after the room's devices: the
-// headset at 0, base stations at 1-4, controllers at 5 and 6, body trackers from 7 on (two of
-// them at 16 and 17). Every 15 s the left ankle tracker is off for 2 s; every 25 s the right knee
-// tracker drops out for 3 s and comes back at a new index (18, 19, ... as a runtime's indices only
-// grow), where it stays until it drops out again.
+// headset at 0, base stations at 1-4, controllers at 5 and 6, body trackers from 7 on; two of them
+// were paired again while the suit was put on, so the legs sit at 16-19 and 14 and 15 are empty.
+// Every 15 s the left ankle tracker is off for 2 s; every 25 s the right knee tracker drops out for
+// 3 s and comes back at a new index (20, 21, ... as a session's indices only grow), where it stays
+// until it drops out again.
 
 struct BodyTracker {
     const char* serial;
@@ -196,10 +197,10 @@ constexpr BodyTracker kBody[11] = {
     {"LHR-3F62D5E0", {-0.11, -1.55, 0.02}, 3, 1.0},   // left ankle
     {"LHR-3F62D5E1", {0.11, -1.55, 0.02}, 4, 1.0},    // right ankle
 };
-constexpr uint32_t kBodyFirst = 7;     // kBody[k] sits at index 7 + k
+constexpr uint32_t kBodyIndex[11] = {7, 8, 9, 10, 11, 12, 13, 16, 17, 18, 19}; // of kBody[k]
 constexpr int kSwitchingOff = 9;       // the left ankle
 constexpr int kLeaving = 8;            // the right knee
-constexpr uint32_t kReturnFirst = 18;  // the first index it comes back at
+constexpr uint32_t kReturnFirst = 20;  // the first index it comes back at
 
 constexpr const char* kFullbodyBases[4] = {"LHB-0A3F5C21", "LHB-6E91B7D4", "LHB-C25A0F83", "LHB-F7D2E619"};
 
@@ -218,7 +219,7 @@ int32_t leaverIndex(double t)
         return -1;
     const int64_t returns = c >= 13.0 ? k + 1 : k; // comebacks so far
     if (returns == 0)
-        return static_cast<int32_t>(kBodyFirst + kLeaving);
+        return static_cast<int32_t>(kBodyIndex[kLeaving]);
     return static_cast<int32_t>(kReturnFirst + (returns - 1) % (64 - kReturnFirst));
 }
 
@@ -247,11 +248,9 @@ Frame bodyFrameAt(int k, double t)
 // Which body tracker is at an index at t, or -1.
 int bodyAt(uint32_t index, double t)
 {
-    if (index >= kBodyFirst && index < kBodyFirst + 11) {
-        const int k = static_cast<int>(index - kBodyFirst);
-        if (k != kLeaving)
+    for (int k = 0; k < 11; ++k)
+        if (kBodyIndex[k] == index && k != kLeaving)
             return k;
-    }
     return leaverIndex(t) == static_cast<int32_t>(index) ? kLeaving : -1;
 }
 
