@@ -82,6 +82,12 @@ TEST(HostFaults, TheCppClassesReportAFailedThreadLaunchInsteadOfThrowing)
     EXPECT_EQ(err, DeviceError_Unknown);
     EXPECT_FALSE(devStarted);
     EXPECT_FALSE(devRestarted);
+    tavrin_source* source = tavrin_source_create(0.0);
+    refuseThreads = true;
+    EXPECT_EQ(tavrin_source_start(source), DeviceError_Unknown);
+    refuseThreads = false;
+    EXPECT_EQ(tavrin_source_start(source), DeviceError_None) << "a frame source starts after a failed launch";
+    tavrin_source_destroy(source);
     EXPECT_TRUE(helper.start(err));
     EXPECT_EQ(err, DeviceError_None);
     helper.stop();
