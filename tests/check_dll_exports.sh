@@ -12,7 +12,7 @@ for f in initViveLib releaseViveLib readViveData readViveStatus setDeviceStatusC
   echo "$names" | grep -qx "$f" || { echo "missing export: $f"; exit 1; }
 done
 extra=$(echo "$names" | grep -v -E \
-  '^(initViveLib|releaseViveLib|readViveData|readViveStatus|setDeviceStatusChangedHandle|setFreq|setTrackingMod|tavrin_version|tavrin_session_error|tavrin_error_name|tavrin_event_name)$|^_ZN10ViveSystem6Tavrin|^_ZN10ViveSystem12TavrinHelper|^_ZT[VIS]N10ViveSystem(6Tavrin|12TavrinHelper)E$')
+  '^(initViveLib|releaseViveLib|readViveData|readViveStatus|setDeviceStatusChangedHandle|setFreq|setTrackingMod|tavrin_version|tavrin_session_error|tavrin_error_name|tavrin_event_name|tavrin_now_ns|tavrin_source_(create|destroy|start|stop|read|next_event))$|^_ZN10ViveSystem6Tavrin|^_ZN10ViveSystem12TavrinHelper|^_ZT[VIS]N10ViveSystem(6Tavrin|12TavrinHelper)E$')
 if [ -n "$extra" ]; then
   echo "unexpected exports:"
   echo "$extra"

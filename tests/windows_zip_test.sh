@@ -13,11 +13,11 @@ for f in bin/tavrin.dll bin/tavrin-monitor.exe lib/tavrin.lib lib/tavrin.def lib
          include/tavrin_version.h lib/tavrin/vrsim/openvr_api.dll lib/tavrin/vrsim/vrsim.h README.md LICENSE NOTICE; do
   [ -f "$root/$f" ] || { echo "missing from the zip: $f"; exit 1; }
 done
-# tavrin.lib is an import library of tavrin.dll for every plain function.
+# tavrin.lib is an import library of tavrin.dll for every C function.
 for f in initViveLib readViveData tavrin_version tavrin_event_name tavrin_source_read; do
   x86_64-w64-mingw32-nm "$root/lib/tavrin.lib" | grep -q " T $f\$" || { echo "tavrin.lib lacks $f"; exit 1; }
 done
 out=$(cd "$root" && WINEPATH="$(winepath -w "$root/lib/tavrin/vrsim")" wine bin/tavrin-monitor.exe --seconds 1 2>&1)
 echo "$out" | grep -q "demo rig started" || { echo "$out"; exit 1; }
-echo "$out" | grep -q "HmdConnected" || { echo "$out"; exit 1; }
+echo "$out" | grep -q "device_arrived *LHR-5F0A11C2" || { echo "$out"; exit 1; }
 echo "zip ok"
