@@ -266,10 +266,11 @@ TAVRIN_API void readViveStatus(TAVRIN_TYPE(_DeviceError) * status);
 /* The library's version, "MAJOR.MINOR.PATCH" (TAVRIN_VERSION_STRING of the build). */
 TAVRIN_API const char* tavrin_version(void);
 
-/* Why the process-wide helper has no session: the OpenVR runtime's EVRInitError of its latest
- * failed session open (for example 121, VRInitError_Init_NoServerForBackgroundApp: no runtime
- * running; 108, VRInitError_Init_HmdNotFound). 0 once a session is open, and before any attempt.
- * Status reads only say DeviceError_NoSession; this says why. */
+/* Why the process has no OpenVR session (every driver and frame source shares one): the runtime's
+ * EVRInitError of the latest failed attempt to open it, whoever made it (for example 121,
+ * VRInitError_Init_NoServerForBackgroundApp: no runtime running; 108, VRInitError_Init_HmdNotFound).
+ * 0 once a session is open, and before any attempt. Status reads and frame reads only say
+ * DeviceError_NoSession; this says why. */
 TAVRIN_API int32_t tavrin_session_error(void);
 
 /* The name of a _DeviceError code ("DeviceError_NoSession"), or "unknown". */
@@ -600,7 +601,6 @@ public:
     void setDeviceStatusChangedHandle(DeviceStatusChangedHandler handler);
 
 private:
-    friend struct TavrinHelperAccess; /* the library's own diagnostics */
     Tavrin* factory = nullptr;
     orvane::idevice* helperDev = nullptr;
     orvane::icmd* helperCmd = nullptr;

@@ -289,6 +289,8 @@ TEST_F(FrameSource, TheRuntimeQuitsAndComesBack)
     EXPECT_EQ(read(frame), DeviceError_NoSession);
     EXPECT_EQ(frame.device_count, 0u);
     EXPECT_EQ(counters().quit_acks, 1u);
+    // Why there is no session, as the source's own attempts to reopen find it.
+    EXPECT_TRUE(waitUntil([] { return tavrin_session_error() == vr::VRInitError_Init_NoServerForBackgroundApp; }));
 
     vrsim_start_runtime();
     ASSERT_TRUE(waitFor(TAVRIN_EVENT_SESSION_OPENED));

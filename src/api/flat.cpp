@@ -1,8 +1,8 @@
 // The seven plain functions over the process-wide helper. The helper is built by the library's
 // static initialisation when it is loaded (no thread, no session) and destroyed, stopping its
 // driver, when it is unloaded. No exception leaves these functions.
+#include "../driver/session.h"
 #include "../driver/status.h"
-#include "helper_access.h"
 
 #include <tavrin.h>
 
@@ -80,10 +80,11 @@ TAVRIN_API const char* tavrin_version(void)
     return TAVRIN_VERSION_STRING;
 }
 
+// The session is the process's: why it is not open is the latest attempt's reason, whoever made it
+// (the plain functions' helper, another driver, a frame source).
 TAVRIN_API int32_t tavrin_session_error(void)
 {
-    const vrDriver* driver = TavrinHelperAccess::driver(processHelper);
-    return driver ? driver->sessionError() : 0;
+    return sessionOwner::instance().lastOpenError();
 }
 
 TAVRIN_API const char* tavrin_error_name(int32_t code)

@@ -51,6 +51,7 @@ vr::IVRSystem* sessionOwner::join(devFinder& driver, _DeviceError& result)
         if (opened != nullptr)
             token.store(vr::VR_GetInitToken(), std::memory_order_relaxed);
     }
+    openError.store(driver.lastInitCode.load(std::memory_order_relaxed), std::memory_order_relaxed);
     if (opened == nullptr)
         return nullptr;
     system = opened;

@@ -43,6 +43,10 @@ public:
     // session down. Harmless for a driver that is not a user.
     void leave(devFinder& driver);
 
+    // The runtime's EVRInitError of the latest attempt to open the session, by any driver; 0 once
+    // one succeeded, and before any attempt.
+    int32_t lastOpenError() const { return openError.load(std::memory_order_relaxed); }
+
     // Shared use of the runtime; waits while a close is under way.
     void enter();
     void exit();
@@ -78,6 +82,7 @@ private:
     vr::IVRSystem* system = nullptr; // under ownerMutex; stable while any use is in flight
     std::atomic<uint32_t> token{0};  // the loader's token of this owner's init
     std::atomic<bool> quitAcknowledged{false};
+    std::atomic<int32_t> openError{0};
     std::vector<devFinder*> users;
 };
 

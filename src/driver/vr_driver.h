@@ -27,8 +27,6 @@ public:
     void setHandler(DeviceStatusChangedHandler handler) { statusHandler.store(handler, std::memory_order_release); }
     // Whether this driver has a session now (status reads report DeviceError_NoSession otherwise).
     bool hasSession() const { return vrSystem.load(std::memory_order_acquire) != nullptr; }
-    // The runtime's EVRInitError of the latest failed open, 0 once a session is open.
-    int32_t sessionError() const { return lastInitCode.load(std::memory_order_relaxed); }
 
     // The paced pose read into 16 records (see the public header). Sets the status word to
     // DeviceError_NoSession when no session is open; never writes 0 into it. Takes driverMutex.
