@@ -227,7 +227,18 @@ def _on_event(count, code, arg):
 _handler = _HANDLER(_on_event)
 
 
-class Session:
+class _Started:
+    """Started on enter (start()), stopped on exit (stop())."""
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+class Session(_Started):
     """Starts the library's driver on enter (or start()) and stops it on exit (or stop())."""
 
     def __init__(self, rate=120):
@@ -248,13 +259,6 @@ class Session:
         if self._started:
             library().releaseViveLib()
             self._started = False
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
     def read(self):
         """A paced read: the records the read filled (none while no session is open)."""
@@ -322,7 +326,7 @@ class SourceEvent:
             self.kind, self.serial, self.index, self.old_index, self.device_count)
 
 
-class Source:
+class Source(_Started):
     """A frame source: every device OpenVR serves, paced at rate reads a second (0: unpaced).
     Starts on enter (or start()) and stops on exit (or stop()); close() frees it. One thread
     reads; events may be taken on any thread."""
@@ -360,13 +364,6 @@ class Source:
             self._calls.wait_for(lambda: self._inflight == 0)
         if handle is not None:
             library().tavrin_source_destroy(handle)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-        return False
 
     def __del__(self):
         try:

@@ -43,7 +43,7 @@ TAVRIN_API void tavrin_source_destroy(tavrin_source* source)
         return;
     source->source.close();
     while (source->waiting.load(std::memory_order_acquire) > 0)
-        std::this_thread::yield(); // each sees the closed queue at once and leaves
+        std::this_thread::yield(); // each is woken by the close and leaves at once
     delete source;
 }
 

@@ -28,15 +28,10 @@ int32_t eventQueue::pop(tavrin_event* out, int32_t timeoutMs)
 {
     std::unique_lock<std::mutex> lock(mutex);
     const auto ready = [this] { return size > 0 || closed; };
-    if (!ready() && timeoutMs != 0) {
-        ++waiters;
-        if (timeoutMs < 0)
-            arrived.wait(lock, ready);
-        else
-            arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
-        if (--waiters == 0 && closed)
-            waitersGone.notify_all();
-    }
+    if (timeoutMs < 0)
+        arrived.wait(lock, ready);
+    else if (timeoutMs > 0)
+        arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
     if (size == 0 || closed)
         return 0;
     *out = ring[head];
@@ -47,10 +42,11 @@ int32_t eventQueue::pop(tavrin_event* out, int32_t timeoutMs)
 
 void eventQueue::close()
 {
-    std::unique_lock<std::mutex> lock(mutex);
-    closed = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closed = true;
+    }
     arrived.notify_all();
-    waitersGone.wait(lock, [this] { return waiters == 0; });
 }
 
 } // namespace ViveSystem

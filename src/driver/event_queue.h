@@ -20,18 +20,17 @@ public:
     // 1 with *out filled, 0 when none came within timeoutMs (0 polls, negative waits until one
     // comes or the queue is closed). Any thread.
     int32_t pop(tavrin_event* out, int32_t timeoutMs);
-    // Wakes every waiter (each returns 0) and returns once none is left inside pop.
+    // Wakes every waiter (each returns 0); pops from then on return 0 at once. Whoever frees the
+    // queue waits for the callers still inside pop (see tavrin_source_destroy).
     void close();
 
 private:
     std::mutex mutex;
     std::condition_variable arrived;
-    std::condition_variable waitersGone;
     tavrin_event ring[kCapacity];
     uint32_t head = 0;
     uint32_t size = 0;
     uint32_t carried = 0; // lost with nothing left behind them yet: goes to the next event pushed
-    int waiters = 0;
     bool closed = false;
 };
 

@@ -56,29 +56,19 @@ int32_t frameSource::read(tavrin_frame* frame)
     if (periodMs > 0.0)
         waitForFrame(clock, periodMs, lastFrameNs);
     frame->reserved = 0;
-    sessionOwner& owner = sessionOwner::instance();
-    vr::IVRSystem* lost = nullptr;
-    {
-        sessionUse use(owner);
-        vr::IVRSystem* system = finder.vrSystem.load(std::memory_order_acquire);
-        // Never through an interface whose client someone else has shut down.
-        if (system != nullptr && owner.tokenCurrent()) {
-            vr::TrackedDevicePose_t raw[kSourceDevices];
-            std::memset(raw, 0, sizeof raw); // a runtime serving fewer indices leaves the rest empty
-            system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, raw, kSourceDevices);
-            frame->time_ns = platform::steadyNanoseconds();
-            frame->unix_time_ns = platform::wallNanoseconds();
-            {
-                std::lock_guard<std::mutex> lock(knownMutex);
-                frame->device_count = fillFrameDevices(system, raw, known, frame->devices);
-            }
-            frame->frame_number = frames.fetch_add(1, std::memory_order_relaxed) + 1;
-            return DeviceError_None;
-        }
-        lost = system;
+    const bool read = sessionOwner::instance().useSession(finder.vrSystem, nullptr, [&](vr::IVRSystem* system) {
+        vr::TrackedDevicePose_t raw[kSourceDevices];
+        std::memset(raw, 0, sizeof raw); // a runtime serving fewer indices leaves the rest empty
+        system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, raw, kSourceDevices);
+        frame->time_ns = platform::steadyNanoseconds();
+        frame->unix_time_ns = platform::wallNanoseconds();
+        std::lock_guard<std::mutex> lock(knownMutex);
+        frame->device_count = fillFrameDevices(system, raw, known, frame->devices);
+    });
+    if (read) {
+        frame->frame_number = frames.fetch_add(1, std::memory_order_relaxed) + 1;
+        return DeviceError_None;
     }
-    if (lost != nullptr)
-        owner.drop(lost, false); // every user lets the dead session go, as a pass would
     frame->frame_number = 0;
     frame->time_ns = platform::steadyNanoseconds();
     frame->unix_time_ns = platform::wallNanoseconds();

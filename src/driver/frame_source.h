@@ -33,7 +33,7 @@ public:
     // The paced read (see tavrin_source_read). One reading thread.
     int32_t read(tavrin_frame* frame);
     int32_t nextEvent(tavrin_event* event, int32_t timeoutMs) { return events.pop(event, timeoutMs); }
-    // Before destruction: stops and wakes every thread waiting for an event.
+    // Before destruction: stops, and wakes every thread waiting for an event (which then returns).
     void close();
 
 private:

@@ -47,23 +47,24 @@ void frameClock::sleepMicros(int64_t us) const
 
 namespace {
 
-struct Orientation {
-    float position[3];
-    float rotation[3][3];
-    Quaternion q;
-};
-
-Orientation orientationOf(const vr::TrackedDevicePose_t& pose)
+// Position, rotation rows (three elements of each; a fourth, if the layout has one, is left as it
+// was) and the quaternion, stored w x y z, from the device-to-absolute matrix.
+template <size_t Columns>
+void writePlacement(const vr::TrackedDevicePose_t& pose, float (&position)[3], float (&rotation)[3][Columns],
+                    float (&quaternion)[4])
 {
-    Orientation o;
     const auto& m = pose.mDeviceToAbsoluteTracking.m;
+    float r[3][3];
     for (int row = 0; row < 3; ++row) {
-        o.position[row] = m[row][3];
+        position[row] = m[row][3];
         for (int col = 0; col < 3; ++col)
-            o.rotation[row][col] = m[row][col];
+            rotation[row][col] = r[row][col] = m[row][col];
     }
-    o.q = rotationToQuaternion(o.rotation);
-    return o;
+    const Quaternion q = rotationToQuaternion(r);
+    quaternion[0] = q.w;
+    quaternion[1] = q.x;
+    quaternion[2] = q.y;
+    quaternion[3] = q.z;
 }
 
 } // namespace
@@ -89,16 +90,7 @@ int fillPoseRecords(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, f
         rec.trackingOk = pose.eTrackingResult == vr::TrackingResult_Running_OK ? 1 : 0;
         rec.timestampMs = timestampMs;
         readSerial(system, i, rec.serial); // a failed query leaves the serial empty
-        const Orientation o = orientationOf(pose);
-        for (int row = 0; row < 3; ++row) {
-            rec.position[row] = o.position[row];
-            for (int col = 0; col < 3; ++col)
-                rec.rotation[row][col] = o.rotation[row][col];
-        }
-        rec.quaternion[0] = o.q.w;
-        rec.quaternion[1] = o.q.x;
-        rec.quaternion[2] = o.q.y;
-        rec.quaternion[3] = o.q.z;
+        writePlacement(pose, rec.position, rec.rotation, rec.quaternion);
         for (int c = 0; c < 3; ++c) {
             rec.velocity[c] = pose.vVelocity.v[c];
             rec.angularVelocity[c] = pose.vAngularVelocity.v[c];
@@ -145,18 +137,11 @@ uint32_t fillFrameDevices(vr::IVRSystem* system, const vr::TrackedDevicePose_t* 
         d.connected = pose.bDeviceIsConnected ? 1 : 0;
         d.pose_valid = pose.bPoseIsValid ? 1 : 0;
         d.reserved[0] = d.reserved[1] = 0;
-        const Orientation o = orientationOf(pose);
-        for (int row = 0; row < 3; ++row) {
-            d.position[row] = o.position[row];
-            d.velocity[row] = pose.vVelocity.v[row];
-            d.angular_velocity[row] = pose.vAngularVelocity.v[row];
-            for (int col = 0; col < 3; ++col)
-                d.rotation[row][col] = o.rotation[row][col];
+        writePlacement(pose, d.position, d.rotation, d.orientation);
+        for (int c = 0; c < 3; ++c) {
+            d.velocity[c] = pose.vVelocity.v[c];
+            d.angular_velocity[c] = pose.vAngularVelocity.v[c];
         }
-        d.orientation[0] = o.q.w;
-        d.orientation[1] = o.q.x;
-        d.orientation[2] = o.q.y;
-        d.orientation[3] = o.q.z;
     }
     return n;
 }

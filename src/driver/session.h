@@ -58,9 +58,18 @@ public:
     // hold is dead and must not be called. Cheap: the token is a plain counter in the loader.
     bool tokenCurrent();
 
+    // A read's use of the session a driver holds (`held`, its vrSystem): inside the gate, and under
+    // `serialise` when given, calls use(system) and returns true when the driver has a session
+    // whose client is still alive. Otherwise returns false; a session found dead (someone else shut
+    // the client down) is never called, and is dropped for every user, as a pass would drop it,
+    // once the gate and `serialise` are let go.
+    template <class Use>
+    bool useSession(const std::atomic<vr::IVRSystem*>& held, std::mutex* serialise, Use&& use);
+
     enum class Health { Alive, Quit, Lost };
-    // Inside a use: checks the token (tokenCurrent), then drains the session's events. A quit is acknowledged
-    // once. keepGoing() false stops the drain early (the session is then taken as alive).
+    // Inside a use: checks the token (tokenCurrent), then drains the session's events. A quit is
+    // acknowledged once. keepGoing() false stops the drain early (the session is then taken as
+    // alive).
     Health check(vr::IVRSystem* system, const std::function<bool()>& keepGoing);
     // After a use that found the session quit or lost (outside the use): every user loses the
     // session, and a quit session is shut down. Nothing happens if `system` is no longer the open
@@ -97,5 +106,28 @@ public:
 private:
     sessionOwner& owner;
 };
+
+template <class Use>
+bool sessionOwner::useSession(const std::atomic<vr::IVRSystem*>& held, std::mutex* serialise, Use&& use)
+{
+    vr::IVRSystem* dead = nullptr;
+    {
+        std::unique_lock<std::mutex> serialised;
+        if (serialise != nullptr)
+            serialised = std::unique_lock<std::mutex>(*serialise);
+        // The use keeps the session open: a shutdown waits for it, and a use that comes while a
+        // shutdown is under way waits for that and then finds no session.
+        sessionUse inUse(*this);
+        vr::IVRSystem* system = held.load(std::memory_order_acquire);
+        if (system != nullptr && tokenCurrent()) {
+            use(system);
+            return true;
+        }
+        dead = system;
+    }
+    if (dead != nullptr)
+        drop(dead, false);
+    return false;
+}
 
 } // namespace ViveSystem

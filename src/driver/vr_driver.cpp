@@ -53,30 +53,14 @@ void vrDriver::readPoses(_TrackedDevicePose* poses)
 {
     waitForFrame(clock, framePeriodMs.load(std::memory_order_relaxed), lastFrameNs);
 
-    sessionOwner& owner = sessionOwner::instance();
-    vr::IVRSystem* lost = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(driverMutex);
-        // The use keeps the session open for the read: a shutdown waits for it, and a read that
-        // comes while a shutdown is under way waits for that and then finds no session.
-        sessionUse use(owner);
-        vr::IVRSystem* system = vrSystem.load(std::memory_order_acquire);
-        // Someone else may have shut the client down since the last discovery pass: the interface
-        // is then dead, and is never called.
-        if (system != nullptr && owner.tokenCurrent()) {
-            vr::TrackedDevicePose_t raw[kMaxDevices];
-            system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, raw, kMaxDevices);
-            const float stamp = static_cast<float>(monotonicTicks() - startTicks) / 10000.0f;
-            fillPoseRecords(system, raw, stamp, poses);
-            return;
-        }
+    const bool read = sessionOwner::instance().useSession(vrSystem, &driverMutex, [&](vr::IVRSystem* system) {
+        vr::TrackedDevicePose_t raw[kMaxDevices];
+        system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, raw, kMaxDevices);
+        const float stamp = static_cast<float>(monotonicTicks() - startTicks) / 10000.0f;
+        fillPoseRecords(system, raw, stamp, poses);
+    });
+    if (!read)
         setLastError(DeviceError_NoSession);
-        lost = system;
-    }
-    // Outside the use, which a close waits for: every user loses the dead session, as a pass
-    // that found it dead would have it.
-    if (lost != nullptr)
-        owner.drop(lost, false);
 }
 
 } // namespace ViveSystem
