@@ -304,7 +304,8 @@ typedef struct tavrin_device {
     char serial[64];           /* NUL-terminated, at most 63 characters */
     uint32_t index;            /* OpenVR device index, 0..63 */
     int32_t device_class;      /* 1 headset, 2 controller, 3 generic tracker, 4 base station */
-    int32_t tracking_result;   /* OpenVR's ETrackingResult as reported (200 Running_OK, ...) */
+    int32_t tracking_result;   /* OpenVR's ETrackingResult as the runtime wrote it (200 Running_OK;
+                                  values the SDK does not name, such as 300, unchanged) */
     uint8_t connected;         /* 1 while the runtime reports the device connected */
     uint8_t pose_valid;        /* 1 when the runtime reports the pose valid */
     uint8_t reserved[2];       /* zero */
@@ -355,12 +356,14 @@ typedef struct tavrin_event {
 TAVRIN_API int64_t tavrin_now_ns(void);
 
 /* A stopped source, paced at rate_hz reads a second (0: unpaced, reads never wait). NULL for a
- * negative, NaN or infinite rate, one above 100000, or when memory runs out. */
+ * negative, NaN or infinite rate, a positive one below 0.001 or above 100000, or when memory runs
+ * out. */
 TAVRIN_API tavrin_source* tavrin_source_create(double rate_hz);
 
 /* Stops the source (see tavrin_source_stop), wakes every thread waiting in next_event (which
- * returns 0) and frees it. NULL is harmless. Do not use the pointer afterwards, nor call read
- * while it runs. */
+ * returns 0), waits for them to leave, and frees it. NULL is harmless. A call on the source that
+ * begins once destroy has begun (a read, a start, a next_event) is the caller's error, as with any
+ * freed handle: end your reading thread before you destroy its source. */
 TAVRIN_API void tavrin_source_destroy(tavrin_source* source);
 
 /* Starts the discovery loop (a thread of the library's), which joins the process's session,
@@ -380,7 +383,9 @@ TAVRIN_API void tavrin_source_stop(tavrin_source* source);
  * and fills a record for every device the source knows (switched-off ones with connected 0 and
  * pose_valid 0), ascending by index. A steady read asks the runtime nothing else: classes and
  * serials come from discovery; an index the source does not know whose pose reports a connected
- * device is asked for them once, in that read, so it is in that very frame. Returns
+ * device is asked for them once, in that read, so it is in that very frame. When that finds a
+ * known serial at a new index, the index it came from is asked again in the same read (or left
+ * out until discovery knows it): no frame holds one serial twice. Returns
  * DeviceError_None; DeviceError_NoSession with device_count 0 (and frame_number 0) while the
  * source has no session; DeviceError_InvalidArgument for a NULL source or frame. One reading
  * thread per source. */

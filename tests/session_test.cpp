@@ -242,3 +242,36 @@ TEST_F(SharedSession, DiagnosticsSayWhyThereIsNoSession)
     ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return has(e, DeviceEvent_SessionOpened); }));
     EXPECT_EQ(tavrin_session_error(), 0);
 }
+
+// Another module in the process initialises the client again: the loader hands out a new token
+// and keeps the session. The interface is fetched again under the new token and nothing is lost.
+TEST_F(SharedSession, SomeoneElsesInitIsNotALostSession)
+{
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(initViveLib(&err));
+    ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) { return opened(e); }));
+    tavrin_source* source = tavrin_source_create(0.0);
+    ASSERT_NE(source, nullptr);
+    ASSERT_EQ(tavrin_source_start(source), DeviceError_None);
+    tavrin_event event;
+    int arrived = 0;
+    while (arrived < 3 && tavrin_source_next_event(source, &event, 20000) == 1)
+        arrived += event.kind == TAVRIN_EVENT_DEVICE_ARRIVED ? 1 : 0;
+    ASSERT_EQ(arrived, 3);
+
+    vr::EVRInitError initError = vr::VRInitError_Unknown;
+    ASSERT_NE(vr::VR_InitInternal(&initError, vr::VRApplication_Background), 0u);
+    // Two discovery passes of each user and reads of both faces.
+    const uint32_t polls = counters().event_polls;
+    ASSERT_TRUE(waitUntil([polls] { return counters().event_polls >= polls + 4; }));
+    int records = -1;
+    EXPECT_EQ(readPlain(records), DeviceError_None);
+    EXPECT_EQ(records, 3);
+    static tavrin_frame frame;
+    EXPECT_EQ(tavrin_source_read(source, &frame), DeviceError_None);
+    EXPECT_EQ(frame.device_count, 3u);
+    EXPECT_EQ(tavrin_source_next_event(source, &event, 0), 0) << "event kind " << event.kind;
+    EXPECT_FALSE(has(globalLog().snapshot(), DeviceEvent_SessionClosed));
+    EXPECT_EQ(counters().use_after_shutdown, 0u);
+    tavrin_source_destroy(source);
+}

@@ -306,8 +306,10 @@ TEST_F(FrameSource, TheRuntimeQuitsAndComesBack)
 
 TEST_F(FrameSource, BadArgumentsAreRefusedNotFollowed)
 {
-    for (double rate : {-1.0, 100000.5, std::nan(""), std::numeric_limits<double>::infinity()})
+    for (double rate : {-1.0, 100000.5, std::nan(""), std::numeric_limits<double>::infinity(), 1e-13, 0.000999})
         EXPECT_EQ(tavrin_source_create(rate), nullptr) << rate;
+    Source slowest(tavrin_source_create(0.001));
+    EXPECT_NE(slowest, nullptr);
     Source bounds(tavrin_source_create(100000.0));
     EXPECT_NE(bounds, nullptr);
     tavrin_frame frame;
@@ -335,4 +337,67 @@ TEST_F(FrameSource, BadArgumentsAreRefusedNotFollowed)
     ASSERT_TRUE(waitUntil([] { return counters().open_sessions == 1; }));
     tavrin_source_destroy(source.release());
     waiter.join();
+}
+
+// What the runtime writes is data: an init error or a tracking result that SDK 1.0.7 does not
+// name (later SDKs added TrackingResult_Fallback_RotationOnly, 300) is carried as it is. Loading
+// such a value as the SDK's enumeration is undefined, and the sanitizer leg stops on it.
+TEST_F(FrameSource, RuntimeValuesTheSdkDoesNotNameAreCarriedAsTheyAre)
+{
+    vrsim_set_init_error(-7);
+    start();
+    ASSERT_TRUE(waitUntil([] { return tavrin_session_error() == -7; }));
+    putDevice(0, 1, serialAt(0));
+    putDevice(1, 2, serialAt(1));
+    setPose(0, 0.0f, 1.6f, 0.0f, 0.0f, 0.1f, 0.0f, 0.0f, 300);
+    setPose(1, 0.2f, 1.0f, 0.0f, 0.0f, 0.1f, 0.0f, 0.0f, -1);
+    vrsim_set_init_error(0);
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, serialAt(1)));
+    tavrin_frame frame;
+    ASSERT_EQ(read(frame), DeviceError_None);
+    ASSERT_EQ(frame.device_count, 2u);
+    EXPECT_EQ(frame.devices[0].tracking_result, 300);
+    EXPECT_EQ(frame.devices[1].tracking_result, -1);
+
+    _DeviceError err = DeviceError_Unknown;
+    ASSERT_TRUE(initViveLib(&err));
+    ASSERT_TRUE(waitUntil([] {
+        _DeviceError status = DeviceError_Unknown;
+        readViveStatus(&status);
+        return status == DeviceError_None;
+    }));
+    _TrackedDevicePose poses[16] = {};
+    readViveData(poses, &err);
+    EXPECT_EQ(err, DeviceError_None);
+    EXPECT_EQ(poses[0].deviceClass, 1);
+    EXPECT_EQ(poses[0].trackingOk, 0);
+    EXPECT_EQ(poses[1].deviceClass, 2);
+    EXPECT_EQ(poses[1].trackingOk, 0);
+}
+
+// Discovery's index of a serial can be a pass old. A tracker moves to a new index and a
+// controller takes its old one between two passes: the read that finds the tracker at its new
+// index asks the old one again, so no frame holds one serial twice, nor labels the controller's
+// pose with the tracker's serial.
+TEST_F(FrameSource, ALabelNeverLies)
+{
+    putDevice(5, 3, "LHR-TRACKER");
+    start();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, "LHR-TRACKER"));
+    tavrin_frame frame;
+    ASSERT_EQ(read(frame), DeviceError_None);
+    putDevice(9, 3, "LHR-TRACKER");
+    vrsim_set_device(5, 2, "LHR-CONTROLLER", 1);
+    setPose(5, -2.0f, 0.5f, 0.0f);
+    ASSERT_EQ(read(frame), DeviceError_None);
+    std::map<std::string, uint32_t> labels;
+    for (uint32_t k = 0; k < frame.device_count; ++k) {
+        const tavrin_device& d = frame.devices[k];
+        EXPECT_TRUE(labels.emplace(d.serial, d.index).second) << d.serial << " twice";
+        if (d.index == 5) {
+            EXPECT_STREQ(d.serial, "LHR-CONTROLLER");
+            EXPECT_FLOAT_EQ(d.position[0], -2.0f);
+        }
+    }
+    EXPECT_EQ(labels["LHR-TRACKER"], 9u);
 }

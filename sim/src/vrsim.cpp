@@ -74,6 +74,17 @@ void Rig::reapLocked()
 
 namespace {
 
+// A scripted value as the SDK's enumeration, byte for byte: a runtime newer than the SDK sends
+// values the SDK does not name, and a client must cope.
+template <class Enum>
+Enum sdkValue(int32_t value)
+{
+    static_assert(sizeof(Enum) == sizeof value, "a 32-bit enumeration");
+    Enum e;
+    std::memcpy(&e, &value, sizeof e);
+    return e;
+}
+
 void callDelay()
 {
     const uint32_t us = rig().delayUs.load(std::memory_order_relaxed);
@@ -180,7 +191,7 @@ public:
             if (live && i < kDevices && r.deviceAt(i, now, dev) && dev.cls != 0) {
                 const Pose p = r.poseAt(i, now);
                 std::memcpy(pose.mDeviceToAbsoluteTracking.m, p.matrix, sizeof p.matrix);
-                pose.eTrackingResult = static_cast<vr::ETrackingResult>(p.result);
+                std::memcpy(&pose.eTrackingResult, &p.result, sizeof p.result);
                 // A switched-off device keeps its last matrix but has no valid pose and no motion.
                 if (dev.connected) {
                     std::memcpy(pose.vVelocity.v, p.velocity, sizeof p.velocity);
@@ -230,7 +241,7 @@ public:
         Device dev{};
         if (!r.deviceAt(index, r.demoSeconds(), dev))
             return vr::TrackedDeviceClass_Invalid;
-        return static_cast<vr::ETrackedDeviceClass>(dev.cls);
+        return sdkValue<vr::ETrackedDeviceClass>(dev.cls);
     }
 
     bool IsTrackedDeviceConnected(vr::TrackedDeviceIndex_t index) override
@@ -276,7 +287,7 @@ public:
                                             char* value, uint32_t size, vr::ETrackedPropertyError* err) override
     {
         std::unique_lock<std::mutex> lock;
-        vr::ETrackedPropertyError result = vr::TrackedProp_Success;
+        int32_t result = vr::TrackedProp_Success; // any scripted value, written byte for byte
         uint32_t length = 0;
         if (!enter(lock)) {
             result = vr::TrackedProp_CouldNotContactServer;
@@ -289,7 +300,7 @@ public:
             } else if (prop != vr::Prop_SerialNumber_String) {
                 result = vr::TrackedProp_UnknownProperty;
             } else if (dev.serialError != 0) {
-                result = static_cast<vr::ETrackedPropertyError>(dev.serialError);
+                result = dev.serialError;
             } else {
                 length = static_cast<uint32_t>(dev.serial.size() + 1);
                 if (value == nullptr || size < length)
@@ -299,7 +310,7 @@ public:
             }
         }
         if (err)
-            *err = result;
+            std::memcpy(err, &result, sizeof result);
         return length;
     }
 
@@ -441,14 +452,16 @@ VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr:
     vrsim::LoaderCall call;
     vrsim::Rig& r = rig();
     ++r.counters.init_calls;
-    vr::EVRInitError error = vr::VRInitError_None;
+    // Any 32-bit value may be scripted, also one the SDK does not name: kept as an integer and
+    // written byte for byte, as a runtime newer than the SDK would write it.
+    int32_t error = vr::VRInitError_None;
     if (!r.runtimeRunning)
         error = vr::VRInitError_Init_NoServerForBackgroundApp;
     else if (r.initError != vr::VRInitError_None)
-        error = static_cast<vr::EVRInitError>(r.initError);
+        error = r.initError;
     if (error != vr::VRInitError_None) {
         if (peError)
-            *peError = error;
+            std::memcpy(peError, &error, sizeof error);
         return 0;
     }
     // One client per process: an init while it is open initialises the same client again.

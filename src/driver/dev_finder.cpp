@@ -245,19 +245,6 @@ void devFinder::loseSession()
     finder.wake();
 }
 
-vr::IVRSystem* devFinder::openSession(_DeviceError& result)
-{
-    vr::EVRInitError error = vr::VRInitError_None;
-    vr::IVRSystem* system = vr::VR_Init(&error, vr::VRApplication_Background);
-    result = mapInitError(error);
-    lastInitCode.store(static_cast<int32_t>(error), std::memory_order_relaxed);
-    if (error != vr::VRInitError_None)
-        return nullptr;
-    if (system == nullptr)
-        vr::VR_Shutdown(); // opened but no interface: close it again rather than leak the session
-    return system;
-}
-
 // ---- the legacy relay --------------------------------------------------------------------------
 
 void devFinder::legacyRelay::sessionOpened(int32_t countBefore)
@@ -293,22 +280,23 @@ int devFinder::scanPass()
     const std::function<bool()> keepGoing = [this, &owner] {
         return running.load(std::memory_order_acquire) && !owner.closing();
     };
-    vr::IVRSystem* system = nullptr;
     sessionOwner::Health health = sessionOwner::Health::Alive;
+    uint64_t session = 0;
     int found = -1;
     {
         sessionUse use(owner);
-        system = vrSystem.load(std::memory_order_acquire);
-        if (system == nullptr)
+        if (vrSystem.load(std::memory_order_acquire) == nullptr)
             return -1;
-        health = owner.check(system, keepGoing);
+        session = owner.sessionNumber();
+        vr::IVRSystem* system = nullptr;
+        health = owner.check(keepGoing, system);
         if (health == sessionOwner::Health::Alive)
             found = scanDevices(system, scanned.data(), scope, keepGoing);
     }
     if (health != sessionOwner::Health::Alive) {
         // A quit session is shut down at once (the runtime kills clients that linger); a session
         // someone else ended is dead already and is only let go.
-        owner.drop(system, health == sessionOwner::Health::Quit);
+        owner.drop(session, health == sessionOwner::Health::Quit);
         return -1;
     }
     return found;

@@ -76,8 +76,6 @@ public:
     // does not wait, since the loop it would wait for may be waiting on the caller. From any other
     // thread it waits, and wins over every restart a handler asks for meanwhile.
     void stop();
-    // Opens a session as a background application; the outcome goes to `result`.
-    vr::IVRSystem* openSession(_DeviceError& result);
     // The body of the discovery thread.
     void findDevices();
 
@@ -101,8 +99,6 @@ public:
     std::thread* finderThread = nullptr; // the discovery thread while there is one to join
     std::atomic<bool>& running = finder.keepGoing;
     _DeviceError lastInitError = DeviceError_Unknown; // the discovery thread's while it runs
-    // The runtime's own EVRInitError of the latest open attempt, 0 once a session is open.
-    std::atomic<int32_t> lastInitCode{0};
     EventFunction onDeviceEvent;
     std::vector<DeviceSlot> devices;
     int32_t deviceCount = 0; // the discovery thread's while it runs

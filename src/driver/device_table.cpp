@@ -1,5 +1,7 @@
 #include "device_table.h"
 
+#include "runtime_values.h"
+
 #include <openvr.h>
 
 namespace ViveSystem {
@@ -24,10 +26,11 @@ bool readSerial(vr::IVRSystem* system, uint32_t index, char (&field)[kSerialFiel
     std::memset(field, 0, sizeof field);
     char buffer[kSerialQueryBuffer];
     buffer[0] = '\0';
-    vr::ETrackedPropertyError error = vr::TrackedProp_Success;
+    vr::ETrackedPropertyError error;
+    clearRuntimeValue(error);
     const uint32_t length =
         system->GetStringTrackedDeviceProperty(index, vr::Prop_SerialNumber_String, buffer, kSerialQueryBuffer, &error);
-    if (error != vr::TrackedProp_Success || length > kSerialQueryBuffer)
+    if (runtimeValue(error) != vr::TrackedProp_Success || length > kSerialQueryBuffer)
         return false;
     buffer[kSerialQueryBuffer - 1] = '\0';
     copySerial(field, buffer);

@@ -14,7 +14,7 @@ namespace ViveSystem {
 
 bool frameSource::validRate(double rateHz)
 {
-    return std::isfinite(rateHz) && rateHz >= 0.0 && rateHz <= kMaxRate;
+    return std::isfinite(rateHz) && (rateHz == 0.0 || (rateHz >= kMinRate && rateHz <= kMaxRate));
 }
 
 frameSource::frameSource(double rateHz)

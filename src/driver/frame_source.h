@@ -19,6 +19,8 @@ class frameSource final : private discoverySink {
 public:
     // The highest rate a source is paced at; beyond it the wait is no longer what paces it.
     static constexpr double kMaxRate = 100000.0;
+    // The lowest: a period of 1000 s. Slower rates would only overflow the clock's arithmetic.
+    static constexpr double kMinRate = 0.001;
     static bool validRate(double rateHz);
 
     explicit frameSource(double rateHz);

@@ -2,6 +2,7 @@
 
 #include "device_table.h"
 #include "quaternion.h"
+#include "runtime_values.h"
 
 #include "../platform/platform.h"
 
@@ -75,7 +76,8 @@ int fillPoseRecords(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, f
     int n = 0;
     for (uint32_t i = 0; i < static_cast<uint32_t>(kMaxDevices); ++i) {
         const vr::TrackedDevicePose_t& pose = raw[i];
-        if (pose.eTrackingResult == 0)
+        const int32_t result = runtimeValue(pose.eTrackingResult);
+        if (result == 0)
             continue;
         const float* v = pose.vVelocity.v;
         if ((v[1] * v[1] + v[0] * v[0]) + v[2] * v[2] == 0.0f)
@@ -87,7 +89,7 @@ int fillPoseRecords(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, f
         _TrackedDevicePose& rec = out[n++];
         rec.index = static_cast<int32_t>(i);
         rec.deviceClass = cls;
-        rec.trackingOk = pose.eTrackingResult == vr::TrackingResult_Running_OK ? 1 : 0;
+        rec.trackingOk = result == vr::TrackingResult_Running_OK ? 1 : 0;
         rec.timestampMs = timestampMs;
         readSerial(system, i, rec.serial); // a failed query leaves the serial empty
         writePlacement(pose, rec.position, rec.rotation, rec.quaternion);
@@ -101,39 +103,76 @@ int fillPoseRecords(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, f
 
 namespace {
 
-// Asks the runtime what a newly connected index holds; remembered, so that it is asked once.
-void learn(vr::IVRSystem* system, uint32_t index, KnownDevice* known)
-{
-    KnownDevice& k = known[index];
-    k.state = KnownDevice::NotDevice;
-    const int32_t cls = system->GetTrackedDeviceClass(index);
-    if (!kSourceScope.takes(cls) || !readSerial(system, index, k.serial))
-        return;
-    // The same device may still be remembered at the index it left.
-    for (int i = 0; i < kSourceDevices; ++i)
-        if (known[i].state == KnownDevice::Device && sameSerial(known[i].serial, k.serial))
+// One read's learning of indices it does not know: each index is asked at most once per read.
+class Learner {
+public:
+    Learner(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, KnownDevice* known)
+        : system(system), raw(raw), known(known)
+    {
+    }
+
+    // Asks every connected index not looked at yet, and every index whose device was just found
+    // elsewhere: discovery's index of a serial may be a pass old, and the index it left may hold
+    // another device now. Such an index that is not connected, or that was asked already in this
+    // read, stays unknown (out of the frame) until discovery or a later read knows it.
+    void learnAll()
+    {
+        for (uint32_t i = 0; i < static_cast<uint32_t>(kSourceDevices); ++i)
+            if (known[i].state == KnownDevice::Unknown && raw[i].bDeviceIsConnected)
+                learn(i);
+        while (queued > 0) {
+            const uint32_t i = queue[--queued];
+            if (known[i].state == KnownDevice::Unknown && raw[i].bDeviceIsConnected && !asked(i))
+                learn(i);
+        }
+    }
+
+private:
+    bool asked(uint32_t i) const { return (askedMask >> i) & 1u; }
+
+    void learn(uint32_t index)
+    {
+        askedMask |= uint64_t{1} << index;
+        KnownDevice& k = known[index];
+        k.state = KnownDevice::NotDevice;
+        const int32_t cls = system->GetTrackedDeviceClass(index);
+        if (!kSourceScope.takes(cls) || !readSerial(system, index, k.serial))
+            return;
+        for (uint32_t i = 0; i < static_cast<uint32_t>(kSourceDevices); ++i) {
+            if (i == index || known[i].state != KnownDevice::Device || !sameSerial(known[i].serial, k.serial))
+                continue;
             known[i].state = KnownDevice::Unknown;
-    k.deviceClass = cls;
-    k.state = KnownDevice::Device;
-}
+            if (queued < kSourceDevices)
+                queue[queued++] = i;
+        }
+        k.deviceClass = cls;
+        k.state = KnownDevice::Device;
+    }
+
+    vr::IVRSystem* system;
+    const vr::TrackedDevicePose_t* raw;
+    KnownDevice* known;
+    uint64_t askedMask = 0;
+    uint32_t queue[kSourceDevices];
+    int queued = 0;
+};
 
 } // namespace
 
 uint32_t fillFrameDevices(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, KnownDevice* known,
                           tavrin_device* out)
 {
+    Learner(system, raw, known).learnAll();
     uint32_t n = 0;
     for (uint32_t i = 0; i < static_cast<uint32_t>(kSourceDevices); ++i) {
         const vr::TrackedDevicePose_t& pose = raw[i];
-        if (known[i].state == KnownDevice::Unknown && pose.bDeviceIsConnected)
-            learn(system, i, known);
         if (known[i].state != KnownDevice::Device)
             continue;
         tavrin_device& d = out[n++];
         std::memcpy(d.serial, known[i].serial, sizeof d.serial);
         d.index = i;
         d.device_class = known[i].deviceClass;
-        d.tracking_result = static_cast<int32_t>(pose.eTrackingResult);
+        d.tracking_result = runtimeValue(pose.eTrackingResult);
         d.connected = pose.bDeviceIsConnected ? 1 : 0;
         d.pose_valid = pose.bPoseIsValid ? 1 : 0;
         d.reserved[0] = d.reserved[1] = 0;

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "dev_finder.h"
+#include "runtime_values.h"
 
 #include <openvr.h>
 
@@ -12,6 +13,42 @@ namespace ViveSystem {
 namespace {
 // Events drained per pass at most: a runtime flooding events cannot hold the pass.
 constexpr int kEventDrainLimit = 64;
+
+// The IVRSystem of a session, fetched under the loader's current token; null with the runtime's
+// reason in `code` (InterfaceNotFound when it gives none).
+vr::IVRSystem* fetchSystem(int32_t& code)
+{
+    vr::EVRInitError raw;
+    clearRuntimeValue(raw);
+    void* fetched = vr::VR_GetGenericInterface(vr::IVRSystem_Version, &raw);
+    code = runtimeValue(raw);
+    if (fetched != nullptr && code == vr::VRInitError_None)
+        return static_cast<vr::IVRSystem*>(fetched);
+    if (code == vr::VRInitError_None)
+        code = vr::VRInitError_Init_InterfaceNotFound;
+    return nullptr;
+}
+
+// Opens the process's client as a background application, as the SDK's VR_Init does (init, the
+// version check, the interface), reading every error as the integer the runtime wrote. A client
+// that opens without serving the interface is shut again rather than leaked.
+vr::IVRSystem* openClient(int32_t& code)
+{
+    vr::EVRInitError raw;
+    clearRuntimeValue(raw);
+    vr::VR_InitInternal(&raw, vr::VRApplication_Background);
+    code = runtimeValue(raw);
+    if (code != vr::VRInitError_None)
+        return nullptr;
+    vr::IVRSystem* system = nullptr;
+    if (vr::VR_IsInterfaceVersionValid(vr::IVRSystem_Version))
+        system = fetchSystem(code);
+    else
+        code = vr::VRInitError_Init_InterfaceNotFound;
+    if (system == nullptr)
+        vr::VR_ShutdownInternal();
+    return system;
+}
 } // namespace
 
 sessionOwner& sessionOwner::instance()
@@ -27,38 +64,41 @@ sessionOwner& sessionOwner::instance()
 vr::IVRSystem* sessionOwner::join(devFinder& driver, _DeviceError& result)
 {
     std::lock_guard<std::mutex> lock(ownerMutex);
-    if (system != nullptr) {
-        uint32_t now = 0;
+    if (system.load(std::memory_order_relaxed) != nullptr) {
+        bool live = false;
         {
             std::lock_guard<std::mutex> loader(loaderMutex);
-            now = vr::VR_GetInitToken();
+            live = refreshLocked();
         }
-        if (now == token.load(std::memory_order_relaxed)) {
+        if (live) {
+            vr::IVRSystem* current = system.load(std::memory_order_relaxed);
             if (std::find(users.begin(), users.end(), &driver) == users.end())
                 users.push_back(&driver);
-            driver.vrSystem.store(system, std::memory_order_release);
-            driver.lastInitCode.store(0, std::memory_order_relaxed);
+            driver.vrSystem.store(current, std::memory_order_release);
             result = DeviceError_None;
-            return system;
+            return current;
         }
-        // Someone else in the process ended the client: every interface we hold is dead.
+        // Someone else in the process shut the client down: every interface we hold is dead.
         closeLocked(false);
     }
-    vr::IVRSystem* opened = nullptr;
+    vr::IVRSystem* fresh = nullptr;
+    int32_t code = 0;
     {
         std::lock_guard<std::mutex> loader(loaderMutex);
-        opened = driver.openSession(result);
-        if (opened != nullptr)
+        fresh = openClient(code);
+        if (fresh != nullptr)
             token.store(vr::VR_GetInitToken(), std::memory_order_relaxed);
     }
-    openError.store(driver.lastInitCode.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    if (opened == nullptr)
+    openError.store(code, std::memory_order_relaxed);
+    result = mapInitError(code);
+    if (fresh == nullptr)
         return nullptr;
-    system = opened;
+    system.store(fresh, std::memory_order_release);
+    opened.fetch_add(1, std::memory_order_acq_rel);
     quitAcknowledged.store(false, std::memory_order_relaxed);
     users.push_back(&driver);
-    driver.vrSystem.store(opened, std::memory_order_release);
-    return opened;
+    driver.vrSystem.store(fresh, std::memory_order_release);
+    return fresh;
 }
 
 void sessionOwner::leave(devFinder& driver)
@@ -69,7 +109,7 @@ void sessionOwner::leave(devFinder& driver)
         return;
     users.erase(it);
     driver.vrSystem.store(nullptr, std::memory_order_release);
-    if (users.empty() && system != nullptr)
+    if (users.empty() && system.load(std::memory_order_relaxed) != nullptr)
         closeLocked(true);
 }
 
@@ -87,15 +127,33 @@ void sessionOwner::exit()
         gateChanged.notify_all();
 }
 
-bool sessionOwner::tokenCurrent()
+// Holds loaderMutex, with a session open.
+bool sessionOwner::refreshLocked()
 {
-    std::lock_guard<std::mutex> loader(loaderMutex);
-    return vr::VR_GetInitToken() == token.load(std::memory_order_relaxed);
+    const uint32_t now = vr::VR_GetInitToken();
+    if (now == token.load(std::memory_order_relaxed))
+        return true;
+    int32_t code = 0;
+    vr::IVRSystem* fetched = fetchSystem(code);
+    if (fetched == nullptr)
+        return false;
+    system.store(fetched, std::memory_order_release);
+    token.store(now, std::memory_order_relaxed);
+    return true;
 }
 
-sessionOwner::Health sessionOwner::check(vr::IVRSystem* current, const std::function<bool()>& keepGoing)
+vr::IVRSystem* sessionOwner::liveSystem()
 {
-    if (!tokenCurrent())
+    std::lock_guard<std::mutex> loader(loaderMutex);
+    if (system.load(std::memory_order_relaxed) == nullptr || !refreshLocked())
+        return nullptr;
+    return system.load(std::memory_order_relaxed);
+}
+
+sessionOwner::Health sessionOwner::check(const std::function<bool()>& keepGoing, vr::IVRSystem*& live)
+{
+    vr::IVRSystem* current = live = liveSystem();
+    if (current == nullptr)
         return Health::Lost;
     for (int n = 0; n < kEventDrainLimit && keepGoing(); ++n) {
         vr::VREvent_t event{};
@@ -111,10 +169,10 @@ sessionOwner::Health sessionOwner::check(vr::IVRSystem* current, const std::func
     return Health::Alive;
 }
 
-void sessionOwner::drop(vr::IVRSystem* lost, bool shutdown)
+void sessionOwner::drop(uint64_t number, bool shutdown)
 {
     std::lock_guard<std::mutex> lock(ownerMutex);
-    if (system == nullptr || system != lost)
+    if (system.load(std::memory_order_relaxed) == nullptr || opened.load(std::memory_order_relaxed) != number)
         return;
     closeLocked(shutdown);
 }
@@ -136,7 +194,7 @@ void sessionOwner::closeLocked(bool shutdown)
         std::lock_guard<std::mutex> loader(loaderMutex);
         vr::VR_Shutdown();
     }
-    system = nullptr;
+    system.store(nullptr, std::memory_order_release);
     token.store(0, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> gate(gateMutex);

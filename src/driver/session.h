@@ -35,16 +35,16 @@ class sessionOwner {
 public:
     static sessionOwner& instance();
 
-    // Joins the open session, or opens one through the driver's openSession. Returns the
-    // interface and sets the driver's vrSystem; null (with the outcome in `result`) when no session
-    // could be opened.
+    // Joins the open session, or opens one as a background application. Returns the interface
+    // and marks the driver's vrSystem; null (with the outcome mapped into `result`) when no
+    // session could be opened.
     vr::IVRSystem* join(devFinder& driver, _DeviceError& result);
     // The driver stops using the session: its vrSystem becomes null, and the last user shuts the
     // session down. Harmless for a driver that is not a user.
     void leave(devFinder& driver);
 
-    // The runtime's EVRInitError of the latest attempt to open the session, by any driver; 0 once
-    // one succeeded, and before any attempt.
+    // The runtime's EVRInitError of the latest attempt to open the session, by any driver, as the
+    // integer the runtime wrote; 0 once one succeeded, and before any attempt.
     int32_t lastOpenError() const { return openError.load(std::memory_order_relaxed); }
 
     // Shared use of the runtime; waits while a close is under way.
@@ -53,10 +53,15 @@ public:
     // A close is waiting for the uses in flight: a long use should end early.
     bool closing() const { return closingFlag.load(std::memory_order_acquire); }
 
-    // Inside a use: whether the loader's token is still the one of this owner's init. Another
-    // party may have shut the client down (and perhaps opened it again): then every interface we
-    // hold is dead and must not be called. Cheap: the token is a plain counter in the loader.
-    bool tokenCurrent();
+    // Inside a use: the open session's interface, or null when there is none or the runtime no
+    // longer serves it. When the loader's token has changed (another module in the process
+    // initialised the client again, or shut it down), every interface pointer must be fetched
+    // again, as the SDK's own helpers do: a fetch that succeeds keeps the session going under
+    // the new token; one that fails means the client was shut down and nothing we hold may be
+    // called. Cheap while the token holds: the token is a plain counter in the loader.
+    vr::IVRSystem* liveSystem();
+    // Inside a use: which session is open (changes with every open), for drop().
+    uint64_t sessionNumber() const { return opened.load(std::memory_order_acquire); }
 
     // A read's use of the session a driver holds (`held`, its vrSystem): inside the gate, and under
     // `serialise` when given, calls use(system) and returns true when the driver has a session
@@ -67,18 +72,19 @@ public:
     bool useSession(const std::atomic<vr::IVRSystem*>& held, std::mutex* serialise, Use&& use);
 
     enum class Health { Alive, Quit, Lost };
-    // Inside a use: checks the token (tokenCurrent), then drains the session's events. A quit is
-    // acknowledged once. keepGoing() false stops the drain early (the session is then taken as
-    // alive).
-    Health check(vr::IVRSystem* system, const std::function<bool()>& keepGoing);
-    // After a use that found the session quit or lost (outside the use): every user loses the
-    // session, and a quit session is shut down. Nothing happens if `system` is no longer the open
-    // session.
-    void drop(vr::IVRSystem* system, bool shutdown);
+    // Inside a use: checks the client (liveSystem; the interface to use goes to `live`), then
+    // drains the session's events. A quit is acknowledged once. keepGoing() false stops the drain
+    // early (the session is then taken as alive).
+    Health check(const std::function<bool()>& keepGoing, vr::IVRSystem*& live);
+    // After a use that found session `number` quit or lost (outside the use): every user loses
+    // the session, and a quit session is shut down. Nothing happens if that session is no longer
+    // the open one.
+    void drop(uint64_t number, bool shutdown);
 
 private:
     sessionOwner() = default;
     void closeLocked(bool shutdown); // holds ownerMutex
+    bool refreshLocked();            // holds loaderMutex
 
     std::mutex ownerMutex;
     std::mutex loaderMutex;
@@ -88,8 +94,10 @@ private:
     int inUse = 0;
     std::atomic<bool> closingFlag{false}; // written under gateMutex, read without it by closing()
 
-    vr::IVRSystem* system = nullptr; // under ownerMutex; stable while any use is in flight
-    std::atomic<uint32_t> token{0};  // the loader's token of this owner's init
+    // Written under ownerMutex and loaderMutex (a fetch under a new token), read under either.
+    std::atomic<vr::IVRSystem*> system{nullptr};
+    std::atomic<uint32_t> token{0};   // the loader's token the interface was fetched under
+    std::atomic<uint64_t> opened{0};  // counts the sessions opened; changes only with no use in flight
     std::atomic<bool> quitAcknowledged{false};
     std::atomic<int32_t> openError{0};
     std::vector<devFinder*> users;
@@ -110,7 +118,7 @@ private:
 template <class Use>
 bool sessionOwner::useSession(const std::atomic<vr::IVRSystem*>& held, std::mutex* serialise, Use&& use)
 {
-    vr::IVRSystem* dead = nullptr;
+    uint64_t dead = 0;
     {
         std::unique_lock<std::mutex> serialised;
         if (serialise != nullptr)
@@ -118,15 +126,15 @@ bool sessionOwner::useSession(const std::atomic<vr::IVRSystem*>& held, std::mute
         // The use keeps the session open: a shutdown waits for it, and a use that comes while a
         // shutdown is under way waits for that and then finds no session.
         sessionUse inUse(*this);
-        vr::IVRSystem* system = held.load(std::memory_order_acquire);
-        if (system != nullptr && tokenCurrent()) {
+        if (held.load(std::memory_order_acquire) == nullptr)
+            return false;
+        if (vr::IVRSystem* system = liveSystem()) {
             use(system);
             return true;
         }
-        dead = system;
+        dead = sessionNumber();
     }
-    if (dead != nullptr)
-        drop(dead, false);
+    drop(dead, false);
     return false;
 }
 
