@@ -10,9 +10,11 @@ Two ways in, through ctypes:
   process shares it.
 """
 
+import contextlib
 import ctypes
 import ctypes.util
 import glob
+import math
 import os
 import queue
 import threading
@@ -336,34 +338,38 @@ class Source(_Started):
         self._handle = None
         handle = library().tavrin_source_create(self.rate)
         if not handle:
-            raise ValueError("tavrin.Source: rate must be 0 or a finite rate up to 100000, not %r" % (rate,))
+            raise ValueError("tavrin.Source: rate must be 0, or from 0.001 to 100000, not %r" % (rate,))
         self._handle = ctypes.c_void_p(handle)
         self._frame = np.zeros((), dtype=_FRAME_DTYPE)
-        # Calls inside next_event, counted so that close() frees the handle only once none is.
+        # Calls inside the library (read, next_event), counted so that close() frees the handle
+        # only once none is.
         self._calls = threading.Condition()
         self._inflight = 0
 
     def start(self):
-        if self._handle is None:
-            raise RuntimeError("tavrin.Source is closed")
-        err = library().tavrin_source_start(self._handle)
+        with self._call() as handle:
+            err = library().tavrin_source_start(handle)
         if err != DEVICE_ERROR_NONE:
             raise RuntimeError("tavrin.Source did not start: %s" % error_name(err))
         return self
 
     def stop(self):
-        if self._handle is not None:
-            library().tavrin_source_stop(self._handle)
+        try:
+            with self._call() as handle:
+                library().tavrin_source_stop(handle)
+        except RuntimeError:
+            pass  # closed: stopped already
 
     def close(self):
-        """Stops the source and frees it; a thread waiting in next_event returns None."""
-        if self._handle is None:
-            return
+        """Stops the source and frees it, once every call in flight on other threads has returned
+        (a waiting next_event within 0.2 s, returning None; a read within its period). Reads and
+        starts after it raise RuntimeError; next_event returns None."""
         with self._calls:
             handle, self._handle = self._handle, None
+            if handle is None:
+                return
             self._calls.wait_for(lambda: self._inflight == 0)
-        if handle is not None:
-            library().tavrin_source_destroy(handle)
+        library().tavrin_source_destroy(handle)
 
     def __del__(self):
         try:
@@ -372,19 +378,26 @@ class Source(_Started):
             pass
 
     def read(self):
-        """A paced read: a Frame, or None while the source has no session."""
-        if self._handle is None:
-            raise RuntimeError("tavrin.Source is closed")
-        err = library().tavrin_source_read(self._handle, self._frame.ctypes.data_as(ctypes.c_void_p))
-        if err != DEVICE_ERROR_NONE:
-            return None
-        f = self._frame
-        count = int(f["device_count"])
-        return Frame(int(f["frame_number"]), int(f["time_ns"]), int(f["unix_time_ns"]), f["devices"][:count].copy())
+        """A paced read: a Frame, or None while the source has no session. RuntimeError("tavrin.Source
+        is closed") once it is closed."""
+        with self._call() as handle:
+            err = library().tavrin_source_read(handle, self._frame.ctypes.data_as(ctypes.c_void_p))
+            if err != DEVICE_ERROR_NONE:
+                return None
+            f = self._frame
+            count = int(f["device_count"])
+            return Frame(int(f["frame_number"]), int(f["time_ns"]), int(f["unix_time_ns"]),
+                         f["devices"][:count].copy())
 
     def next_event(self, timeout=None):
-        """The next event, or None when none comes within timeout seconds (None: wait until one
-        comes or the source is closed)."""
+        """The next event, or None when none comes within timeout seconds (None or infinity: wait
+        until one comes or the source is closed; zero or less: only what is queued)."""
+        if timeout is not None:
+            timeout = float(timeout)
+            if math.isnan(timeout):
+                raise ValueError("tavrin.Source.next_event: timeout is NaN")
+            if math.isinf(timeout) and timeout > 0:
+                timeout = None
         deadline = None if timeout is None else time.monotonic() + max(0.0, timeout)
         while True:
             left_ms = 200 if deadline is None else int(max(0.0, deadline - time.monotonic()) * 1000)
@@ -394,19 +407,28 @@ class Source(_Started):
             if self._handle is None or (deadline is not None and time.monotonic() >= deadline):
                 return None
 
-    # One wait of at most 200 ms, so that Ctrl-C reaches a waiting thread and close() waits no
-    # longer than that for it.
-    def _next(self, timeout_ms):
+    @contextlib.contextmanager
+    def _call(self):
+        """The handle, counted as in use for the length of the block; RuntimeError once closed."""
         with self._calls:
             handle = self._handle
             if handle is None:
-                return False, None
+                raise RuntimeError("tavrin.Source is closed")
             self._inflight += 1
         try:
-            event = _SourceEvent()
-            got = library().tavrin_source_next_event(handle, ctypes.byref(event), timeout_ms)
-            return got == 1, (SourceEvent(event) if got == 1 else None)
+            yield handle
         finally:
             with self._calls:
                 self._inflight -= 1
                 self._calls.notify_all()
+
+    # One wait of at most 200 ms, so that Ctrl-C reaches a waiting thread and close() waits no
+    # longer than that for it.
+    def _next(self, timeout_ms):
+        try:
+            with self._call() as handle:
+                event = _SourceEvent()
+                got = library().tavrin_source_next_event(handle, ctypes.byref(event), timeout_ms)
+                return got == 1, (SourceEvent(event) if got == 1 else None)
+        except RuntimeError:
+            return False, None

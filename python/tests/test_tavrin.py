@@ -3,6 +3,8 @@ library)."""
 
 import ctypes
 import os
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -92,3 +94,36 @@ def test_a_source_sees_every_index_and_tells_each_change(rig):
     assert source.read() is None
     source.close()
     assert source.next_event(timeout=0) is None
+
+
+def test_a_source_closed_under_its_reader_and_odd_timeouts(rig):
+    source = tavrin.Source(rate=1000).start()
+    outcomes = []
+
+    def reader():
+        while True:
+            try:
+                frame = source.read()
+            except RuntimeError as e:
+                outcomes.append(str(e))
+                return
+            if frame is not None:
+                outcomes.append(len(frame.devices))
+
+    thread = threading.Thread(target=reader)
+    thread.start()
+    while not outcomes:
+        time.sleep(0.001)
+    source.close()
+    thread.join(timeout=20)
+    assert not thread.is_alive()
+    assert outcomes[-1] == "tavrin.Source is closed" and 3 in outcomes
+    with pytest.raises(RuntimeError, match="tavrin.Source is closed"):
+        source.read()
+
+    with tavrin.Source(rate=0) as s:
+        assert s.next_event(timeout=float("inf")).kind == "session_opened"
+        with pytest.raises(ValueError, match="timeout"):
+            s.next_event(timeout=float("nan"))
+        s.close()
+        assert s.next_event(timeout=float("inf")) is None
