@@ -96,7 +96,34 @@ same_run "$dir/body.csv" "$dir/body2.csv"
 for serial in LHR-5F0A11C2 LHR-FFAB1200 LHR-FFAB1201 LHR-7C3E9A10; do
   grep -q "device_arrived *$serial" "$dir/out.txt" || fail "the 0.2.0 replay lacks $serial"
 done
-expect_status 1 "$@" --seconds 1 --replay "$dir/out.txt"
+# Refused inputs exit 2 and say why: a file that is no recording, a directory, a pose no room
+# holds (nothing plays), a bad recording named in the environment, a run longer than the clock.
+expect_status 2 "$@" --seconds 1 --replay "$dir/out.txt"
+expect_status 2 "$@" --seconds 1 --replay "$dir"
+grep -q "is a directory" "$dir/err.txt" || fail "a directory given to --replay is not called one"
+tr -d '\r' <"$dir/first.csv" | awk -F, -v OFS=, 'seen && !/^#/ { $7 = "-1e308"; print; exit } { print } /^read,/ { seen = 1 }' \
+  >"$dir/far.csv"
+expect_status 2 "$@" --seconds 1 --replay "$dir/far.csv"
+grep -q "line [0-9]*: pos_x is beyond 1 km" "$dir/err.txt" || fail "a position beyond 1 km is not refused by its line"
+VRSIM_RIG="replay:$dir/far.csv" "$@" --seconds 1 >"$dir/out.txt" 2>"$dir/err.txt"
+rc=$?
+[ $rc -eq 2 ] || fail "VRSIM_RIG=replay: with a refused file exited $rc, expected 2"
+grep -q "pos_x" "$dir/err.txt" || fail "VRSIM_RIG=replay: with a refused file said nothing"
+expect_status 2 "$@" --seconds 9.3e9
+# A recording read from a pipe, and from a FIFO whose writer comes late (not under an emulator,
+# which has neither).
+case "$1" in
+*wine*) ;;
+*)
+  cat "$dir/first.csv" | "$@" --seconds 1 --replay /dev/stdin >"$dir/out.txt" 2>"$dir/err.txt" ||
+    fail "a replay from a pipe failed"
+  grep -q "device_arrived *LHR-7C3E9A10" "$dir/out.txt" || fail "the piped replay showed no tracker"
+  mkfifo "$dir/fifo" || fail "mkfifo"
+  { sleep 1; cat "$dir/first.csv" >"$dir/fifo"; } &
+  "$@" --seconds 1 --replay "$dir/fifo" >"$dir/out.txt" 2>"$dir/err.txt" || fail "a replay from a FIFO failed"
+  wait
+  ;;
+esac
 # Any program replays through the environment (here the monitor, which leaves the rig as it is).
 VRSIM_RIG="replay:$dir/first.csv" "$@" --seconds 1 >"$dir/out.txt" 2>"$dir/err.txt" ||
   fail "replay through VRSIM_RIG failed"
@@ -123,6 +150,14 @@ case "$1" in
   rc=$?
   [ $rc -eq 130 ] || fail "Ctrl-C exited $rc, expected 130"
   grep -q "summary" "$dir/out.txt" || fail "no summary after Ctrl-C"
+  # ... also while a FIFO to replay has no writer yet.
+  "$@" --replay "$dir/fifo" >"$dir/out.txt" 2>"$dir/err.txt" &
+  pid=$!
+  sleep 0.5
+  kill -INT $pid
+  wait $pid
+  rc=$?
+  [ $rc -eq 130 ] || fail "Ctrl-C while waiting for a FIFO's writer exited $rc, expected 130"
   ;;
 esac
 echo "monitor end-to-end: ok"

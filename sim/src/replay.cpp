@@ -24,6 +24,8 @@ constexpr size_t kFrameEventFields = 8;
 const char* const kFrameColumns[] = {"frame", "t_ns", "unix_ns", "connected", "pose_valid", "tracking_result"};
 const char* const kKinds[] = {"session_opened",     "session_closed",      "device_arrived", "device_left",
                               "device_switched_on", "device_switched_off", "index_changed"};
+// Positions further from the origin than this (metres) are no room's: a broken recording.
+constexpr double kMaxPositionMetres = 1000.0;
 // Samples further apart than this are a gap (the device was off or out of sight): not bridged.
 constexpr double kGapMs = 250.0;
 
@@ -280,8 +282,19 @@ bool Recording::load(const std::string& path, Recording& out, std::string& error
             double v = 0;
             if (!parse.realField(n, f, 6 + i, names[i], v))
                 return false;
+            // A pose that cannot be a tracked device's is refused rather than played as NaNs.
+            if (i < 3 && std::abs(v) > kMaxPositionMetres)
+                return parse.fail(n, std::string(names[i]) + " is beyond 1 km: '" + f[6 + i].substr(0, 40) + "'");
+            if (!std::isfinite(static_cast<float>(v)))
+                return parse.fail(n, std::string(names[i]) + " is out of range: '" + f[6 + i].substr(0, 40) + "'");
             *dest[i] = static_cast<float>(v);
         }
+        const double length = std::sqrt(double{s.quat[0]} * s.quat[0] + double{s.quat[1]} * s.quat[1] +
+                                        double{s.quat[2]} * s.quat[2] + double{s.quat[3]} * s.quat[3]);
+        if (!(length > 1e-6) || !std::isfinite(length))
+            return parse.fail(n, "the orientation quaternion has no length");
+        for (float& q : s.quat)
+            q = static_cast<float>(q / length);
         s.result = ok != 0 ? 200 : 201; // Running_OK, or Running_OutOfRange
         if (frames) {
             // The frame's own time, and the runtime's tracking result as it was.

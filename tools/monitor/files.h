@@ -2,6 +2,7 @@
 // system.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace monitor::files {
@@ -17,5 +18,14 @@ std::string resolveLinks(const std::string& path);
 
 // Puts `from` in place of `to` in one step; false with errno set on failure.
 bool replace(const std::string& from, const std::string& to);
+
+// A file to read whole that is not a regular one (a FIFO, a pipe such as bash's <(...)): read to
+// its end, however long its writer takes to come (`interrupted` ends the wait), into a temporary
+// regular file whose path goes to `copy`. Where such files need no copy, `copy` is `path`.
+enum class Copied { Done, Failed, Interrupted };
+Copied copyToTemporary(const std::string& path, std::string& copy, const std::atomic<bool>& interrupted,
+                       std::string& error);
+// Removes a copy made by copyToTemporary (nothing when it is the original).
+void removeCopy(const std::string& path, const std::string& copy);
 
 } // namespace monitor::files

@@ -1,10 +1,14 @@
 #include "files.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace monitor::files {
@@ -46,6 +50,96 @@ std::string resolveLinks(const std::string& path)
 bool replace(const std::string& from, const std::string& to)
 {
     return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+namespace {
+
+// Writes all of `data` to `fd`; false on a failed write.
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd(fd) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    const int fd;
+};
+
+} // namespace
+
+// Opened without waiting for a writer; then polled a tenth of a second at a time, so that Ctrl-C
+// is seen while no writer has come yet (a FIFO reports neither data nor a hang-up until one does).
+Copied copyToTemporary(const std::string& path, std::string& copy, const std::atomic<bool>& interrupted,
+                       std::string& error)
+{
+    Fd in(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (in.fd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return Copied::Failed;
+    }
+    const char* dir = std::getenv("TMPDIR");
+    std::string name = std::string(dir && dir[0] ? dir : "/tmp") + "/tavrin-replay-XXXXXX";
+    std::vector<char> pattern(name.begin(), name.end());
+    pattern.push_back('\0');
+    Fd out(mkstemp(pattern.data()));
+    if (out.fd < 0) {
+        error = "cannot make a temporary copy of " + path + ": " + std::strerror(errno);
+        return Copied::Failed;
+    }
+    copy = pattern.data();
+    char buffer[65536];
+    for (;;) {
+        if (interrupted.load()) {
+            unlink(copy.c_str());
+            return Copied::Interrupted;
+        }
+        pollfd p{in.fd, POLLIN, 0};
+        const int ready = poll(&p, 1, 100);
+        if (ready < 0 && errno != EINTR) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            break;
+        }
+        if (ready <= 0)
+            continue;
+        const ssize_t n = read(in.fd, buffer, sizeof buffer);
+        if (n == 0)
+            return Copied::Done; // the writer is done
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n < 0) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            break;
+        }
+        if (!writeAll(out.fd, buffer, static_cast<size_t>(n))) {
+            error = "cannot write a temporary copy of " + path + ": " + std::strerror(errno);
+            break;
+        }
+    }
+    unlink(copy.c_str());
+    return Copied::Failed;
+}
+
+void removeCopy(const std::string& path, const std::string& copy)
+{
+    if (copy != path)
+        unlink(copy.c_str());
 }
 
 } // namespace monitor::files

@@ -39,4 +39,13 @@ bool replace(const std::string& from, const std::string& to)
     return false;
 }
 
+// Windows has no FIFOs to wait on: whatever the path names is read by the replay itself.
+Copied copyToTemporary(const std::string& path, std::string& copy, const std::atomic<bool>&, std::string&)
+{
+    copy = path;
+    return Copied::Done;
+}
+
+void removeCopy(const std::string&, const std::string&) {}
+
 } // namespace monitor::files

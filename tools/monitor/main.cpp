@@ -3,6 +3,7 @@
 // events on another, shows both as they come, can record them, serve them to a browser and send
 // the poses to VMC receivers, and ends with a summary of the reads, the frames and the pacing.
 #include "figures.h"
+#include "files.h"
 #include "live.h"
 #include "options.h"
 #include "osc.h"
@@ -438,36 +439,68 @@ void printSummaryLine()
 
 using RigFn = void (*)();
 
-// Which rig the simulated runtime shows: a replay, the environment's (VRSIM_RIG), the demo rig,
-// or, with a real runtime, whatever it reports. False (with a message printed) when a replay
-// cannot start. stopRig is what undoes the choice at the end.
-bool chooseRig(const monitor::Options& opt, RigFn& stopRig)
+// Replays a recording in the simulated runtime. A FIFO or a pipe (bash's <(zcat run.rec.gz)) is
+// read whole first, however long its writer takes; Ctrl-C ends that wait. Returns an exit status:
+// 0 when the replay runs, 2 for a refused file, 130 when interrupted.
+int startReplay(const std::string& path)
 {
-    if (!opt.replayPath.empty()) {
-        using PlayFn = int32_t (*)(const char*, int32_t);
-        using WhyFn = const char* (*)();
-        auto play = reinterpret_cast<PlayFn>(monitor::sys::runtimeSymbol("vrsim_play_recording"));
-        auto why = reinterpret_cast<WhyFn>(monitor::sys::runtimeSymbol("vrsim_replay_error"));
-        if (!play) {
-            std::fprintf(stderr, "tavrin-monitor: the OpenVR runtime cannot replay a recording (a real runtime?)\n");
-            return false;
-        }
-        if (play(opt.replayPath.c_str(), 1) != 0) {
-            std::fprintf(stderr, "tavrin-monitor: cannot replay %s: %s\n", opt.replayPath.c_str(), why ? why() : "?");
-            return false;
-        }
-        if (!liveTable)
-            std::fprintf(human, "replaying %s in the simulated runtime\n", opt.replayPath.c_str());
-        return true;
+    using PlayFn = int32_t (*)(const char*, int32_t);
+    using WhyFn = const char* (*)();
+    auto play = reinterpret_cast<PlayFn>(monitor::sys::runtimeSymbol("vrsim_play_recording"));
+    auto why = reinterpret_cast<WhyFn>(monitor::sys::runtimeSymbol("vrsim_replay_error"));
+    if (!play) {
+        std::fprintf(stderr, "tavrin-monitor: the OpenVR runtime cannot replay a recording (a real runtime?)\n");
+        return 2;
     }
+    const monitor::files::Kind kind = monitor::files::kindOf(path);
+    if (kind == monitor::files::Kind::Missing || kind == monitor::files::Kind::Directory) {
+        std::fprintf(stderr, "tavrin-monitor: cannot replay %s: %s\n", path.c_str(),
+                     kind == monitor::files::Kind::Missing ? "no such file" : "it is a directory, not a recording");
+        return 2;
+    }
+    std::string copy = path, error;
+    if (kind == monitor::files::Kind::Other) {
+        const monitor::files::Copied copied = monitor::files::copyToTemporary(path, copy, interrupted, error);
+        if (copied == monitor::files::Copied::Interrupted)
+            return 130;
+        if (copied == monitor::files::Copied::Failed) {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    const int32_t played = play(copy.c_str(), 1);
+    monitor::files::removeCopy(path, copy);
+    if (played != 0) {
+        std::fprintf(stderr, "tavrin-monitor: cannot replay %s: %s\n", path.c_str(), why ? why() : "?");
+        return 2;
+    }
+    if (!liveTable)
+        std::fprintf(human, "replaying %s in the simulated runtime\n", path.c_str());
+    return 0;
+}
+
+// Which rig the simulated runtime shows: a replay, the environment's (VRSIM_RIG), the demo rig,
+// or, with a real runtime, whatever it reports. Returns an exit status, 0 when the run can go on
+// (see startReplay). stopRig is what undoes the choice at the end.
+int chooseRig(const monitor::Options& opt, RigFn& stopRig)
+{
+    if (!opt.replayPath.empty())
+        return startReplay(opt.replayPath);
     const char* rigName = std::getenv("VRSIM_RIG");
     if (rigName != nullptr && rigName[0] != '\0') {
+        // The simulated runtime started that rig as it loaded; a replay it refused is said here.
+        using WhyFn = const char* (*)();
+        auto why = reinterpret_cast<WhyFn>(monitor::sys::runtimeSymbol("vrsim_replay_error"));
+        if (std::strncmp(rigName, "replay:", 7) == 0 && why && why()[0] != '\0') {
+            std::fprintf(stderr, "tavrin-monitor: VRSIM_RIG=%s: cannot replay %s: %s\n", rigName, rigName + 7, why());
+            return 2;
+        }
         if (!liveTable)
             std::fprintf(human, "VRSIM_RIG=%s: the simulated runtime's rig is left as it is\n", rigName);
-        return true;
+        return 0;
     }
     if (!opt.demo)
-        return true;
+        return 0;
     auto startDemo = reinterpret_cast<RigFn>(monitor::sys::runtimeSymbol("vrsim_start_demo_rig"));
     if (startDemo) {
         startDemo();
@@ -477,7 +510,7 @@ bool chooseRig(const monitor::Options& opt, RigFn& stopRig)
     } else if (!liveTable) {
         std::fprintf(human, "the OpenVR runtime has no demo rig (a real runtime?): showing what it reports\n");
     }
-    return true;
+    return 0;
 }
 
 } // namespace
@@ -539,8 +572,11 @@ int main(int argc, char** argv)
     monitor::sys::watchInterrupt(&interrupted);
 
     RigFn stopRig = nullptr;
-    if (!chooseRig(opt, stopRig))
-        return 1;
+    if (const int refused = chooseRig(opt, stopRig); refused != 0) {
+        if (liveTable)
+            std::fputs("\x1b[?25h", human);
+        return refused;
+    }
 
     monitor::LiveServer live;
     if (!opt.serve.empty()) {

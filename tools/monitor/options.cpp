@@ -8,6 +8,9 @@ namespace monitor {
 
 namespace {
 
+// Ten years: far more than any run, and far less than the clock's range.
+constexpr double kMaxSeconds = 315576000.0;
+
 bool parseRate(const std::string& text, unsigned& out)
 {
     if (text.empty() || text[0] < '0' || text[0] > '9')
@@ -130,6 +133,10 @@ ParseResult parseOptions(int argc, const char* const* argv)
             double s = 0;
             if (!parseNonNegative(v, s)) {
                 r.error = "--seconds takes a duration of zero or more seconds, not '" + v + "'";
+                return r;
+            }
+            if (s > kMaxSeconds) {
+                r.error = "--seconds takes at most 315576000 (ten years), not '" + v + "'";
                 return r;
             }
             r.options.seconds = s;
