@@ -91,6 +91,10 @@ void print(const char* what, double hz, const Figures& f)
 int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+    if (!(seconds > 0.0)) {
+        std::fprintf(stderr, "usage: bench_pacing [SECONDS per rate, > 0]\n");
+        return 2;
+    }
     std::printf("frame pacing, %.1f s per rate\n", seconds);
     bool ok = true;
     for (double hz : {120.0, 500.0, 1000.0}) {

@@ -135,6 +135,10 @@ std::vector<double> measureQuit(int rounds)
 int main(int argc, char** argv)
 {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 100;
+    if (rounds < 1) {
+        std::fprintf(stderr, "usage: bench_stop_latency [ROUNDS, >= 1]\n");
+        return 2;
+    }
     for (bool opening : {false, true}) {
         const auto ms = measure(opening, rounds);
         std::printf("stop while %-8s rounds %4d  median %7.3f ms  worst %7.3f ms  (waiting out the sleep: up to %s)\n",
