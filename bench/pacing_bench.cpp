@@ -2,8 +2,8 @@
 // against its target and the CPU time per read, beside a plain sleep_for(period) loop.
 // Targets on an idle 2-core machine: p99 wait error at 120 Hz under 50 us and at least 10x lower
 // than the sleep-only loop's p99.
-#include <driver/pacing.h>
-#include <driver/vr_driver.h>
+#include <reading/pacing.h>
+#include <legacy/vr_driver.h>
 #include <platform/platform.h>
 
 #include <algorithm>
@@ -47,19 +47,19 @@ Figures summarise(std::vector<double> errors, double totalUs, double cpuUs)
 Figures hybrid(double hz, double seconds)
 {
     vrDriver driver;
-    driver.framePeriodMs = 1000.0 / hz;
+    driver.setFramePeriodMs(1000.0 / hz);
     _TrackedDevicePose poses[16];
     driver.readPoses(poses);
     std::vector<double> errors;
     const double periodNs = 1e9 / hz;
-    const int64_t begin = driver.lastFrameNs.load();
+    const int64_t begin = driver.lastWaitEndNs();
     const double cpu0 = threadCpuMicros();
-    while (static_cast<double>(driver.lastFrameNs.load() - begin) < seconds * 1e9) {
-        const int64_t target = driver.lastFrameNs.load() + static_cast<int64_t>(periodNs);
+    while (static_cast<double>(driver.lastWaitEndNs() - begin) < seconds * 1e9) {
+        const int64_t target = driver.lastWaitEndNs() + static_cast<int64_t>(periodNs);
         driver.readPoses(poses);
-        errors.push_back(std::abs(static_cast<double>(driver.lastFrameNs.load() - target)) / 1e3);
+        errors.push_back(std::abs(static_cast<double>(driver.lastWaitEndNs() - target)) / 1e3);
     }
-    return summarise(errors, static_cast<double>(driver.lastFrameNs.load() - begin) / 1e3, threadCpuMicros() - cpu0);
+    return summarise(errors, static_cast<double>(driver.lastWaitEndNs() - begin) / 1e3, threadCpuMicros() - cpu0);
 }
 
 // The baseline: sleep for one period after the previous wait ended.

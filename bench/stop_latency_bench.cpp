@@ -3,7 +3,7 @@
 // 20 ms, 16 devices; every call 1 ms with two threads reading at 120 Hz), where a stop should wait
 // only for the call and the read in flight and the shutdown. And how soon after the runtime quits
 // the session is shut down (the runtime kills a client that lingers about 5 s).
-#include <driver/vr_driver.h>
+#include <legacy/vr_driver.h>
 #include <platform/platform.h>
 
 #include <vrsim.h>
@@ -91,7 +91,7 @@ std::vector<double> measureSlow(uint32_t delayUs, int readers, int rounds)
     vrsim_set_call_delay_us(delayUs);
     for (int r = 0; r < rounds; ++r) {
         driver.start();
-        while (driver.vrSystem.load() == nullptr)
+        while (!driver.hasSession())
             std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 400)(rng)));
         const int64_t t0 = platform::steadyNanoseconds();
@@ -116,7 +116,7 @@ std::vector<double> measureQuit(int rounds)
     for (int r = 0; r < rounds; ++r) {
         vrsim_start_runtime();
         driver.start();
-        while (driver.vrSystem.load() == nullptr)
+        while (!driver.hasSession())
             std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(1, 500)(rng)));
         const int64_t t0 = platform::steadyNanoseconds();

@@ -248,10 +248,17 @@ TAVRIN_API void setTrackingMod(TAVRIN_TYPE(_TrackingMod) mode);
 TAVRIN_API void setFreq(unsigned int freq);
 
 /* Waits until one frame period has passed since the previous read's wait ended (at once when it
- * already has), then fills up to 16 records packed from the front (records past the last device
- * are left untouched). err
- * receives DeviceError_None, or DeviceError_NoSession (array untouched) while no session is open.
- * Runs on the caller's thread. */
+ * already has), then asks the runtime for the poses of indices 0..15 and fills up to 16 records
+ * packed from the front, ascending by index (records past the last device are left untouched):
+ * every index with a tracking result, a velocity that is not exactly zero, and a headset,
+ * controller or generic tracker there. err receives DeviceError_None, or DeviceError_NoSession
+ * (array untouched) while no session is open. Runs on the caller's thread.
+ * A steady read asks the runtime nothing else: serials and classes come from the discovery loop.
+ * An index the driver does not know yet (or that has shown no device since) is asked for them
+ * once, in that read; when that finds a known serial at a new index, the index it came from is
+ * asked again, so no read labels two records with one serial. The one thing this leaves to the
+ * next discovery pass (at most 500 ms): another device taking an index whose device never showed
+ * as gone in between keeps the old serial and class until then. */
 TAVRIN_API void readViveData(TAVRIN_TYPE(_TrackedDevicePose) * poses, TAVRIN_TYPE(_DeviceError) * err);
 
 /* Writes DeviceError_NoSession while no session is open, otherwise the current status word.

@@ -1,8 +1,9 @@
 // The driver object against the simulated runtime: session, discovery thread, events, stop.
 #include "support.h"
 
-#include <driver/status.h>
-#include <driver/vr_driver.h>
+#include <legacy/status.h>
+#include <legacy/vr_driver.h>
+#include <session/session.h>
 
 #include <openvr.h>
 
@@ -26,7 +27,7 @@ protected:
         vrsim_reset();
         globalLog().clear();
         driver = std::make_unique<vrDriver>();
-        driver->setLoopPeriods(10ms, 10ms);
+        driver->discovery().setLoopPeriods(10ms, 10ms);
     }
     ~Driver() override
     {
@@ -50,20 +51,18 @@ protected:
 TEST_F(Driver, ANewDriverIsIdle)
 {
     vrDriver fresh;
-    EXPECT_FALSE(fresh.running.load());
-    EXPECT_EQ(fresh.vrSystem.load(), nullptr);
-    EXPECT_EQ(fresh.finderThread, nullptr);
-    EXPECT_EQ(fresh.lastInitError, DeviceError_Unknown);
-    EXPECT_EQ(fresh.deviceCount, 0);
-    ASSERT_EQ(fresh.devices.size(), 16u);
+    EXPECT_FALSE(fresh.discovery().running());
+    EXPECT_FALSE(fresh.hasSession());
+    EXPECT_FALSE(fresh.discovery().hasThread());
+    EXPECT_EQ(fresh.discovery().deviceCount(), 0);
+    ASSERT_EQ(fresh.discovery().tableSize(), 16);
     DeviceSlot zero;
     std::memset(&zero, 0, sizeof zero);
-    for (const DeviceSlot& s : fresh.devices)
-        EXPECT_EQ(std::memcmp(&s, &zero, sizeof zero), 0);
-    EXPECT_EQ(fresh.statusHandler.load(), nullptr);
-    EXPECT_EQ(fresh.trackingMode.load(), 1);
-    EXPECT_EQ(fresh.framePeriodMs.load(), 8.333333333333334);
-    EXPECT_TRUE(static_cast<bool>(fresh.onDeviceEvent));
+    for (int i = 0; i < fresh.discovery().tableSize(); ++i)
+        EXPECT_EQ(std::memcmp(&fresh.discovery().table()[i], &zero, sizeof zero), 0);
+    EXPECT_EQ(fresh.handler(), nullptr);
+    EXPECT_EQ(fresh.mode(), 1);
+    EXPECT_EQ(fresh.periodMs(), 8.333333333333334);
 
     fresh.stop(); // nothing to stop: no runtime call
     const vrsim_counters c = counters();
@@ -74,14 +73,14 @@ TEST_F(Driver, ANewDriverIsIdle)
 TEST_F(Driver, TypicalRequestRaisesSessionOpenedThenThreeConnects)
 {
     typicalRig();
-    driver->statusHandler = recordEvent;
+    driver->setHandler(recordEvent);
     EXPECT_TRUE(driver->start());
     ASSERT_TRUE(waitEvents(4));
     settle();
     const auto e = globalLog().snapshot();
     ASSERT_EQ(e.size(), 4u);
     expectTypicalFirstEvents(e);
-    EXPECT_EQ(driver->lastInitError, DeviceError_None);
+    EXPECT_EQ(sessionOwner::instance().lastOpenError(), 0);
     // The discovery thread uses the session in the background application role.
     EXPECT_EQ(counters().open_sessions, 1u);
 }
@@ -90,12 +89,12 @@ TEST_F(Driver, StopShutsTheSessionDownExactlyOnce)
 {
     typicalRig();
     driver->start();
-    ASSERT_TRUE(waitUntil([&] { return driver->vrSystem.load() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return driver->hasSession(); }));
     driver->stop();
     driver->stop();
-    EXPECT_EQ(driver->vrSystem.load(), nullptr);
-    EXPECT_EQ(driver->finderThread, nullptr);
-    EXPECT_FALSE(driver->running.load());
+    EXPECT_FALSE(driver->hasSession());
+    EXPECT_FALSE(driver->discovery().hasThread());
+    EXPECT_FALSE(driver->discovery().running());
     const vrsim_counters c = counters();
     EXPECT_EQ(c.init_calls, 1u);
     EXPECT_EQ(c.shutdown_calls, 1u);
@@ -106,7 +105,7 @@ TEST_F(Driver, StopShutsTheSessionDownExactlyOnce)
 TEST_F(Driver, RestartReopensAndOnlyAnnouncesTheSession)
 {
     typicalRig();
-    driver->statusHandler = recordEvent;
+    driver->setHandler(recordEvent);
     driver->start();
     ASSERT_TRUE(waitEvents(4));
     globalLog().clear();
@@ -124,48 +123,42 @@ TEST_F(Driver, RestartReopensAndOnlyAnnouncesTheSession)
     EXPECT_EQ(c.open_sessions, 1u);
 }
 
-TEST_F(Driver, FailedOpensAreMappedAndRetried)
+TEST_F(Driver, FailedOpensAreRecordedAsTheRuntimeWroteThemAndRetried)
 {
-    const std::pair<int32_t, _DeviceError> rows[] = {
-        {108, DeviceError_HmdNotFound}, {125, DeviceError_HmdNotFound}, {126, DeviceError_HmdNotFound},
-        {202, DeviceError_HmdNotFound}, {205, DeviceError_HmdInUse},    {100, DeviceError_Unknown},
-        {105, DeviceError_Unknown},     {109, DeviceError_Unknown},     {1, DeviceError_Unknown},
-        {300, DeviceError_Unknown},     {1000, DeviceError_Unknown},    {2000, DeviceError_Unknown},
-    };
-    driver->statusHandler = recordEvent;
-    for (const auto& [evr, expected] : rows) {
+    driver->setHandler(recordEvent);
+    for (const int32_t evr : {108, 125, 126, 202, 205, 100, 105, 109, 1, 300, 1000, 2000, -7}) {
         vrsim_set_init_error(evr);
         const uint32_t before = counters().init_calls;
         EXPECT_TRUE(driver->start());
         ASSERT_TRUE(waitUntil([&] { return counters().init_calls >= before + 2; })) << "retries go on";
         driver->stop();
-        EXPECT_EQ(driver->lastInitError, expected) << "EVRInitError " << evr;
-        EXPECT_EQ(driver->vrSystem.load(), nullptr);
+        EXPECT_EQ(sessionOwner::instance().lastOpenError(), evr);
+        EXPECT_FALSE(driver->hasSession());
     }
     EXPECT_EQ(globalLog().size(), 0u) << "a failed open raises no event";
     EXPECT_EQ(counters().shutdown_calls, 0u);
     EXPECT_EQ(lastError(), DeviceError_None) << "open failures never reach the status word";
 
-    // A refused interface version: the runtime is shut down again and the code is Unknown.
+    // A refused interface version: the runtime is shut down again and the code is InterfaceNotFound.
     vrsim_set_init_error(0);
     vrsim_set_interface_valid(0);
     driver->start();
     ASSERT_TRUE(waitUntil([&] { return counters().shutdown_calls >= 1; }));
     driver->stop();
-    EXPECT_EQ(driver->lastInitError, DeviceError_Unknown);
+    EXPECT_EQ(sessionOwner::instance().lastOpenError(), vr::VRInitError_Init_InterfaceNotFound);
     EXPECT_EQ(counters().open_sessions, 0u);
 }
 
 TEST_F(Driver, AClearedHandlerDropsEventsButTheLoopGoesOn)
 {
     typicalRig();
-    driver->statusHandler = recordEvent;
+    driver->setHandler(recordEvent);
     driver->start();
     ASSERT_TRUE(waitEvents(4));
-    driver->statusHandler = nullptr;
+    driver->setHandler(nullptr);
     vrsim_set_device(2, 0, nullptr, 0); // controller leaves while nobody listens
     settle();
-    driver->statusHandler = recordEvent;
+    driver->setHandler(recordEvent);
     vrsim_set_device(1, 2, "LHR-CTRL0001", 0);
     ASSERT_TRUE(waitEvents(5));
     const auto e = globalLog().snapshot();
@@ -181,7 +174,7 @@ void holdUntilDestroyed(int count, _DeviceEvent event, _DeviceEventArg arg)
 {
     recordEvent(count, event, arg);
     if (event == DeviceEvent_ControllerDisconnected)
-        waitUntil([] { return dyingDriver.load()->statusHandler.load() == nullptr; });
+        waitUntil([] { return dyingDriver.load()->handler() == nullptr; });
 }
 } // namespace
 
@@ -189,7 +182,7 @@ TEST_F(Driver, DestroyingARunningDriverSilencesTheHandlerAndClosesTheSession)
 {
     typicalRig();
     dyingDriver = driver.get();
-    driver->statusHandler = holdUntilDestroyed;
+    driver->setHandler(holdUntilDestroyed);
     driver->start();
     ASSERT_TRUE(waitEvents(4));
     // Two departures in one pass; the destruction begins while the first is being delivered.
@@ -211,8 +204,8 @@ TEST_F(Driver, AStopRightAfterAStartIsNeverLost)
     for (int i = 0; i < 200; ++i) {
         driver->start();
         driver->stop();
-        ASSERT_FALSE(driver->running.load());
-        ASSERT_EQ(driver->finderThread, nullptr);
+        ASSERT_FALSE(driver->discovery().running());
+        ASSERT_FALSE(driver->discovery().hasThread());
     }
     EXPECT_EQ(counters().open_sessions, 0u);
 }
@@ -221,7 +214,7 @@ TEST_F(Driver, StopDoesNotWaitOutTheLoopsSleep)
 {
     typicalRig();
     for (bool opening : {true, false}) {
-        driver->setLoopPeriods(std::chrono::minutes(10), std::chrono::minutes(10));
+        driver->discovery().setLoopPeriods(std::chrono::minutes(10), std::chrono::minutes(10));
         vrsim_set_init_error(opening ? 108 : 0);
         const uint32_t before = counters().init_calls;
         const uint32_t scans = counters().class_queries;
@@ -265,13 +258,13 @@ TEST_F(Driver, AHandlerMayStopItsOwnDriver)
     typicalRig();
     selfDriver = driver.get();
     selfCalls = 0;
-    driver->statusHandler = stopFromHandler;
+    driver->setHandler(stopFromHandler);
     driver->start();
     ASSERT_TRUE(waitUntil([&] { return counters().shutdown_calls == 1; }));
-    EXPECT_FALSE(driver->running.load());
+    EXPECT_FALSE(driver->discovery().running());
     EXPECT_EQ(selfCalls.load(), 1);
     driver->stop(); // joins the ended thread
-    EXPECT_EQ(driver->finderThread, nullptr);
+    EXPECT_FALSE(driver->discovery().hasThread());
     EXPECT_EQ(counters().open_sessions, 0u);
 }
 
@@ -280,7 +273,7 @@ TEST_F(Driver, AHandlerMayRestartItsOwnDriver)
     typicalRig();
     selfDriver = driver.get();
     selfCalls = 0;
-    driver->statusHandler = restartFromHandler;
+    driver->setHandler(restartFromHandler);
     driver->start();
     // The first run ends after its first event; the second opens a new session and scans.
     ASSERT_TRUE(globalLog().waitFor([](const std::vector<Event>& e) {
@@ -300,7 +293,7 @@ TEST_F(Driver, AHandlerMayRestartItsOwnDriver)
 TEST_F(Driver, AThrowingHandlerDoesNotStopTheLoop)
 {
     typicalRig();
-    driver->statusHandler = throwingHandler;
+    driver->setHandler(throwingHandler);
     driver->start();
     ASSERT_TRUE(waitEvents(4));
     vrsim_set_device(2, 0, nullptr, 0);
@@ -346,16 +339,16 @@ TEST_F(Driver, HandlersThatStopEachOthersDriversDoNotDeadlock)
 {
     typicalRig();
     auto other = std::make_unique<vrDriver>();
-    other->setLoopPeriods(10ms, 10ms);
+    other->discovery().setLoopPeriods(10ms, 10ms);
     crossDrivers[0] = driver.get();
     crossDrivers[1] = other.get();
     crossArrived = 0;
-    driver->statusHandler = stopTheOther<0>;
-    other->statusHandler = stopTheOther<1>;
+    driver->setHandler(stopTheOther<0>);
+    other->setHandler(stopTheOther<1>);
     driver->start();
     other->start();
     // Both runs end and leave the shared session, which is then shut down.
-    ASSERT_TRUE(waitUntil([&] { return !driver->running.load() && !other->running.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return !driver->discovery().running() && !other->discovery().running(); }));
     ASSERT_TRUE(waitUntil([] { return counters().open_sessions == 0; }));
     EXPECT_EQ(crossArrived.load(), 2);
     auto stopped = std::async(std::launch::async, [&] {
@@ -376,7 +369,7 @@ void restartOnceStopping(int, _DeviceEvent event, _DeviceEventArg)
 {
     if (event != DeviceEvent_SessionOpened)
         return;
-    waitUntil([] { return !contested->running.load(); }, 5s);
+    waitUntil([] { return !contested->discovery().running(); }, 5s);
     contested->start();
     ++contestedRestarts;
 }
@@ -402,13 +395,13 @@ TEST_F(Driver, ACallersStopWinsOverAHandlersRestart)
     contestedRestarts = 0;
     contestedOpens = 0;
     contestedRescue = false;
-    driver->statusHandler = holdUntilRestarted;
+    driver->setHandler(holdUntilRestarted);
     driver->start();
     ASSERT_TRUE(waitUntil([] { return contestedOpens.load() == 1; }));
     auto stopped = std::async(std::launch::async, [&] { driver->stop(); });
     auto other = std::make_unique<vrDriver>();
-    other->setLoopPeriods(10ms, 10ms);
-    other->statusHandler = restartOnceStopping;
+    other->discovery().setLoopPeriods(10ms, 10ms);
+    other->setHandler(restartOnceStopping);
     other->start();
 
     const bool returned = stopped.wait_for(kPatience) == std::future_status::ready;
@@ -420,8 +413,8 @@ TEST_F(Driver, ACallersStopWinsOverAHandlersRestart)
     ASSERT_TRUE(returned) << "the stop was held by the restart";
     EXPECT_EQ(contestedRestarts.load(), 1);
     // Stopped until a later start: no new run, no session, reads report no session.
-    EXPECT_FALSE(driver->running.load());
-    EXPECT_EQ(driver->vrSystem.load(), nullptr);
+    EXPECT_FALSE(driver->discovery().running());
+    EXPECT_FALSE(driver->hasSession());
     setLastError(DeviceError_None);
     _TrackedDevicePose poses[16];
     driver->readPoses(poses);
@@ -440,7 +433,7 @@ void readWhileStopping(int, _DeviceEvent event, _DeviceEventArg)
         return;
     vrDriver* d = readingDriver.load();
     // Wait until another thread has begun to stop this driver, then read poses.
-    while (d->running.load())
+    while (d->discovery().running())
         std::this_thread::yield();
     _TrackedDevicePose poses[16];
     d->readPoses(poses);
@@ -453,9 +446,9 @@ TEST_F(Driver, AHandlerReadingPosesDuringAStopDoesNotDeadlock)
     typicalRig();
     readingDriver = driver.get();
     handlerRead = false;
-    driver->statusHandler = readWhileStopping;
+    driver->setHandler(readWhileStopping);
     driver->start();
-    ASSERT_TRUE(waitUntil([&] { return driver->vrSystem.load() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return driver->hasSession(); }));
     auto stopped = std::async(std::launch::async, [&] { driver->stop(); });
     ASSERT_EQ(stopped.wait_for(kPatience), std::future_status::ready);
     EXPECT_TRUE(handlerRead.load());
@@ -467,8 +460,8 @@ TEST_F(Driver, AHandlerReadingPosesDuringAStopDoesNotDeadlock)
 TEST_F(Driver, StressStartStopReadAndRigChanges)
 {
     typicalRig();
-    driver->setLoopPeriods(1ms, 1ms);
-    driver->framePeriodMs = 0.2;
+    driver->discovery().setLoopPeriods(1ms, 1ms);
+    driver->setFramePeriodMs(0.2);
     std::atomic<bool> done{false};
     auto controller = [&](int seed) {
         for (int i = 0; i < 60; ++i) {
@@ -480,7 +473,7 @@ TEST_F(Driver, StressStartStopReadAndRigChanges)
     };
     auto handlerSwapper = [&] {
         while (!done)
-            driver->statusHandler = (driver->statusHandler.load() ? nullptr : recordEvent);
+            driver->setHandler(driver->handler() ? nullptr : recordEvent);
     };
     auto reader = [&] {
         _TrackedDevicePose poses[16];

@@ -1,6 +1,6 @@
 // The frame source's event queue: a full queue loses its oldest events, and the next event
 // delivered says how many went just before it.
-#include <driver/event_queue.h>
+#include <discovery/event_queue.h>
 
 #include <gtest/gtest.h>
 

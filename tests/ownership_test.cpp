@@ -3,7 +3,7 @@
 // once (see CMakeLists.txt), so that a driver's address is soon another driver's.
 #include "support.h"
 
-#include <driver/status.h>
+#include <legacy/status.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The pacing arithmetic, driven by a fake clock: no real time passes.
-#include <driver/pacing.h>
+#include <reading/pacing.h>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The host plug-in factory, its component objects and the helper class, used as a host would.
 #include "support.h"
 
-#include <driver/status.h>
-#include <driver/vr_driver.h>
+#include <legacy/status.h>
+#include <legacy/vr_driver.h>
 
 #include <gtest/gtest.h>
 
@@ -119,7 +119,7 @@ TEST_F(Plugin, DeviceStartStopRestartThroughTheInterfaces)
     orvane::idevice* dev = f.create_dev("vive", "");
     orvane::istat* stat = f.create_stat("");
     orvane::idata* data = f.create_data("");
-    static_cast<vrDriver*>(dev->handle())->setLoopPeriods(10ms, 10ms);
+    static_cast<vrDriver*>(dev->handle())->discovery().setLoopPeriods(10ms, 10ms);
     setLastError(DeviceError_NotBound);
     EXPECT_TRUE(dev->start());
     EXPECT_EQ(lastError(), DeviceError_None);
@@ -238,21 +238,21 @@ TEST_F(Plugin, HelperSettingsReachTheDriver)
 {
     TavrinHelper h;
     vrDriver* d = driverOf(h);
-    EXPECT_EQ(d->framePeriodMs.load(), 1000.0 / 120.0);
+    EXPECT_EQ(d->periodMs(), 1000.0 / 120.0);
     h.setFreq(0);
-    EXPECT_EQ(d->framePeriodMs.load(), 1.0);
+    EXPECT_EQ(d->periodMs(), 1.0);
     h.setFreq(1);
-    EXPECT_EQ(d->framePeriodMs.load(), 1000.0);
+    EXPECT_EQ(d->periodMs(), 1000.0);
     h.setFreq(120);
-    EXPECT_EQ(d->framePeriodMs.load(), 1000.0 / 120.0);
+    EXPECT_EQ(d->periodMs(), 1000.0 / 120.0);
     h.setFreq(7);
-    EXPECT_EQ(d->framePeriodMs.load(), 1000.0 / 7.0);
+    EXPECT_EQ(d->periodMs(), 1000.0 / 7.0);
     h.setTrackingMod(static_cast<_TrackingMod>(5));
-    EXPECT_EQ(d->trackingMode.load(), 5);
+    EXPECT_EQ(d->mode(), 5);
     h.setDeviceStatusChangedHandle(recordEvent);
-    EXPECT_EQ(d->statusHandler.load(), &recordEvent);
+    EXPECT_EQ(d->handler(), &recordEvent);
     h.setDeviceStatusChangedHandle(nullptr);
-    EXPECT_EQ(d->statusHandler.load(), nullptr);
+    EXPECT_EQ(d->handler(), nullptr);
     // The inherited factory part is untouched.
     EXPECT_EQ(h.dev, nullptr);
     EXPECT_EQ(h.handle, nullptr);
@@ -265,7 +265,7 @@ TEST_F(Plugin, HelperReadDataExFillsOnlyWhatTheReadFilled)
     vrsim_set_device(4, 3, "LHR-TRK", 1);
     setPose(4, 0.5f, 1.0f, 0.0f, -0.2f);
     TavrinHelper h;
-    driverOf(h)->setLoopPeriods(10ms, 10ms);
+    driverOf(h)->discovery().setLoopPeriods(10ms, 10ms);
     h.setFreq(1000);
     _DeviceError err = DeviceError_Unknown;
 
@@ -316,7 +316,7 @@ TEST_F(Plugin, HelperCopiesShareOneDriverUntilTheLastGoes)
 {
     typicalRig();
     auto original = std::make_unique<TavrinHelper>();
-    driverOf(*original)->setLoopPeriods(10ms, 10ms);
+    driverOf(*original)->discovery().setLoopPeriods(10ms, 10ms);
     _DeviceError err;
     original->start(err);
     ASSERT_TRUE(waitUntil(sessionOpen));

@@ -2,8 +2,9 @@
 #include "sim_session.h"
 #include "support.h"
 
-#include <driver/status.h>
-#include <driver/vr_driver.h>
+#include <legacy/legacy_records.h>
+#include <legacy/status.h>
+#include <legacy/vr_driver.h>
 
 #include <openvr.h>
 
@@ -11,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -63,8 +65,19 @@ vr::TrackedDevicePose_t rawPose(float x, float y, float z, float vx, float vy, f
 
 class Fill : public SimSession {
 protected:
-    Fill() { std::memset(raw, 0, sizeof raw); }
+    Fill()
+    {
+        std::memset(raw, 0, sizeof raw);
+        std::memset(known, 0, sizeof known);
+    }
+    // The legacy read's labelling of the query, then its fill.
+    int fill(float stamp, _TrackedDevicePose* out)
+    {
+        labelIndices(sys, raw, 16, known, kLegacyLabels);
+        return fillPoseRecords(poseFrame{raw, known, 16, 0}, stamp, out);
+    }
     vr::TrackedDevicePose_t raw[16];
+    KnownDevice known[16];
 };
 
 } // namespace
@@ -80,7 +93,7 @@ TEST_F(Fill, QualifyingDevicesArePackedFromTheFront)
     raw[7] = rawPose(-0.5f, 0.9f, 0.0f, 0.0f, 0.2f, 0.0f, 201); // running, out of range
 
     Poses out;
-    ASSERT_EQ(fillPoseRecords(sys, raw, 123.5f, out.r), 3);
+    ASSERT_EQ(fill(123.5f, out.r), 3);
     const int indices[] = {0, 3, 7};
     const int classes[] = {1, 2, 3};
     const char* serials[] = {"HMD-0", "CTRL-3", "TRK-7"};
@@ -132,7 +145,7 @@ TEST_F(Fill, SkipRules)
     raw[6] = rawPose(0, 0, 0, 0, 0, 1e-20f, 101);
 
     Poses out;
-    ASSERT_EQ(fillPoseRecords(sys, raw, 0.0f, out.r), 2);
+    ASSERT_EQ(fill(0.0f, out.r), 2);
     EXPECT_STREQ(out.r[0].serial, "NAN-VELOCITY");
     EXPECT_STREQ(out.r[1].serial, "SLOW");
     EXPECT_EQ(out.r[1].trackingOk, 0);
@@ -149,7 +162,7 @@ TEST_F(Fill, SerialsInRecordsMatchThoseOfEvents)
     raw[0] = rawPose(0, 0, 0, 1, 0, 0, 200);
     raw[1] = rawPose(0, 0, 0, 1, 0, 0, 200);
     Poses out;
-    ASSERT_EQ(fillPoseRecords(sys, raw, 0.0f, out.r), 2);
+    ASSERT_EQ(fill(0.0f, out.r), 2);
     EXPECT_EQ(std::string(out.r[0].serial), longSerial.substr(0, 63));
     EXPECT_EQ(out.r[0].serial[63], 0);
     // A failed query still gives a record, with an empty serial.
@@ -165,8 +178,8 @@ protected:
     {
         vrsim_reset();
         driver = std::make_unique<vrDriver>();
-        driver->setLoopPeriods(10ms, 10ms);
-        driver->framePeriodMs = 1.0;
+        driver->discovery().setLoopPeriods(10ms, 10ms);
+        driver->setFramePeriodMs(1.0);
     }
     ~Read() override
     {
@@ -182,12 +195,12 @@ TEST_F(Read, WithoutASessionReportsNoSessionAndLeavesTheArray)
 {
     setLastError(DeviceError_None);
     Poses out;
-    const int64_t before = driver->lastFrameNs.load();
+    const int64_t before = driver->lastWaitEndNs();
     driver->readPoses(out.r);
     EXPECT_EQ(lastError(), DeviceError_NoSession);
     for (int i = 0; i < 16; ++i)
         EXPECT_TRUE(out.untouched(i));
-    EXPECT_GT(driver->lastFrameNs.load(), before) << "the wait happened all the same";
+    EXPECT_GT(driver->lastWaitEndNs(), before) << "the wait happened all the same";
     EXPECT_EQ(counters().pose_queries, 0u);
 }
 
@@ -195,7 +208,7 @@ TEST_F(Read, OneQueryInTheStandingUniverseAndOneTimeStampPerRead)
 {
     typicalRig();
     driver->start();
-    ASSERT_TRUE(waitUntil([&] { return driver->vrSystem.load() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return driver->hasSession(); }));
     setLastError(DeviceError_None);
     Poses out;
     const uint32_t queries = counters().pose_queries;
@@ -211,9 +224,50 @@ TEST_F(Read, OneQueryInTheStandingUniverseAndOneTimeStampPerRead)
     EXPECT_GT(out.r[0].timestampMs, 0.0f);
 
     // Stamps are milliseconds since construction and move forward with reads.
-    driver->framePeriodMs = 20.0;
+    driver->setFramePeriodMs(20.0);
     driver->readPoses(out.r);
     const float first = out.r[0].timestampMs;
     driver->readPoses(out.r);
     EXPECT_GE(out.r[0].timestampMs - first, 19.0f) << "stamps are in milliseconds";
+}
+
+// Serials and classes come from discovery: a steady read asks the runtime once. A controller
+// that moves to a new index while a tracker takes its old one (between two passes) is found at
+// its new index in that very read, and its old index asked again, so no serial labels two records.
+TEST_F(Read, ASteadyReadAsksOnceAndALabelNeverLies)
+{
+    typicalRig();
+    driver->discovery().setLoopPeriods(500ms, 500ms);
+    driver->start();
+    ASSERT_TRUE(waitUntil([&] { return driver->discovery().deviceCount() == 3; }));
+    Poses out;
+    driver->readPoses(out.r);
+    bool measured = false;
+    for (int attempt = 0; attempt < 5 && !measured; ++attempt) {
+        const vrsim_counters before = counters();
+        for (int n = 0; n < 20; ++n)
+            driver->readPoses(out.r);
+        const vrsim_counters after = counters();
+        if (after.event_polls != before.event_polls)
+            continue; // a discovery pass came between: count again
+        measured = true;
+        EXPECT_EQ(after.pose_queries - before.pose_queries, 20u);
+        EXPECT_EQ(after.class_queries + after.serial_queries + after.connected_queries,
+                  before.class_queries + before.serial_queries + before.connected_queries);
+    }
+    ASSERT_TRUE(measured);
+
+    vrsim_set_device(9, 2, "LHR-CTRL0002", 1);
+    setPose(9, 0.5f, 1.0f, 0.0f);
+    vrsim_set_device(2, 3, "LHR-TRACKER9", 1);
+    Poses moved;
+    driver->readPoses(moved.r);
+    std::map<std::string, int> labels;
+    for (const _TrackedDevicePose& p : moved.r) {
+        if (p.deviceClass == 0 || p.deviceClass == 0x5A5A5A5A)
+            break;
+        EXPECT_TRUE(labels.emplace(p.serial, p.index).second) << p.serial << " twice";
+    }
+    EXPECT_EQ(labels["LHR-CTRL0002"], 9);
+    EXPECT_EQ(labels["LHR-TRACKER9"], 2);
 }

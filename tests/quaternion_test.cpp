@@ -1,5 +1,5 @@
 // rotationToQuaternion: the branches, the tie rule, and random rotations.
-#include <driver/quaternion.h>
+#include <reading/quaternion.h>
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,8 @@
 #include "sim_session.h"
 #include "support.h"
 
-#include <driver/device_table.h>
+#include <discovery/device_table.h>
+#include <legacy/legacy_records.h>
 
 #include <openvr.h>
 
@@ -43,11 +44,15 @@ struct Table {
     }
 };
 
-// Delivers up to `stopAfter` waiting events (all when negative) into `into`.
+// Delivers up to `stopAfter` waiting changes (all when negative) into `into`, as the legacy
+// driver reports them.
 void deliver(PendingEvents& p, std::vector<Event>& into, int stopAfter = -1)
 {
-    deliverEvents(p, [&](int count, _DeviceEvent e, const _DeviceEventArg& a) {
-        into.push_back(Event{count, e, a});
+    deliverChanges(p, [&](const DeviceChange& c) {
+        Event e{};
+        e.count = c.scanCount;
+        legacyEvent(c, e.event, e.arg);
+        into.push_back(e);
         return stopAfter < 0 || static_cast<int>(into.size()) < stopAfter;
     });
 }

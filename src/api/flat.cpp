@@ -1,8 +1,8 @@
-// The seven plain functions over the process-wide helper. The helper is built by the library's
-// static initialisation when it is loaded (no thread, no session) and destroyed, stopping its
-// driver, when it is unloaded. No exception leaves these functions.
-#include "../driver/session.h"
-#include "../driver/status.h"
+// The plain functions over the process-wide helper, and the diagnostics. The helper is built by
+// the library's static initialisation when it is loaded (no thread, no session) and destroyed,
+// stopping its driver, when it is unloaded. No exception leaves these functions.
+#include "../session/session.h"
+#include "../legacy/status.h"
 
 #include <tavrin.h>
 

@@ -1,7 +1,7 @@
 // TavrinHelper: a ready-made client of the factory with one device and its three objects.
-#include "../driver/device_table.h"
-#include "../driver/status.h"
-#include "../driver/vr_driver.h"
+#include "../discovery/device_table.h"
+#include "../legacy/status.h"
+#include "../legacy/vr_driver.h"
 #include "../plugin/shares.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 // The frame source's C functions. Nothing throws across them: a failed allocation gives NULL, a
 // thread that cannot start DeviceError_Unknown.
-#include "../driver/frame_source.h"
+#include "../source/frame_source.h"
 
 #include "../platform/platform.h"
 

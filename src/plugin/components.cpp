@@ -1,7 +1,7 @@
 #include "components.h"
 
-#include "../driver/status.h"
-#include "../driver/vr_driver.h"
+#include "../legacy/status.h"
+#include "../legacy/vr_driver.h"
 
 namespace ViveSystem {
 

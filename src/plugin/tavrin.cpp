@@ -2,7 +2,7 @@
 #include "components.h"
 #include "shares.h"
 
-#include "../driver/vr_driver.h"
+#include "../legacy/vr_driver.h"
 
 #include <memory>
 

@@ -3,8 +3,6 @@
 // order. Threads and clocks stay with the caller.
 #pragma once
 
-#include <tavrin.h>
-
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -54,30 +52,10 @@ void copySerial(char (&field)[kSerialField], const char* text);
 // serial is empty, or it does not fit even in 256 bytes.
 bool readSerial(vr::IVRSystem* system, uint32_t index, char (&field)[kSerialField]);
 
-// The connect and disconnect events of OpenVR class c (1..3): 2c+1 and 2c+2.
-inline _DeviceEvent connectEvent(int32_t cls)
-{
-    return static_cast<_DeviceEvent>(2 * cls + 1);
-}
-inline _DeviceEvent disconnectEvent(int32_t cls)
-{
-    return static_cast<_DeviceEvent>(2 * cls + 2);
-}
-
-// The classes the legacy drivers take: headsets, controllers and generic trackers.
+// The classes every discovery takes: headsets, controllers and generic trackers.
 inline bool isTakenClass(int32_t cls)
 {
     return cls >= 1 && cls <= 3;
-}
-
-inline _DeviceEventArg makeEventArg(const char* serial, int32_t index, int32_t index2)
-{
-    _DeviceEventArg arg;
-    std::memset(&arg, 0, sizeof arg);
-    copySerial(arg.serial, serial);
-    arg.index = index;
-    arg.index2 = index2;
-    return arg;
 }
 
 // What one discovery looks at: the first `indices` device indices, and whether base stations
@@ -151,12 +129,6 @@ struct PendingEvents {
 void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, PendingEvents& out,
                    int tableSize = kMaxDevices, int64_t seenNs = 0);
 
-// A change as the legacy drivers report it: the connect or disconnect code of its class (a
-// departure and a switch-off both give the disconnect code; a device first seen unconnected too),
-// or DeviceEvent_IndexChanged; the argument carries the serial and the index twice, or the new and
-// the old index.
-void legacyEvent(const DeviceChange& change, _DeviceEvent& event, _DeviceEventArg& arg);
-
 // Delivers the waiting changes in order through sink(change), which returns false to stop after
 // that change. Returns false when stopped; the undelivered rest stays waiting.
 template <class Sink>
@@ -169,18 +141,6 @@ bool deliverChanges(PendingEvents& changes, Sink&& sink)
     }
     changes.clear();
     return true;
-}
-
-// The same as legacy events: sink(count, event, arg), count being the scan's count.
-template <class Sink>
-bool deliverEvents(PendingEvents& changes, Sink&& sink)
-{
-    return deliverChanges(changes, [&sink](const DeviceChange& c) {
-        _DeviceEvent event;
-        _DeviceEventArg arg;
-        legacyEvent(c, event, arg);
-        return sink(static_cast<int>(c.scanCount), event, arg);
-    });
 }
 
 } // namespace ViveSystem

@@ -1,10 +1,6 @@
 #include "dev_finder.h"
 
-#include "session.h"
-
 #include "../platform/platform.h"
-
-#include <openvr.h>
 
 #include <cstring>
 
@@ -21,23 +17,6 @@ bool onDiscoveryThread()
     return loopOwner != nullptr;
 }
 } // namespace
-
-_DeviceError mapInitError(int32_t evrInitError)
-{
-    switch (evrInitError) {
-    case vr::VRInitError_None:
-        return DeviceError_None;
-    case vr::VRInitError_Init_HmdNotFound:
-    case vr::VRInitError_Init_HmdDriverIdIsNone:
-    case vr::VRInitError_Init_HmdNotFoundPresenceFailed:
-    case vr::VRInitError_Driver_HmdUnknown:
-        return DeviceError_HmdNotFound;
-    case vr::VRInitError_Driver_HmdInUse:
-        return DeviceError_HmdInUse;
-    default:
-        return DeviceError_Unknown;
-    }
-}
 
 // A stop from a caller's thread (not a discovery thread) is counted from its first moment, before
 // it waits for controlMutex: handlers' restarts asked from then on are dropped, so that the stop
@@ -62,13 +41,10 @@ private:
     devFinder& driver;
 };
 
-devFinder::devFinder(const ScanScope& scope, discoverySink* sinkArg)
-    : scope(scope), sink(sinkArg ? *sinkArg : relay)
+devFinder::devFinder(const ScanScope& scope, discoverySink& sink) : scope(scope), sink(sink)
 {
-    DeviceSlot empty;
-    clearSlot(empty);
-    devices.assign(static_cast<size_t>(scope.indices), empty);
-    scanned.assign(static_cast<size_t>(scope.indices), empty);
+    std::memset(devices, 0, sizeof devices);
+    std::memset(scanned, 0, sizeof scanned);
 }
 
 devFinder::~devFinder()
@@ -141,7 +117,7 @@ void devFinder::askRestartLocked()
 {
     stopAsked = false;
     restartAsked = true;
-    running.store(false, std::memory_order_release);
+    finder.keepGoing.store(false, std::memory_order_release);
     finder.wake();
 }
 
@@ -154,7 +130,6 @@ bool devFinder::launchLocked()
     stopAsked = false;
     restartAsked = false;
     finder.launchLocked([this] { findDevices(); });
-    finderThread = finder.handle();
     return true;
 }
 
@@ -170,7 +145,7 @@ void devFinder::stop()
         auto lock = finder.lock();
         stopAsked = true;
         restartAsked = false;
-        running.store(false, std::memory_order_release);
+        finder.keepGoing.store(false, std::memory_order_release);
         finder.wake();
         return;
     }
@@ -186,11 +161,11 @@ void devFinder::stopLocked()
         auto lock = finder.lock();
         stopAsked = true;
         restartAsked = false;
-        running.store(false, std::memory_order_release);
+        finder.keepGoing.store(false, std::memory_order_release);
         finder.wake();
     }
     const platform::Teardown teardown = platform::teardown();
-    if (finderThread) {
+    if (finder.handle() != nullptr) {
         if (teardown == platform::Teardown::None) {
             finder.join();
         } else {
@@ -202,12 +177,11 @@ void devFinder::stopLocked()
             }
             finder.detach();
         }
-        finderThread = nullptr;
     }
     // At process exit the runtime sees the process go; a thread ended mid-call may even hold its
     // locks, so the session is left alone.
     if (teardown != platform::Teardown::ProcessExit)
-        closeSession();
+        sessionOwner::instance().leave(ticket);
 }
 
 // Called on the discovery thread, from a handler: the thread cannot wait for itself.
@@ -215,58 +189,28 @@ void devFinder::requestFromLoop(bool restart)
 {
     auto lock = finder.lock();
     restartAsked = restart && !stopAsked && callerStops == 0;
-    running.store(false, std::memory_order_release);
+    finder.keepGoing.store(false, std::memory_order_release);
     finder.wake();
 }
 
 void devFinder::forgetDevices()
 {
     std::lock_guard<std::mutex> control(controlMutex);
-    if (finderThread)
+    if (finder.handle() != nullptr)
         return;
-    for (DeviceSlot& slot : devices)
-        clearSlot(slot);
-    deviceCount = 0;
+    std::memset(devices, 0, sizeof devices);
+    count = 0;
     pending.clear();
-    sink.tableChanged(devices.data(), scope.indices);
+    sink.tableChanged(devices, scope.indices);
 }
 
-// Leaves the shared session; the owner shuts it down when this was its last user, once the
-// uses in flight are over.
-void devFinder::closeSession()
-{
-    sessionOwner::instance().leave(*this);
-}
-
+// Called by the session owner when the session ends under this loop (the runtime quit, or
+// someone else shut the client down): the ticket is released already; the loop reports the loss.
 void devFinder::loseSession()
 {
     auto lock = finder.lock();
     sessionLost.store(true, std::memory_order_release);
     finder.wake();
-}
-
-// ---- the legacy relay --------------------------------------------------------------------------
-
-void devFinder::legacyRelay::sessionOpened(int32_t countBefore)
-{
-    if (owner.onDeviceEvent)
-        owner.onDeviceEvent(countBefore, DeviceEvent_SessionOpened, makeEventArg("", 0, 0));
-}
-
-void devFinder::legacyRelay::sessionClosed()
-{
-    if (owner.onDeviceEvent)
-        owner.onDeviceEvent(0, DeviceEvent_SessionClosed, makeEventArg("", 0, 0));
-}
-
-void devFinder::legacyRelay::deviceChanged(const DeviceChange& change)
-{
-    if (!owner.onDeviceEvent)
-        return;
-    _DeviceEvent event;
-    _DeviceEventArg arg;
-    legacyEvent(change, event, arg);
-    owner.onDeviceEvent(change.scanCount, event, arg);
 }
 
 // ---- the loop ----------------------------------------------------------------------------------
@@ -278,20 +222,20 @@ int devFinder::scanPass()
 {
     sessionOwner& owner = sessionOwner::instance();
     const std::function<bool()> keepGoing = [this, &owner] {
-        return running.load(std::memory_order_acquire) && !owner.closing();
+        return running() && !owner.closing();
     };
     sessionOwner::Health health = sessionOwner::Health::Alive;
     uint64_t session = 0;
     int found = -1;
     {
         sessionUse use(owner);
-        if (vrSystem.load(std::memory_order_acquire) == nullptr)
+        if (!ticket.held())
             return -1;
         session = owner.sessionNumber();
         vr::IVRSystem* system = nullptr;
         health = owner.check(keepGoing, system);
         if (health == sessionOwner::Health::Alive)
-            found = scanDevices(system, scanned.data(), scope, keepGoing);
+            found = scanDevices(system, scanned, scope, keepGoing);
     }
     if (health != sessionOwner::Health::Alive) {
         // A quit session is shut down at once (the runtime kills clients that linger); a session
@@ -309,7 +253,7 @@ bool devFinder::reportSessionClosed()
     if (!compareAndReport(0))
         return false;
     sink.sessionClosed();
-    return running.load(std::memory_order_acquire);
+    return running();
 }
 
 // Delivers what an earlier comparison left waiting; false when a stop has been asked for, so that
@@ -319,7 +263,7 @@ bool devFinder::deliverPending()
 {
     return deliverChanges(pending, [this](const DeviceChange& change) {
         sink.deviceChanged(change);
-        return running.load(std::memory_order_acquire);
+        return running();
     });
 }
 
@@ -329,9 +273,9 @@ bool devFinder::compareAndReport(int found)
 {
     if (!deliverPending())
         return false;
-    deviceCount = found;
-    reconcileScan(devices.data(), scanned.data(), found, pending, scope.indices, platform::steadyNanoseconds());
-    sink.tableChanged(devices.data(), scope.indices);
+    count = found;
+    reconcileScan(devices, scanned, found, pending, scope.indices, platform::steadyNanoseconds());
+    sink.tableChanged(devices, scope.indices);
     return deliverPending();
 }
 
@@ -339,26 +283,24 @@ bool devFinder::compareAndReport(int found)
 // ends under the run, its devices are reported gone and the run goes back to opening.
 void devFinder::runOnce()
 {
-    for (DeviceSlot& slot : scanned)
-        clearSlot(slot);
-    const auto lostOrAsked = [this] { return sessionLost.load(std::memory_order_acquire); };
+    std::memset(scanned, 0, sizeof scanned);
+    const auto lost = [this] { return sessionLost.load(std::memory_order_acquire); };
     bool joined = false;
-    while (running.load(std::memory_order_acquire)) {
-        if (joined && vrSystem.load(std::memory_order_acquire) == nullptr) {
+    while (running()) {
+        if (joined && !ticket.held()) {
             joined = false;
             if (!reportSessionClosed())
                 break;
             continue;
         }
         if (!joined) {
-            sessionLost.store(false, std::memory_order_release);
-            if (sessionOwner::instance().join(*this, lastInitError) == nullptr) {
-                finder.sleepFor(openRetryPeriod, lostOrAsked);
+            if (!joinSession()) {
+                finder.sleepFor(openRetryPeriod, lost);
                 continue;
             }
             joined = true;
-            sink.sessionOpened(deviceCount);
-            if (!running.load(std::memory_order_acquire))
+            sink.sessionOpened(count);
+            if (!running())
                 break;
         }
         const int found = scanPass();
@@ -366,8 +308,16 @@ void devFinder::runOnce()
             continue; // stopped, or the session is going: the loop's next turn sees which
         if (!compareAndReport(found))
             break;
-        finder.sleepFor(scanPeriod, lostOrAsked);
+        finder.sleepFor(scanPeriod, lost);
     }
+}
+
+// One attempt to join the session (why one fails is the owner's to tell: tavrin_session_error).
+bool devFinder::joinSession()
+{
+    sessionLost.store(false, std::memory_order_release);
+    int32_t initError = 0;
+    return sessionOwner::instance().join(ticket, initError);
 }
 
 void devFinder::findDevices()
@@ -379,7 +329,7 @@ void devFinder::findDevices()
         // down after this loop is done: a runtime's shutdown may unload modules, which needs that
         // lock.
         if (platform::teardown() != platform::Teardown::Unload)
-            closeSession();
+            sessionOwner::instance().leave(ticket);
         auto lock = finder.lock();
         if (!restartAsked || stopAsked || callerStops > 0) {
             // Decided and marked under one lock, so that a restart asked from another driver's
@@ -390,7 +340,7 @@ void devFinder::findDevices()
             break;
         }
         restartAsked = false;
-        running.store(true, std::memory_order_release);
+        finder.keepGoing.store(true, std::memory_order_release);
     }
     platform::leaveIfUnloading();
 }

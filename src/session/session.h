@@ -1,9 +1,9 @@
-// The process's one OpenVR session, shared by every driver.
+// The process's one OpenVR session, shared by every user (legacy drivers, frame sources).
 //
 // The OpenVR loader keeps one client per process and counts nothing: any shutdown ends the session
-// for everyone and kills every interface handed out before it. So the drivers of one process (the
-// plain functions' helper, TavrinHelpers, a host's own factories) never open or shut sessions
-// themselves: they join this owner's session and leave it, and the last one to leave shuts it.
+// for everyone and kills every interface handed out before it. So no user opens or shuts sessions
+// itself: each holds a ticket, joins this owner's session with it and leaves it, and the last one
+// to leave shuts the session down.
 //
 // Locks, in the order they may be taken:
 //  - ownerMutex serialises join, leave and closing a session;
@@ -11,10 +11,8 @@
 //    the session takes it alone. While a close is waiting, new users wait for it to finish, so
 //    the close waits only for the uses already in flight;
 //  - loaderMutex serialises every loader call (the real loader has no lock of its own).
-// No lock here is held while a device event is delivered.
+// A ticket's lost() runs under ownerMutex with no use in flight; it must only wake its user.
 #pragma once
-
-#include <tavrin.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -29,21 +27,39 @@ class IVRSystem;
 
 namespace ViveSystem {
 
-class devFinder;
+class sessionOwner;
+
+// One user's hold on the session. The user owns it; the owner marks it while the user is joined.
+class sessionTicket {
+public:
+    // `lost` is called when the session ends under the user (the runtime quit, someone else shut
+    // the client down), the ticket already released.
+    explicit sessionTicket(std::function<void()> lost) : lost(std::move(lost)) {}
+    sessionTicket(const sessionTicket&) = delete;
+    sessionTicket& operator=(const sessionTicket&) = delete;
+
+    // Whether the user has joined the session now open.
+    bool held() const { return session.load(std::memory_order_acquire) != 0; }
+
+private:
+    friend class sessionOwner;
+    std::atomic<uint64_t> session{0}; // the number of the session joined; 0: none
+    std::function<void()> lost;
+};
 
 class sessionOwner {
 public:
     static sessionOwner& instance();
 
-    // Joins the open session, or opens one as a background application. Returns the interface
-    // and marks the driver's vrSystem; null (with the outcome mapped into `result`) when no
-    // session could be opened.
-    vr::IVRSystem* join(devFinder& driver, _DeviceError& result);
-    // The driver stops using the session: its vrSystem becomes null, and the last user shuts the
-    // session down. Harmless for a driver that is not a user.
-    void leave(devFinder& driver);
+    // Joins the open session, or opens one as a background application. False when none could be
+    // opened; `initError` is the runtime's EVRInitError of the attempt, as the integer it wrote
+    // (0 on success).
+    bool join(sessionTicket& ticket, int32_t& initError);
+    // The user stops using the session; the last user shuts it down. Harmless for a ticket that
+    // is not held.
+    void leave(sessionTicket& ticket);
 
-    // The runtime's EVRInitError of the latest attempt to open the session, by any driver, as the
+    // The runtime's EVRInitError of the latest attempt to open the session, by any user, as the
     // integer the runtime wrote; 0 once one succeeded, and before any attempt.
     int32_t lastOpenError() const { return openError.load(std::memory_order_relaxed); }
 
@@ -63,13 +79,13 @@ public:
     // Inside a use: which session is open (changes with every open), for drop().
     uint64_t sessionNumber() const { return opened.load(std::memory_order_acquire); }
 
-    // A read's use of the session a driver holds (`held`, its vrSystem): inside the gate, and under
-    // `serialise` when given, calls use(system) and returns true when the driver has a session
-    // whose client is still alive. Otherwise returns false; a session found dead (someone else shut
-    // the client down) is never called, and is dropped for every user, as a pass would drop it,
-    // once the gate and `serialise` are let go.
+    // A read's use of the session a ticket holds: inside the gate, and under `serialise` when
+    // given, calls use(system) and returns true when the ticket is held and the client still
+    // alive. Otherwise returns false; a session found dead (someone else shut the client down) is
+    // never called, and is dropped for every user, as a pass would drop it, once the gate and
+    // `serialise` are let go.
     template <class Use>
-    bool useSession(const std::atomic<vr::IVRSystem*>& held, std::mutex* serialise, Use&& use);
+    bool useSession(const sessionTicket& ticket, std::mutex* serialise, Use&& use);
 
     enum class Health { Alive, Quit, Lost };
     // Inside a use: checks the client (liveSystem; the interface to use goes to `live`), then
@@ -96,11 +112,11 @@ private:
 
     // Written under ownerMutex and loaderMutex (a fetch under a new token), read under either.
     std::atomic<vr::IVRSystem*> system{nullptr};
-    std::atomic<uint32_t> token{0};   // the loader's token the interface was fetched under
-    std::atomic<uint64_t> opened{0};  // counts the sessions opened; changes only with no use in flight
+    std::atomic<uint32_t> token{0};  // the loader's token the interface was fetched under
+    std::atomic<uint64_t> opened{0}; // counts the sessions opened; changes only with no use in flight
     std::atomic<bool> quitAcknowledged{false};
     std::atomic<int32_t> openError{0};
-    std::vector<devFinder*> users;
+    std::vector<sessionTicket*> users; // under ownerMutex
 };
 
 // One use of the runtime, for the length of a scope.
@@ -116,7 +132,7 @@ private:
 };
 
 template <class Use>
-bool sessionOwner::useSession(const std::atomic<vr::IVRSystem*>& held, std::mutex* serialise, Use&& use)
+bool sessionOwner::useSession(const sessionTicket& ticket, std::mutex* serialise, Use&& use)
 {
     uint64_t dead = 0;
     {
@@ -126,10 +142,10 @@ bool sessionOwner::useSession(const std::atomic<vr::IVRSystem*>& held, std::mute
         // The use keeps the session open: a shutdown waits for it, and a use that comes while a
         // shutdown is under way waits for that and then finds no session.
         sessionUse inUse(*this);
-        if (held.load(std::memory_order_acquire) == nullptr)
+        if (!ticket.held())
             return false;
-        if (vr::IVRSystem* system = liveSystem()) {
-            use(system);
+        if (vr::IVRSystem* live = liveSystem()) {
+            use(live);
             return true;
         }
         dead = sessionNumber();

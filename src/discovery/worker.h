@@ -47,7 +47,6 @@ public:
     std::thread* handle() { return thread.joinable() ? &thread : nullptr; }
     void join() { thread.join(); }
     void detach() { thread.detach(); }
-    bool onThisThread() const { return thread.get_id() == std::this_thread::get_id(); }
 
 private:
     const char* threadName;

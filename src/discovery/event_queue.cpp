@@ -7,18 +7,14 @@ void eventQueue::push(const tavrin_event& event)
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (size == kCapacity) {
+            // The oldest goes; the next one (there is one: the ring holds more than one) carries
+            // the count of those lost before it.
             const uint32_t lost = ring[head].dropped + 1;
             head = (head + 1) % kCapacity;
             --size;
-            if (size > 0)
-                ring[head].dropped += lost;
-            else
-                carried += lost;
+            ring[head].dropped += lost;
         }
-        tavrin_event& slot = ring[(head + size) % kCapacity];
-        slot = event;
-        slot.dropped += carried;
-        carried = 0;
+        ring[(head + size) % kCapacity] = event;
         ++size;
     }
     arrived.notify_one();

@@ -1,4 +1,4 @@
-// A frame source's events, waiting for whoever polls them: a fixed ring of 1024, so that pushing
+// Discovery's findings as events, waiting for whoever polls them (a frame source's user): a fixed ring of 1024, so that pushing
 // (on the discovery thread) never allocates. When it is full the oldest event goes, and the event
 // that is then the oldest carries the count of those lost just before it.
 #pragma once
@@ -15,6 +15,7 @@ namespace ViveSystem {
 class eventQueue {
 public:
     static constexpr uint32_t kCapacity = 1024;
+    static_assert(kCapacity > 1, "a full ring keeps an event to carry the count of those lost");
 
     void push(const tavrin_event& event);
     // 1 with *out filled, 0 when none came within timeoutMs (0 polls, negative waits until one
@@ -30,7 +31,6 @@ private:
     tavrin_event ring[kCapacity];
     uint32_t head = 0;
     uint32_t size = 0;
-    uint32_t carried = 0; // lost with nothing left behind them yet: goes to the next event pushed
     bool closed = false;
 };
 

@@ -1,6 +1,5 @@
 #include "session.h"
 
-#include "dev_finder.h"
 #include "runtime_values.h"
 
 #include <openvr.h>
@@ -61,7 +60,7 @@ sessionOwner& sessionOwner::instance()
     return *owner;
 }
 
-vr::IVRSystem* sessionOwner::join(devFinder& driver, _DeviceError& result)
+bool sessionOwner::join(sessionTicket& ticket, int32_t& initError)
 {
     std::lock_guard<std::mutex> lock(ownerMutex);
     if (system.load(std::memory_order_relaxed) != nullptr) {
@@ -71,44 +70,41 @@ vr::IVRSystem* sessionOwner::join(devFinder& driver, _DeviceError& result)
             live = refreshLocked();
         }
         if (live) {
-            vr::IVRSystem* current = system.load(std::memory_order_relaxed);
-            if (std::find(users.begin(), users.end(), &driver) == users.end())
-                users.push_back(&driver);
-            driver.vrSystem.store(current, std::memory_order_release);
-            result = DeviceError_None;
-            return current;
+            if (std::find(users.begin(), users.end(), &ticket) == users.end())
+                users.push_back(&ticket);
+            ticket.session.store(opened.load(std::memory_order_relaxed), std::memory_order_release);
+            initError = 0;
+            return true;
         }
         // Someone else in the process shut the client down: every interface we hold is dead.
         closeLocked(false);
     }
     vr::IVRSystem* fresh = nullptr;
-    int32_t code = 0;
     {
         std::lock_guard<std::mutex> loader(loaderMutex);
-        fresh = openClient(code);
+        fresh = openClient(initError);
         if (fresh != nullptr)
             token.store(vr::VR_GetInitToken(), std::memory_order_relaxed);
     }
-    openError.store(code, std::memory_order_relaxed);
-    result = mapInitError(code);
+    openError.store(initError, std::memory_order_relaxed);
     if (fresh == nullptr)
-        return nullptr;
+        return false;
     system.store(fresh, std::memory_order_release);
-    opened.fetch_add(1, std::memory_order_acq_rel);
+    const uint64_t number = opened.fetch_add(1, std::memory_order_acq_rel) + 1;
     quitAcknowledged.store(false, std::memory_order_relaxed);
-    users.push_back(&driver);
-    driver.vrSystem.store(fresh, std::memory_order_release);
-    return fresh;
+    users.push_back(&ticket);
+    ticket.session.store(number, std::memory_order_release);
+    return true;
 }
 
-void sessionOwner::leave(devFinder& driver)
+void sessionOwner::leave(sessionTicket& ticket)
 {
     std::lock_guard<std::mutex> lock(ownerMutex);
-    const auto it = std::find(users.begin(), users.end(), &driver);
+    const auto it = std::find(users.begin(), users.end(), &ticket);
     if (it == users.end())
         return;
     users.erase(it);
-    driver.vrSystem.store(nullptr, std::memory_order_release);
+    ticket.session.store(0, std::memory_order_release);
     if (users.empty() && system.load(std::memory_order_relaxed) != nullptr)
         closeLocked(true);
 }
@@ -185,11 +181,12 @@ void sessionOwner::closeLocked(bool shutdown)
         gateChanged.wait(gate, [this] { return inUse == 0; });
     }
     // No use is in flight and none can start: nobody holds the interface from here on.
-    for (devFinder* user : users) {
-        user->vrSystem.store(nullptr, std::memory_order_release);
-        user->loseSession();
+    for (sessionTicket* user : users) {
+        user->session.store(0, std::memory_order_release);
+        if (user->lost)
+            user->lost();
     }
-    std::vector<devFinder*>().swap(users);
+    std::vector<sessionTicket*>().swap(users);
     if (shutdown) {
         std::lock_guard<std::mutex> loader(loaderMutex);
         vr::VR_Shutdown();

@@ -1,6 +1,6 @@
 #include "device_table.h"
 
-#include "runtime_values.h"
+#include "../session/runtime_values.h"
 
 #include <openvr.h>
 
@@ -149,24 +149,6 @@ void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, Pending
         else
             out.push(makeChange(ChangeKind::IndexChanged, slot, i, old, count, known, seenNs));
     }
-}
-
-void legacyEvent(const DeviceChange& c, _DeviceEvent& event, _DeviceEventArg& arg)
-{
-    switch (c.kind) {
-    case ChangeKind::Arrived:
-    case ChangeKind::SwitchedOn:
-    case ChangeKind::SwitchedOff:
-        event = c.connected ? connectEvent(c.deviceClass) : disconnectEvent(c.deviceClass);
-        break;
-    case ChangeKind::Left:
-        event = disconnectEvent(c.deviceClass);
-        break;
-    case ChangeKind::IndexChanged:
-        event = DeviceEvent_IndexChanged;
-        break;
-    }
-    arg = makeEventArg(c.serial, c.index, c.oldIndex);
 }
 
 } // namespace ViveSystem

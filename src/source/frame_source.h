@@ -1,17 +1,17 @@
 // The frame source: a discovery loop over every index OpenVR serves (0..63, base stations
 // included) whose findings become events in a queue, and a paced read of all 64 poses in one
-// runtime call, filled from what discovery (or an earlier read) learnt of each index.
+// runtime call, each labelled from what discovery (or an earlier read) learnt of its index.
 #pragma once
 
-#include "dev_finder.h"
-#include "event_queue.h"
-#include "pose_reader.h"
+#include "../discovery/dev_finder.h"
+#include "../discovery/event_queue.h"
+#include "../reading/frame_clock.h"
+#include "../reading/pose_reader.h"
 
 #include <tavrin.h>
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 namespace ViveSystem {
 
@@ -51,10 +51,9 @@ private:
     std::atomic<int64_t> lastFrameNs;
     std::atomic<uint64_t> frames{0};
     eventQueue events;
-    std::mutex knownMutex; // discovery's table updates against reads
-    KnownDevice known[kSourceDevices];
+    poseReader reader{kSourceLabels};
     // Last: its loop, which delivers to the members above, ends first when the source goes.
-    devFinder finder{kSourceScope, this};
+    devFinder finder{kSourceScope, *this};
 };
 
 } // namespace ViveSystem

@@ -1,9 +1,9 @@
 #include "frame_source.h"
 
-#include "pacing.h"
-#include "session.h"
-
 #include "../platform/platform.h"
+#include "../reading/pacing.h"
+#include "../reading/placement.h"
+#include "../session/runtime_values.h"
 
 #include <openvr.h>
 
@@ -20,7 +20,6 @@ bool frameSource::validRate(double rateHz)
 frameSource::frameSource(double rateHz)
     : periodMs(rateHz > 0.0 ? 1000.0 / rateHz : 0.0), lastFrameNs(platform::steadyNanoseconds())
 {
-    std::memset(known, 0, sizeof known);
 }
 
 frameSource::~frameSource() = default;
@@ -51,19 +50,45 @@ void frameSource::close()
     events.close();
 }
 
+namespace {
+
+// A record for every labelled device of a read, ascending by index.
+uint32_t fillDevices(const poseFrame& frame, tavrin_device* out)
+{
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < frame.count; ++i) {
+        const KnownDevice& label = frame.known[i];
+        if (label.state != KnownDevice::Device)
+            continue;
+        const vr::TrackedDevicePose_t& pose = frame.poses[i];
+        tavrin_device& d = out[n++];
+        std::memcpy(d.serial, label.serial, sizeof d.serial);
+        d.index = i;
+        d.device_class = label.deviceClass;
+        d.tracking_result = runtimeValue(pose.eTrackingResult);
+        d.connected = pose.bDeviceIsConnected ? 1 : 0;
+        d.pose_valid = pose.bPoseIsValid ? 1 : 0;
+        d.reserved[0] = d.reserved[1] = 0;
+        writePlacement(pose, d.position, d.rotation, d.orientation);
+        for (int c = 0; c < 3; ++c) {
+            d.velocity[c] = pose.vVelocity.v[c];
+            d.angular_velocity[c] = pose.vAngularVelocity.v[c];
+        }
+    }
+    return n;
+}
+
+} // namespace
+
 int32_t frameSource::read(tavrin_frame* frame)
 {
     if (periodMs > 0.0)
         waitForFrame(clock, periodMs, lastFrameNs);
     frame->reserved = 0;
-    const bool read = sessionOwner::instance().useSession(finder.vrSystem, nullptr, [&](vr::IVRSystem* system) {
-        vr::TrackedDevicePose_t raw[kSourceDevices];
-        std::memset(raw, 0, sizeof raw); // a runtime serving fewer indices leaves the rest empty
-        system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, raw, kSourceDevices);
-        frame->time_ns = platform::steadyNanoseconds();
+    const bool read = reader.read(finder.session(), nullptr, kSourceDevices, [&](const poseFrame& poses) {
+        frame->time_ns = poses.timeNs;
         frame->unix_time_ns = platform::wallNanoseconds();
-        std::lock_guard<std::mutex> lock(knownMutex);
-        frame->device_count = fillFrameDevices(system, raw, known, frame->devices);
+        frame->device_count = fillDevices(poses, frame->devices);
     });
     if (read) {
         frame->frame_number = frames.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -97,11 +122,7 @@ void frameSource::queue(int32_t kind, const DeviceChange* change, uint32_t count
 // A new session may number its devices afresh: what reads learnt of the old one is forgotten.
 void frameSource::sessionOpened(int32_t countBefore)
 {
-    {
-        std::lock_guard<std::mutex> lock(knownMutex);
-        for (KnownDevice& k : known)
-            k.state = KnownDevice::Unknown;
-    }
+    reader.forget();
     queue(TAVRIN_EVENT_SESSION_OPENED, nullptr, static_cast<uint32_t>(countBefore));
 }
 
@@ -134,21 +155,9 @@ void frameSource::deviceChanged(const DeviceChange& change)
     }
 }
 
-// Discovery's table is what the source knows; an index it does not hold is looked at again by the
-// next read that finds it connected, unless a read found it holds no device of ours.
 void frameSource::tableChanged(const DeviceSlot* table, int size)
 {
-    std::lock_guard<std::mutex> lock(knownMutex);
-    for (int i = 0; i < size && i < kSourceDevices; ++i) {
-        KnownDevice& k = known[i];
-        if (!isEmpty(table[i])) {
-            k.state = KnownDevice::Device;
-            k.deviceClass = table[i].deviceClass;
-            std::memcpy(k.serial, table[i].serial, sizeof k.serial);
-        } else if (k.state == KnownDevice::Device) {
-            k.state = KnownDevice::Unknown;
-        }
-    }
+    reader.noteTable(table, size);
 }
 
 } // namespace ViveSystem

@@ -1,0 +1,24 @@
+// The clock the pacing wait runs on (see pacing.h): the monotonic clock, and microseconds on the
+// high-resolution counter from the construction-time wall clock (to the millisecond) on.
+#pragma once
+
+#include <cstdint>
+
+namespace ViveSystem {
+
+class frameClock {
+public:
+    frameClock();
+    int64_t steadyNs() const;
+    uint64_t nowMicros() const;
+    int64_t counter() const;
+    int64_t counterFrequency() const;
+    void sleepMicros(int64_t us) const;
+
+private:
+    int64_t startEpochMicros = 0;
+    int64_t qpcFrequency = 1;
+    int64_t qpcStart = 0;
+};
+
+} // namespace ViveSystem

@@ -1,0 +1,101 @@
+// The pose read shared by both faces: one pose query of the runtime, and what is known of each
+// index (class and serial) from discovery's table and from what earlier reads learnt. A steady
+// read asks the runtime nothing else; an index whose pose shows a device the reader does not know
+// (or has seen go dark since) is asked for its class and serial once, in that read.
+#pragma once
+
+#include "../discovery/device_table.h"
+#include "../session/session.h"
+
+#include <cstdint>
+#include <mutex>
+
+namespace vr {
+struct TrackedDevicePose_t;
+}
+
+namespace ViveSystem {
+
+// What a reader knows of one device index: a device (its class and serial), nothing, or not
+// looked at yet. `recheck`: a read has seen the index show no device since it was labelled, so
+// the next read that sees one there asks again (another device may have taken the index).
+struct KnownDevice {
+    enum State : uint8_t { Unknown, Device, NotDevice };
+    State state;
+    bool recheck;
+    int32_t deviceClass;
+    char serial[kSerialField];
+};
+
+// Which devices a reader labels: the classes of its scope, and whether a device whose serial
+// cannot be read is still one (the legacy records keep it, with an empty serial).
+struct LabelRules {
+    ScanScope scope;
+    bool unnamedDevices;
+};
+constexpr LabelRules kLegacyLabels{kLegacyScope, true};
+constexpr LabelRules kSourceLabels{kSourceScope, false};
+
+// Whether a pose shows a device at its index: connected, or tracked and moving.
+bool showsDevice(const vr::TrackedDevicePose_t& pose);
+
+// Brings the labels of `count` indices up to date with one pose query: every index whose pose
+// shows a device it does not know (or must recheck) is asked for its class and serial, and so is
+// every index whose device was just found at another index (discovery's index of a serial may be
+// a pass old, and the index it left may hold another device now). Each index is asked at most
+// once; one found so and not asked again in this call stays unknown, out of the frame, until
+// discovery or a later read knows it. So no two indices carry one serial.
+void labelIndices(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, uint32_t count, KnownDevice* known,
+                  const LabelRules& rules);
+
+// One read as the faces see it: the poses of `count` indices, the labels, and the moment the
+// runtime was asked (the monotonic clock, ns).
+struct poseFrame {
+    const vr::TrackedDevicePose_t* poses;
+    const KnownDevice* known;
+    uint32_t count;
+    int64_t timeNs;
+};
+
+class poseReader {
+public:
+    explicit poseReader(const LabelRules& rules);
+    poseReader(const poseReader&) = delete;
+    poseReader& operator=(const poseReader&) = delete;
+
+    // Discovery's table (a slot per index): what it holds is known; an index it no longer holds is
+    // looked at again by the next read that sees a device there.
+    void noteTable(const DeviceSlot* table, int size);
+    // Everything is unknown again: a new session may number its devices afresh.
+    void forget();
+
+    // One pose query of indices 0..count-1 (at most kSourceDevices) inside a use of the ticket's
+    // session, under `serialise` when given; the labels brought up to date; then fill(frame), with
+    // the labels locked. False, with nothing called, when the ticket holds no live session.
+    template <class Fill>
+    bool read(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, Fill&& fill)
+    {
+        struct Call final : frameUse {
+            explicit Call(Fill& fill) : fill(fill) {}
+            void use(const poseFrame& frame) override { fill(frame); }
+            Fill& fill;
+        } call(fill);
+        return readFrame(ticket, serialise, count, call);
+    }
+
+private:
+    class frameUse {
+    public:
+        virtual void use(const poseFrame& frame) = 0;
+
+    protected:
+        ~frameUse() = default;
+    };
+    bool readFrame(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, frameUse& use);
+
+    const LabelRules rules;
+    std::mutex knownMutex; // discovery's table updates against reads
+    KnownDevice known[kSourceDevices];
+};
+
+} // namespace ViveSystem
