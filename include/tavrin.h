@@ -359,6 +359,11 @@ typedef struct tavrin_event {
     char serial[64];       /* "" for session events */
 } tavrin_event;
 
+/* The name of a tavrin_event_kind: "session_opened", "session_closed", "device_arrived",
+ * "device_left", "device_switched_on", "device_switched_off", "index_changed"; NULL for any other
+ * value. (tavrin_event_name names the legacy _DeviceEvent codes, not these.) */
+TAVRIN_API const char* tavrin_event_kind_name(int32_t kind);
+
 /* The library's monotonic clock in nanoseconds: the clock of every time_ns. Any thread. */
 TAVRIN_API int64_t tavrin_now_ns(void);
 

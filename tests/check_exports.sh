@@ -1,18 +1,20 @@
 #!/bin/sh
-# The shared library's dynamic symbols are the public interface and nothing else: the eighteen
-# C functions, the members of ViveSystem::Tavrin and ViveSystem::TavrinHelper, and the type
+# The shared library's dynamic symbols are the public interface and nothing else: the C functions
+# of tavrin.def, the members of ViveSystem::Tavrin and ViveSystem::TavrinHelper, and the type
 # information of those classes and of the orvane interfaces.
-lib="$1"
-extra=$(nm -D --defined-only "$lib" | awk '{print $3}' | c++filt | grep -v -E \
-  '^(initViveLib|releaseViveLib|readViveData|readViveStatus|setDeviceStatusChangedHandle|setFreq|setTrackingMod|tavrin_version|tavrin_session_error|tavrin_error_name|tavrin_event_name|tavrin_now_ns|tavrin_source_(create|destroy|start|stop|read|next_event))$|^ViveSystem::Tavrin(Helper)?::|^(typeinfo|typeinfo name|vtable) for (ViveSystem::Tavrin(Helper)?|orvane::[a-z_]+)$')
-for f in initViveLib releaseViveLib readViveData readViveStatus setDeviceStatusChangedHandle setFreq setTrackingMod \
-  tavrin_version tavrin_session_error tavrin_error_name tavrin_event_name tavrin_now_ns tavrin_source_create \
-  tavrin_source_destroy tavrin_source_start tavrin_source_stop tavrin_source_read tavrin_source_next_event; do
-  nm -D --defined-only "$lib" | awk '{print $3}' | grep -qx "$f" || { echo "missing export: $f"; exit 1; }
+# Usage: check_exports.sh LIBRARY TAVRIN.DEF
+lib="$1" def="$2"
+functions=$(sed -n '/^EXPORTS/,$p' "$def" | tail -n +2 | awk 'NF {print $1}')
+[ -n "$functions" ] || { echo "no functions listed in $def"; exit 1; }
+names=$(nm -D --defined-only "$lib" | awk '{print $3}')
+for f in $functions; do
+  echo "$names" | grep -qx "$f" || { echo "missing export: $f"; exit 1; }
 done
+extra=$(echo "$names" | grep -v -x -F "$functions" | c++filt | grep -v -E \
+  '^ViveSystem::Tavrin(Helper)?::|^(typeinfo|typeinfo name|vtable) for (ViveSystem::Tavrin(Helper)?|orvane::[a-z_]+)$')
 if [ -n "$extra" ]; then
   echo "unexpected exports:"
   echo "$extra"
   exit 1
 fi
-echo "exports ok"
+echo "exports ok: $(echo "$functions" | wc -l) C functions"

@@ -212,6 +212,7 @@ TEST(MonitorOptions, BadInputIsNamed)
     const std::vector<std::vector<const char*>> bad = {
         {"--rate", "0"},      {"--rate", "abc"},   {"--rate", "-5"},       {"--rate", "12x"}, {"--rate"},
         {"--seconds", "-1"},  {"--seconds", "x"},  {"--seconds", "nan"},   {"--frobnicate"},  {"extra"},
+        {"--seconds", "9.3e9"},
         {"--csv"},            {"--csv", "same", "--plot", "same"},
         {"--osc", "0"},       {"--osc", "host:"},  {"--osc", "70000"},     {"--osc-rate", "0"},
         {"--osc"},

@@ -233,6 +233,8 @@ TEST_F(SharedSession, DiagnosticsSayWhyThereIsNoSession)
     EXPECT_STREQ(tavrin_event_name(DeviceEvent_SessionClosed), "DeviceEvent_SessionClosed");
     EXPECT_STREQ(tavrin_error_name(7), "unknown");
     EXPECT_STREQ(tavrin_event_name(-1), "unknown");
+    EXPECT_STREQ(tavrin_event_kind_name(TAVRIN_EVENT_DEVICE_SWITCHED_OFF), "device_switched_off");
+    EXPECT_EQ(tavrin_event_kind_name(0), nullptr);
 
     vrsim_quit_runtime(0); // no client open: the runtime just stops
     _DeviceError err = DeviceError_Unknown;

@@ -23,7 +23,7 @@ import time
 import numpy as np
 
 __all__ = ["DEVICE_DTYPE", "POSE_DTYPE", "Event", "Frame", "Session", "Source", "SourceEvent", "version",
-           "session_error", "error_name", "event_name", "library", "now_ns"]
+           "session_error", "error_name", "event_name", "event_kind_name", "library", "now_ns"]
 
 # The library's _TrackedDevicePose, 180 bytes, little-endian, packed.
 POSE_DTYPE = np.dtype(
@@ -71,18 +71,6 @@ _FRAME_DTYPE = np.dtype(
     ]
 )
 assert _FRAME_DTYPE.itemsize == 32 + 64 * 168
-
-# tavrin_event_kind, by value.
-EVENT_KINDS = {
-    1: "session_opened",
-    2: "session_closed",
-    3: "device_arrived",
-    4: "device_left",
-    5: "device_switched_on",
-    6: "device_switched_off",
-    7: "index_changed",
-}
-
 
 class _SourceEvent(ctypes.Structure):
     _fields_ = [
@@ -149,6 +137,8 @@ def library():
             lib.tavrin_error_name.restype = ctypes.c_char_p
             lib.tavrin_event_name.argtypes = [ctypes.c_int32]
             lib.tavrin_event_name.restype = ctypes.c_char_p
+            lib.tavrin_event_kind_name.argtypes = [ctypes.c_int32]
+            lib.tavrin_event_kind_name.restype = ctypes.c_char_p
             lib.tavrin_now_ns.argtypes = []
             lib.tavrin_now_ns.restype = ctypes.c_int64
             lib.tavrin_source_create.argtypes = [ctypes.c_double]
@@ -188,8 +178,14 @@ def error_name(code):
 
 
 def event_name(code):
-    """The name of an event code ("DeviceEvent_HmdConnected"), or "unknown"."""
+    """The name of a legacy event code ("DeviceEvent_HmdConnected"), or "unknown"."""
     return library().tavrin_event_name(int(code)).decode()
+
+
+def event_kind_name(kind):
+    """The name of a frame source's event kind ("device_arrived"), or None for an unknown kind."""
+    name = library().tavrin_event_kind_name(int(kind))
+    return None if name is None else name.decode()
 
 
 class Event:
@@ -314,7 +310,7 @@ class SourceEvent:
     __slots__ = ("kind", "device_class", "serial", "index", "old_index", "device_count", "dropped", "time_ns")
 
     def __init__(self, raw):
-        self.kind = EVENT_KINDS.get(raw.kind, "unknown")
+        self.kind = event_kind_name(raw.kind) or "unknown"
         self.device_class = int(raw.device_class)
         self.serial = raw.serial.decode("utf-8", "replace")
         self.index = int(raw.index)

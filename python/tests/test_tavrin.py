@@ -39,6 +39,7 @@ def test_the_record_layout_is_the_librarys():
     assert offsets["quaternion"] == 92 and offsets["angular_velocity"] == 120 and offsets["rotation"] == 132
     assert tavrin.version() == "0.2.0"
     assert tavrin.error_name(100) == "DeviceError_NoSession" and tavrin.event_name(999) == "unknown"
+    assert tavrin.event_kind_name(3) == "device_arrived" and tavrin.event_kind_name(8) is None
 
 
 def test_a_session_reports_events_and_reads_poses(rig):

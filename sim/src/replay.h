@@ -1,7 +1,11 @@
-// A recording made by tavrin-monitor --record, replayed as the simulated runtime's rig. Both
-// formats are read: 0.2.0's (the plain functions' records and _DeviceEvent codes, presence guessed
-// from the device count) and the frame source's (every device, explicit event kinds).
+// A recording made by tavrin-monitor --record (either version; see recording_format.h), replayed
+// as the simulated runtime's rig: which device is at which index, connected or not, as the
+// recording's events tell it (or its poses, for a device no event names), and its pose
+// interpolated between the recorded samples.
 #pragma once
+
+#include <recording/present_devices.h>
+#include <recording/recording_format.h>
 
 #include <cstdint>
 #include <string>
@@ -12,14 +16,14 @@ namespace vrsim {
 struct Device;
 struct Pose;
 
-class Recording {
+class Replay {
 public:
     // Reads a recording. False, with a message naming the line, for a file it cannot read or a
     // malformed one; `out` is then unchanged.
-    static bool load(const std::string& path, Recording& out, std::string& error);
+    static bool load(const std::string& path, Replay& out, std::string& error);
 
-    double start() const { return start_; }
-    double end() const { return end_; }
+    double start() const { return recorded.start; }
+    double end() const { return recorded.end; }
 
     // The device at an index at recording time t (ms), as recorded: present or not, connected or
     // switched off; false when no device of the recording is there.
@@ -27,36 +31,22 @@ public:
     // Its pose at t, interpolated between the recorded samples.
     Pose poseAt(uint32_t index, double t) const;
 
-    struct Sample {
-        double t; // ms
-        int32_t index, cls;
-        int32_t result; // ETrackingResult
-        float pos[3], quat[4], vel[3], ang[3];
-    };
-    struct Change {
-        double t;
-        enum Kind { Connect, Off, Leave, Move, Closed } kind;
-        int32_t index;
-    };
-    struct Track {
-        std::string serial;
-        int32_t cls = 0;
-        std::vector<Sample> samples; // in time order
-        std::vector<Change> changes; // from the events, in time order
-    };
-
 private:
-    struct State {
+    struct Presence {
         bool present = false;
         bool connected = false;
         int32_t index = -1;
     };
-    State stateAt(const Track& track, double t) const;
-    const Track* trackAt(uint32_t index, double t, State& state) const;
+    // The set of present devices after each event, in time order.
+    struct Moment {
+        double t;
+        recording::PresentDevices devices;
+    };
+    Presence presenceAt(const recording::Track& track, double t) const;
+    const recording::Track* trackAt(uint32_t index, double t, Presence& presence) const;
 
-    std::vector<Track> tracks_;
-    std::vector<double> closures_; // session closes: every device gone
-    double start_ = 0, end_ = 0;
+    recording::Recording recorded;
+    std::vector<Moment> timeline;
 };
 
 } // namespace vrsim

@@ -18,7 +18,7 @@ class IVRSystem;
 
 namespace vrsim {
 
-class Recording;
+class Replay;
 
 constexpr uint32_t kDevices = 64; // every index OpenVR serves
 
@@ -83,7 +83,7 @@ struct Rig {
     std::chrono::steady_clock::time_point demoStart{};
 
     // A recording replayed as the rig (from its first pose on, looping or holding its end).
-    std::shared_ptr<const Recording> replay;
+    std::shared_ptr<const Replay> replay;
     bool replayLoop = false;
     std::chrono::steady_clock::time_point replayStart{};
     double replayTime() const; // ms on the recording's clock
@@ -102,5 +102,8 @@ struct Rig {
 };
 
 Rig& rig();
+
+// Makes the calling runtime call take as long as vrsim_set_call_delay_us asks.
+void callDelay();
 
 } // namespace vrsim

@@ -3,6 +3,7 @@
 #include "../source/frame_source.h"
 
 #include "../platform/platform.h"
+#include "../recording/event_kinds.h"
 
 #include <tavrin.h>
 
@@ -20,6 +21,11 @@ struct tavrin_source {
 };
 
 extern "C" {
+
+TAVRIN_API const char* tavrin_event_kind_name(int32_t kind)
+{
+    return recording::eventKindName(kind);
+}
 
 TAVRIN_API int64_t tavrin_now_ns(void)
 {

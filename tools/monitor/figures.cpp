@@ -61,28 +61,6 @@ const char* shortClassName(int deviceClass)
     }
 }
 
-const char* kindName(int kind)
-{
-    switch (kind) {
-    case TAVRIN_EVENT_SESSION_OPENED: return "session_opened";
-    case TAVRIN_EVENT_SESSION_CLOSED: return "session_closed";
-    case TAVRIN_EVENT_DEVICE_ARRIVED: return "device_arrived";
-    case TAVRIN_EVENT_DEVICE_LEFT: return "device_left";
-    case TAVRIN_EVENT_DEVICE_SWITCHED_ON: return "device_switched_on";
-    case TAVRIN_EVENT_DEVICE_SWITCHED_OFF: return "device_switched_off";
-    case TAVRIN_EVENT_INDEX_CHANGED: return "index_changed";
-    default: return "unknown";
-    }
-}
-
-int kindFromName(const std::string& name)
-{
-    for (int kind = TAVRIN_EVENT_SESSION_OPENED; kind <= TAVRIN_EVENT_INDEX_CHANGED; ++kind)
-        if (name == kindName(kind))
-            return kind;
-    return 0;
-}
-
 std::string initErrorName(int32_t code)
 {
     switch (code) {

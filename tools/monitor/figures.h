@@ -24,9 +24,6 @@ double percentile(std::vector<double> values, double p);
 const char* className(int deviceClass);
 // The same in four letters at most: "hmd", "ctl", "trk", "base".
 const char* shortClassName(int deviceClass);
-// A frame source's event kind by name ("device_arrived"), and back (0 for no kind).
-const char* kindName(int kind);
-int kindFromName(const std::string& name);
 
 // OpenVR's name of an EVRInitError without its VRInitError_ prefix ("Init_HmdNotFound"), or
 // "error N" for one not listed.

@@ -84,112 +84,128 @@ const char* usage()
            "cleanly (exit status 130).\n";
 }
 
+namespace {
+
+bool takesNoValue(const std::string& name)
+{
+    return name == "--help" || name == "-h" || name == "--version" || name == "--no-demo";
+}
+
+bool takesValue(const std::string& name)
+{
+    for (const char* known : {"--rate", "--seconds", "--csv", "--plot", "--record", "--replay", "--osc", "--osc-rate",
+                              "--serve"})
+        if (name == known)
+            return true;
+    return false;
+}
+
+// An option that takes no value; false for none of those.
+bool flag(const std::string& name, Options& o)
+{
+    if (name == "--help" || name == "-h")
+        o.help = true;
+    else if (name == "--version")
+        o.version = true;
+    else if (name == "--no-demo")
+        o.demo = false;
+    else
+        return false;
+    return true;
+}
+
+// A path or address kept as given (checked when used); false for none of those.
+bool text(const std::string& name, const std::string& v, Options& o)
+{
+    std::string* field = name == "--csv" ? &o.csvPath : name == "--plot" ? &o.plotPath
+                       : name == "--record" ? &o.recordPath : name == "--replay" ? &o.replayPath : nullptr;
+    if (field == nullptr)
+        return false;
+    *field = v;
+    return true;
+}
+
+// An option with a number or an address; error says why a value is refused.
+void number(const std::string& name, const std::string& v, Options& o, std::string& error)
+{
+    double d = 0;
+    std::string host;
+    int port = 0;
+    if (name == "--rate") {
+        if (!parseRate(v, o.rate))
+            error = "--rate takes a whole number of reads per second from 1 to 100000, not '" + v + "'";
+    } else if (name == "--seconds") {
+        if (!parseNonNegative(v, d))
+            error = "--seconds takes a duration of zero or more seconds, not '" + v + "'";
+        else if (d > kMaxSeconds)
+            error = "--seconds takes at most 315576000 (ten years), not '" + v + "'";
+        else
+            o.seconds = d;
+    } else if (name == "--osc") {
+        Options::Receiver to;
+        if (!parseReceiver(v, to.host, to.port))
+            error = "--osc takes PORT or HOST:PORT (a port from 1 to 65535), not '" + v + "'";
+        else
+            o.osc.push_back(to);
+    } else if (name == "--osc-rate") {
+        if (!parseNonNegative(v, d) || d <= 0.0 || d > 100000.0)
+            error = "--osc-rate takes a rate above 0 and up to 100000 bundles per second, not '" + v + "'";
+        else
+            o.oscRate = d;
+    } else if (name == "--serve") {
+        o.serve = v;
+        if (!parseHostPort(v, host, port))
+            error = "--serve takes PORT or HOST:PORT (a port from 0 to 65535), not '" + v + "'";
+    }
+}
+
+// Options that cannot go together.
+std::string conflicts(const Options& o)
+{
+    if (!o.recordPath.empty() && o.recordPath == o.plotPath)
+        return "--record and --plot name the same file";
+    if (!o.csvPath.empty() && !o.recordPath.empty())
+        return "--record writes the CSV too: give --csv or --record, not both";
+    if (!o.csvPath.empty() && o.csvPath == o.plotPath)
+        return "--csv and --plot name the same file";
+    return "";
+}
+
+} // namespace
+
 ParseResult parseOptions(int argc, const char* const* argv)
 {
     ParseResult r;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+    for (int i = 1; i < argc && r.error.empty(); ++i) {
+        std::string name = argv[i];
         // --name=value is the same as --name value.
-        std::optional<std::string> inlineValue;
-        const size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = arg.substr(eq + 1);
-            arg.resize(eq);
+        std::optional<std::string> value;
+        const size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
         }
-        auto value = [&](std::string& out) {
-            if (inlineValue) {
-                out = *inlineValue;
-                inlineValue.reset();
-                return true;
-            }
-            if (i + 1 >= argc) {
-                r.error = arg + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (inlineValue && (arg == "--help" || arg == "-h" || arg == "--version" || arg == "--no-demo")) {
-            r.error = arg + " takes no value";
-            return r;
+        if (takesNoValue(name)) {
+            if (value)
+                r.error = name + " takes no value";
+            else
+                flag(name, r.options);
+            continue;
         }
-        if (arg == "--help" || arg == "-h") {
-            r.options.help = true;
-        } else if (arg == "--version") {
-            r.options.version = true;
-        } else if (arg == "--no-demo") {
-            r.options.demo = false;
-        } else if (arg == "--rate") {
-            if (!value(v))
-                return r;
-            if (!parseRate(v, r.options.rate)) {
-                r.error = "--rate takes a whole number of reads per second from 1 to 100000, not '" + v + "'";
-                return r;
-            }
-        } else if (arg == "--seconds") {
-            if (!value(v))
-                return r;
-            double s = 0;
-            if (!parseNonNegative(v, s)) {
-                r.error = "--seconds takes a duration of zero or more seconds, not '" + v + "'";
-                return r;
-            }
-            if (s > kMaxSeconds) {
-                r.error = "--seconds takes at most 315576000 (ten years), not '" + v + "'";
-                return r;
-            }
-            r.options.seconds = s;
-        } else if (arg == "--csv") {
-            if (!value(r.options.csvPath))
-                return r;
-        } else if (arg == "--plot") {
-            if (!value(r.options.plotPath))
-                return r;
-        } else if (arg == "--record") {
-            if (!value(r.options.recordPath))
-                return r;
-        } else if (arg == "--replay") {
-            if (!value(r.options.replayPath))
-                return r;
-        } else if (arg == "--osc") {
-            if (!value(v))
-                return r;
-            Options::Receiver to;
-            if (!parseReceiver(v, to.host, to.port)) {
-                r.error = "--osc takes PORT or HOST:PORT (a port from 1 to 65535), not '" + v + "'";
-                return r;
-            }
-            r.options.osc.push_back(to);
-        } else if (arg == "--osc-rate") {
-            if (!value(v))
-                return r;
-            double hz = 0;
-            if (!parseNonNegative(v, hz) || hz <= 0.0 || hz > 100000.0) {
-                r.error = "--osc-rate takes a rate above 0 and up to 100000 bundles per second, not '" + v + "'";
-                return r;
-            }
-            r.options.oscRate = hz;
-        } else if (arg == "--serve") {
-            if (!value(r.options.serve))
-                return r;
-            std::string host;
-            int port = 0;
-            if (!parseHostPort(r.options.serve, host, port)) {
-                r.error = "--serve takes PORT or HOST:PORT (a port from 0 to 65535), not '" + r.options.serve + "'";
-                return r;
-            }
-        } else {
-            r.error = "unknown option '" + arg + "'";
-            return r;
+        if (!takesValue(name)) {
+            r.error = "unknown option '" + name + "'";
+            continue;
         }
+        if (!value && i + 1 >= argc) {
+            r.error = name + " needs a value";
+            continue;
+        }
+        const std::string v = value ? *value : argv[++i];
+        if (!text(name, v, r.options))
+            number(name, v, r.options, r.error);
     }
-    if (!r.options.csvPath.empty() && r.options.csvPath == r.options.plotPath)
-        r.error = "--csv and --plot name the same file";
-    if (!r.options.csvPath.empty() && !r.options.recordPath.empty())
-        r.error = "--record writes the CSV too: give --csv or --record, not both";
-    if (!r.options.recordPath.empty() && r.options.recordPath == r.options.plotPath)
-        r.error = "--record and --plot name the same file";
+    if (r.error.empty())
+        r.error = conflicts(r.options);
     return r;
 }
 

@@ -3,6 +3,8 @@
 #include "figures.h"
 #include "files.h"
 
+#include <recording/recording_format.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -80,86 +82,28 @@ void PendingFile::discard()
 
 // ---- CSV -------------------------------------------------------------------------------------
 
-const char* CsvWriter::header()
-{
-    return "read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,quat_y,quat_z,"
-           "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z,frame,t_ns,unix_ns,connected,pose_valid,tracking_result\n";
-}
-
-const char* CsvWriter::recordingPreamble()
-{
-    return "# tavrin recording 2\n"
-           "# poses: one row per device per frame, every device the frame source knows (base stations and\n"
-           "#   switched-off devices too); timestamp_ms: ms since the monitor started; frame: the source's\n"
-           "#   frame number; t_ns: the frame's time on the library's monotonic clock (tavrin_now_ns);\n"
-           "#   unix_ns: the same moment on the wall clock (ns since 1970); tracking_result: OpenVR's\n"
-           "#   ETrackingResult (tracking_ok: 1 when it is 200, Running_OK)\n"
-           "# units: position m, velocity m/s, angular velocity rad/s; quaternion w x y z\n"
-           "# frame: OpenVR standing universe, right-handed, Y up, -Z forward\n"
-           "# events: #event2,t_ns,kind,serial,class,index,old_index,count (t_ns on the rows' t_ns clock;\n"
-           "#   kind: session_opened, session_closed, device_arrived, device_left, device_switched_on,\n"
-           "#   device_switched_off, index_changed)\n";
-}
-
 bool CsvWriter::open(const std::string& path, std::string& error, bool recording)
 {
     if (!file_.open(path, error))
         return false;
     if (recording)
-        std::fputs(recordingPreamble(), file_.stream());
-    std::fputs(header(), file_.stream());
+        std::fputs(recording::preamble(), file_.stream());
+    std::fputs(recording::header(), file_.stream());
     return true;
 }
-
-namespace {
-// A serial as a CSV field: quoted when it holds a comma, a quote or a line break.
-std::string csvField(const char* text)
-{
-    const std::string s(text);
-    if (s.find_first_of(",\"\r\n") == std::string::npos)
-        return s;
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"')
-            q += '"';
-        q += c;
-    }
-    return q + "\"";
-}
-} // namespace
 
 void CsvWriter::writeEvent(const tavrin_event& e)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (std::FILE* f = file_.stream())
-        std::fprintf(f, "#event2,%lld,%s,%s,%d,%u,%u,%u\n", static_cast<long long>(e.time_ns), kindName(e.kind),
-                     csvField(e.serial).c_str(), e.device_class, e.index, e.old_index, e.device_count);
+        recording::writeEvent(f, e);
 }
 
 void CsvWriter::write(unsigned long long readNumber, const tavrin_frame& frame, double timestampMs)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::FILE* f = file_.stream();
-    if (!f)
-        return;
-    for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
-        const tavrin_device& d = frame.devices[k];
-        // %.9g: every float comes back exactly when read again.
-        std::fprintf(f, "%llu,%.3f,%s,%u,%d,%d", readNumber, timestampMs, csvField(d.serial).c_str(), d.index,
-                     d.device_class, d.tracking_result == 200 ? 1 : 0);
-        for (float v : d.position)
-            std::fprintf(f, ",%.9g", v);
-        for (float v : d.orientation)
-            std::fprintf(f, ",%.9g", v);
-        for (float v : d.velocity)
-            std::fprintf(f, ",%.9g", v);
-        for (float v : d.angular_velocity)
-            std::fprintf(f, ",%.9g", v);
-        std::fprintf(f, ",%llu,%lld,%lld,%d,%d,%d\n", static_cast<unsigned long long>(frame.frame_number),
-                     static_cast<long long>(frame.time_ns), static_cast<long long>(frame.unix_time_ns), d.connected,
-                     d.pose_valid, d.tracking_result);
-        ++rows_;
-    }
+    if (std::FILE* f = file_.stream())
+        rows_ += recording::writeRows(f, readNumber, frame, timestampMs);
 }
 
 bool CsvWriter::finish(std::string& error)
@@ -367,19 +311,12 @@ void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::ve
 
 } // namespace
 
-std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title,
-                      const std::vector<PlotEvent>& events)
+namespace {
+
+// The floor plan seen from above (x to the right, OpenVR's forward -z up the page) keeps metres
+// square; the height panel spans the run's time and is fitted to the heights, with a margin.
+void fitPanels(const std::map<std::string, Track>& tracks, Panel& floor, Panel& height, Range& t0)
 {
-    // Seen from above: x to the right and OpenVR's forward, -z, up the page.
-    std::map<std::string, std::vector<float>> forward;
-    for (const auto& [serial, tr] : tracks) {
-        std::vector<float>& f = forward[serial];
-        for (float z : tr.z)
-            f.push_back(-z);
-    }
-    Panel floor{70, 60, 420, 420, {}, {}};
-    Panel height{580, 60, 520, 420, {}, {}};
-    Range t0;
     for (const auto& [serial, tr] : tracks) {
         for (size_t i = 0; i < tr.t.size(); ++i) {
             floor.rx.add(tr.x[i]);
@@ -388,7 +325,6 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
             t0.add(tr.t[i]);
         }
     }
-    // The floor plan keeps metres square: both axes get the larger span.
     floor.rx.settle(0.5);
     floor.ry.settle(0.5);
     const double span = std::max(floor.rx.hi - floor.rx.lo, floor.ry.hi - floor.ry.lo) * 1.1;
@@ -401,25 +337,16 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
     height.rx.lo = 0;
     height.rx.hi = (t0.hi - t0.lo) / 1000.0;
     height.rx.settle(0.1);
-    // Fitted to the data, with a margin, rather than from the floor.
     height.ry.settle(0.2);
     const double margin = 0.08 * (height.ry.hi - height.ry.lo);
     height.ry.lo -= margin;
     height.ry.hi += margin;
+}
 
-    const double legendTop = 540;
-    const double totalHeight = legendTop + 24.0 * static_cast<double>(tracks.size()) + 20;
-    std::ostringstream o;
-    o.precision(5);
-    o << "<?xml version='1.0' encoding='UTF-8'?>\n"
-      << "<svg xmlns='http://www.w3.org/2000/svg' width='1140' height='" << totalHeight << "' viewBox='0 0 1140 "
-      << totalHeight << "' font-family='sans-serif' font-size='13'>\n"
-      << "<rect width='100%' height='100%' fill='white'/>\n"
-      << "<text x='20' y='26' font-size='16' font-weight='bold'>" << xmlEscape(title) << "</text>\n";
-    axes(o, floor, "Floor plan from above (x right, \u2212z up)", "x (m) \u2192", "\u2212z (m), forward \u2191");
-    axes(o, height, "Height over time", "time (s)", "height y (m)");
-    // Events on the time axis: a tick and a short label (left, off: switched off, idx: an index
-    // change, closed: the session ended).
+// Events on the time axis: a tick and a short label (left, off: switched off, idx: an index
+// change, closed: the session ended).
+void drawEvents(std::ostringstream& o, const std::vector<PlotEvent>& events, const Panel& height, const Range& t0)
+{
     for (const PlotEvent& e : events) {
         const double secs = (e.t - t0.lo) / 1000.0;
         if (!worthMarking(e.kind) || secs < height.rx.lo || secs > height.rx.hi)
@@ -431,28 +358,59 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
           << "</title></line>\n"
           << "<text x='" << x + 2 << "' y='" << height.y + 12 << "' font-size='10' fill='#555'>" << label << "</text>\n";
     }
-    size_t n = 0;
-    for (const auto& [serial, tr] : tracks) {
-        const char* colour = pick(kColours, n);
-        const std::vector<float>& fz = forward.at(serial);
-        polyline(o, tr.t, tr.x, fz, floor, colour, n);
-        if (!tr.t.empty()) { // where the path starts (circle) and ends (square)
-            o << "<circle cx='" << floor.px(tr.x.front()) << "' cy='" << floor.py(fz.front()) << "' r='5' fill='white' stroke='"
-              << colour << "' stroke-width='2'/>\n"
-              << "<rect x='" << floor.px(tr.x.back()) - 4 << "' y='" << floor.py(fz.back()) - 4
-              << "' width='8' height='8' fill='" << colour << "'/>\n";
-        }
-        std::vector<float> secs(tr.t.size());
-        for (size_t i = 0; i < tr.t.size(); ++i)
-            secs[i] = static_cast<float>((tr.t[i] - t0.lo) / 1000.0);
-        polyline(o, tr.t, secs, tr.y, height, colour, n);
-        const double ly = legendTop + 24.0 * static_cast<double>(n);
-        o << "<line x1='70' y1='" << ly - 8 << "' x2='94' y2='" << ly - 8 << "' stroke='" << colour << "' stroke-width='"
-          << pick(kWidths, n) << "' stroke-dasharray='" << pick(kDashes, n) << "'/>\n"
-          << "<text x='102' y='" << ly - 3 << "'>" << xmlEscape(serial) << " (" << className(tr.deviceClass)
-          << ", " << tr.t.size() << " points)</text>\n";
-        ++n;
+}
+
+// One device: its path on the floor with where it starts (circle) and ends (square), its height
+// over time, and its legend line.
+void drawTrack(std::ostringstream& o, const std::string& serial, const Track& tr, size_t n, const Panel& floor,
+               const Panel& height, const Range& t0, double legendTop)
+{
+    const char* colour = pick(kColours, n);
+    std::vector<float> forward;
+    for (float z : tr.z)
+        forward.push_back(-z);
+    polyline(o, tr.t, tr.x, forward, floor, colour, n);
+    if (!tr.t.empty()) {
+        o << "<circle cx='" << floor.px(tr.x.front()) << "' cy='" << floor.py(forward.front())
+          << "' r='5' fill='white' stroke='" << colour << "' stroke-width='2'/>\n"
+          << "<rect x='" << floor.px(tr.x.back()) - 4 << "' y='" << floor.py(forward.back()) - 4
+          << "' width='8' height='8' fill='" << colour << "'/>\n";
     }
+    std::vector<float> secs(tr.t.size());
+    for (size_t i = 0; i < tr.t.size(); ++i)
+        secs[i] = static_cast<float>((tr.t[i] - t0.lo) / 1000.0);
+    polyline(o, tr.t, secs, tr.y, height, colour, n);
+    const double ly = legendTop + 24.0 * static_cast<double>(n);
+    o << "<line x1='70' y1='" << ly - 8 << "' x2='94' y2='" << ly - 8 << "' stroke='" << colour << "' stroke-width='"
+      << pick(kWidths, n) << "' stroke-dasharray='" << pick(kDashes, n) << "'/>\n"
+      << "<text x='102' y='" << ly - 3 << "'>" << xmlEscape(serial) << " (" << className(tr.deviceClass) << ", "
+      << tr.t.size() << " points)</text>\n";
+}
+
+} // namespace
+
+std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title,
+                      const std::vector<PlotEvent>& events)
+{
+    Panel floor{70, 60, 420, 420, {}, {}};
+    Panel height{580, 60, 520, 420, {}, {}};
+    Range t0;
+    fitPanels(tracks, floor, height, t0);
+    const double legendTop = 540;
+    const double totalHeight = legendTop + 24.0 * static_cast<double>(tracks.size()) + 20;
+    std::ostringstream o;
+    o.precision(5);
+    o << "<?xml version='1.0' encoding='UTF-8'?>\n"
+      << "<svg xmlns='http://www.w3.org/2000/svg' width='1140' height='" << totalHeight << "' viewBox='0 0 1140 "
+      << totalHeight << "' font-family='sans-serif' font-size='13'>\n"
+      << "<rect width='100%' height='100%' fill='white'/>\n"
+      << "<text x='20' y='26' font-size='16' font-weight='bold'>" << xmlEscape(title) << "</text>\n";
+    axes(o, floor, "Floor plan from above (x right, \u2212z up)", "x (m) \u2192", "\u2212z (m), forward \u2191");
+    axes(o, height, "Height over time", "time (s)", "height y (m)");
+    drawEvents(o, events, height, t0);
+    size_t n = 0;
+    for (const auto& [serial, tr] : tracks)
+        drawTrack(o, serial, tr, n++, floor, height, t0, legendTop);
     if (tracks.empty())
         o << "<text x='70' y='" << legendTop << "'>no device was tracked</text>\n";
     o << "</svg>\n";

@@ -37,12 +37,10 @@ private:
     Mode mode_ = Mode::Replace;
 };
 
-// The CSV of every device of every frame. As a recording (--record) it is the same CSV with '#'
-// lines before the header (units and frame) and one '#event2,...' line per event of the frame
-// source, so that it still loads in any CSV reader that skips '#' comments, and the simulated
-// runtime can replay it:
-//   #event2,t_ns,kind,serial,class,index,old_index,count
-// t_ns is on the rows' t_ns clock (the library's monotonic clock); kind is the event kind's name.
+// The CSV of every device of every frame, in the recording format (recording_format.h). As a
+// recording (--record) it is the same CSV with '#' lines before the header (units and frame) and
+// one '#event2,...' line per event of the frame source, so that it still loads in any CSV reader
+// that skips '#' comments, and the simulated runtime can replay it.
 class CsvWriter {
 public:
     bool open(const std::string& path, std::string& error, bool recording = false);
@@ -53,9 +51,6 @@ public:
     void writeEvent(const tavrin_event& event);
     bool finish(std::string& error);
     unsigned long long rows() const { return rows_; }
-
-    static const char* header();
-    static const char* recordingPreamble();
 
 private:
     std::mutex mutex_;

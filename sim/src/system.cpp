@@ -1,0 +1,292 @@
+// The simulated runtime's IVRSystem: one object per session over the rig, so that a pointer kept
+// past VR_ShutdownInternal is recognised and counted instead of answering for a later session.
+#include "rig.h"
+#include "system.h"
+
+#include <openvr.h>
+
+#include <cstring>
+
+namespace vrsim {
+
+namespace {
+
+// A scripted value as the SDK's enumeration, byte for byte: a runtime newer than the SDK sends
+// values the SDK does not name, and a client must cope.
+template <class Enum>
+Enum sdkValue(int32_t value)
+{
+    static_assert(sizeof(Enum) == sizeof value, "a 32-bit enumeration");
+    Enum e;
+    std::memcpy(&e, &value, sizeof e);
+    return e;
+}
+
+
+// One session's interface. A new object serves every session, so a pointer kept past
+// VR_ShutdownInternal is recognised and counted instead of answering for a later session.
+class SimSystem final : public vr::IVRSystem {
+public:
+    // Takes the rig lock and tells whether this interface belongs to the open session.
+    bool enter(std::unique_lock<std::mutex>& lock)
+    {
+        callDelay();
+        lock = std::unique_lock<std::mutex>(rig().mutex);
+        rig().reapLocked();
+        if (rig().current == this)
+            return true;
+        ++rig().counters.use_after_shutdown;
+        return false;
+    }
+
+    void GetRecommendedRenderTargetSize(uint32_t* w, uint32_t* h) override
+    {
+        if (w)
+            *w = 0;
+        if (h)
+            *h = 0;
+    }
+    vr::HmdMatrix44_t GetProjectionMatrix(vr::EVREye, float, float) override { return {}; }
+    void GetProjectionRaw(vr::EVREye, float* l, float* r, float* t, float* b) override
+    {
+        for (float* p : {l, r, t, b})
+            if (p)
+                *p = 0.0f;
+    }
+    bool ComputeDistortion(vr::EVREye, float, float, vr::DistortionCoordinates_t*) override { return false; }
+    vr::HmdMatrix34_t GetEyeToHeadTransform(vr::EVREye) override { return {}; }
+    bool GetTimeSinceLastVsync(float*, uint64_t*) override { return false; }
+    int32_t GetD3D9AdapterIndex() override { return -1; }
+    void GetDXGIOutputInfo(int32_t* index) override
+    {
+        if (index)
+            *index = -1;
+    }
+    bool IsDisplayOnDesktop() override { return false; }
+    bool SetDisplayVisibility(bool) override { return false; }
+
+    void GetDeviceToAbsoluteTrackingPose(vr::ETrackingUniverseOrigin origin, float predicted,
+                                         vr::TrackedDevicePose_t* out, uint32_t count) override
+    {
+        std::unique_lock<std::mutex> lock;
+        const bool live = enter(lock);
+        Rig& r = rig();
+        if (live) {
+            ++r.counters.pose_queries;
+            r.counters.last_pose_origin = origin;
+            r.counters.last_pose_prediction = predicted;
+        }
+        const double now = r.demoSeconds();
+        for (uint32_t i = 0; i < count; ++i) {
+            vr::TrackedDevicePose_t pose{};
+            Device dev{};
+            if (live && i < kDevices && r.deviceAt(i, now, dev) && dev.cls != 0) {
+                const Pose p = r.poseAt(i, now);
+                std::memcpy(pose.mDeviceToAbsoluteTracking.m, p.matrix, sizeof p.matrix);
+                std::memcpy(&pose.eTrackingResult, &p.result, sizeof p.result);
+                // A switched-off device keeps its last matrix but has no valid pose and no motion.
+                if (dev.connected) {
+                    std::memcpy(pose.vVelocity.v, p.velocity, sizeof p.velocity);
+                    std::memcpy(pose.vAngularVelocity.v, p.angular, sizeof p.angular);
+                    pose.bPoseIsValid = p.result == vr::TrackingResult_Running_OK ||
+                                        p.result == vr::TrackingResult_Running_OutOfRange;
+                }
+                pose.bDeviceIsConnected = dev.connected;
+            }
+            out[i] = pose;
+        }
+    }
+
+    void ResetSeatedZeroPose() override {}
+    vr::HmdMatrix34_t GetSeatedZeroPoseToStandingAbsoluteTrackingPose() override { return identity(); }
+    vr::HmdMatrix34_t GetRawZeroPoseToStandingAbsoluteTrackingPose() override { return identity(); }
+    uint32_t GetSortedTrackedDeviceIndicesOfClass(vr::ETrackedDeviceClass, vr::TrackedDeviceIndex_t*, uint32_t,
+                                                  vr::TrackedDeviceIndex_t) override
+    {
+        return 0;
+    }
+    vr::EDeviceActivityLevel GetTrackedDeviceActivityLevel(vr::TrackedDeviceIndex_t) override
+    {
+        return vr::k_EDeviceActivityLevel_Unknown;
+    }
+    void ApplyTransform(vr::TrackedDevicePose_t* out, const vr::TrackedDevicePose_t* in, const vr::HmdMatrix34_t*) override
+    {
+        if (out && in)
+            *out = *in;
+    }
+    vr::TrackedDeviceIndex_t GetTrackedDeviceIndexForControllerRole(vr::ETrackedControllerRole) override
+    {
+        return vr::k_unTrackedDeviceIndexInvalid;
+    }
+    vr::ETrackedControllerRole GetControllerRoleForTrackedDeviceIndex(vr::TrackedDeviceIndex_t) override
+    {
+        return vr::TrackedControllerRole_Invalid;
+    }
+
+    vr::ETrackedDeviceClass GetTrackedDeviceClass(vr::TrackedDeviceIndex_t index) override
+    {
+        std::unique_lock<std::mutex> lock;
+        if (!enter(lock))
+            return vr::TrackedDeviceClass_Invalid;
+        Rig& r = rig();
+        ++r.counters.class_queries;
+        Device dev{};
+        if (!r.deviceAt(index, r.demoSeconds(), dev))
+            return vr::TrackedDeviceClass_Invalid;
+        return sdkValue<vr::ETrackedDeviceClass>(dev.cls);
+    }
+
+    bool IsTrackedDeviceConnected(vr::TrackedDeviceIndex_t index) override
+    {
+        std::unique_lock<std::mutex> lock;
+        if (!enter(lock))
+            return false;
+        Rig& r = rig();
+        ++r.counters.connected_queries;
+        Device dev{};
+        return r.deviceAt(index, r.demoSeconds(), dev) && dev.cls != 0 && dev.connected;
+    }
+
+    bool GetBoolTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                      vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), false;
+    }
+    float GetFloatTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                        vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), 0.0f;
+    }
+    int32_t GetInt32TrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                          vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), 0;
+    }
+    uint64_t GetUint64TrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                            vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), 0;
+    }
+    vr::HmdMatrix34_t GetMatrix34TrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+                                                       vr::ETrackedPropertyError* err) override
+    {
+        return unknownProperty(err), vr::HmdMatrix34_t{};
+    }
+
+    // Like the runtime: the length including the NUL; when the buffer is too small, the needed
+    // length with TrackedProp_BufferTooSmall and the buffer untouched.
+    uint32_t GetStringTrackedDeviceProperty(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop,
+                                            char* value, uint32_t size, vr::ETrackedPropertyError* err) override
+    {
+        std::unique_lock<std::mutex> lock;
+        int32_t result = vr::TrackedProp_Success; // any scripted value, written byte for byte
+        uint32_t length = 0;
+        if (!enter(lock)) {
+            result = vr::TrackedProp_CouldNotContactServer;
+        } else {
+            Rig& r = rig();
+            ++r.counters.serial_queries;
+            Device dev{};
+            if (!r.deviceAt(index, r.demoSeconds(), dev) || dev.cls == 0) {
+                result = vr::TrackedProp_InvalidDevice;
+            } else if (prop != vr::Prop_SerialNumber_String) {
+                result = vr::TrackedProp_UnknownProperty;
+            } else if (dev.serialError != 0) {
+                result = dev.serialError;
+            } else {
+                length = static_cast<uint32_t>(dev.serial.size() + 1);
+                if (value == nullptr || size < length)
+                    result = vr::TrackedProp_BufferTooSmall;
+                else
+                    std::memcpy(value, dev.serial.c_str(), length);
+            }
+        }
+        if (err)
+            std::memcpy(err, &result, sizeof result);
+        return length;
+    }
+
+    const char* GetPropErrorNameFromEnum(vr::ETrackedPropertyError) override { return "TrackedProp_Unknown"; }
+
+    // Delivers the session's queued events in order; the size must be the SDK's VREvent_t.
+    bool PollNextEvent(vr::VREvent_t* event, uint32_t size) override
+    {
+        std::unique_lock<std::mutex> lock;
+        const bool live = enter(lock);
+        Rig& r = rig();
+        ++r.counters.event_polls;
+        if (!live || event == nullptr || size != sizeof(vr::VREvent_t) || r.events.empty())
+            return false;
+        const Rig::Event e = r.events.front();
+        r.events.pop_front();
+        std::memset(event, 0, sizeof *event);
+        event->eventType = e.type;
+        event->trackedDeviceIndex = e.index;
+        return true;
+    }
+    bool PollNextEventWithPose(vr::ETrackingUniverseOrigin, vr::VREvent_t* event, uint32_t size,
+                               vr::TrackedDevicePose_t* pose) override
+    {
+        if (pose)
+            *pose = vr::TrackedDevicePose_t{};
+        return PollNextEvent(event, size);
+    }
+    const char* GetEventTypeNameFromEnum(vr::EVREventType) override { return "VREvent_Unknown"; }
+    vr::HiddenAreaMesh_t GetHiddenAreaMesh(vr::EVREye, vr::EHiddenAreaMeshType) override { return {}; }
+    bool GetControllerState(vr::TrackedDeviceIndex_t, vr::VRControllerState_t*, uint32_t) override { return false; }
+    bool GetControllerStateWithPose(vr::ETrackingUniverseOrigin, vr::TrackedDeviceIndex_t, vr::VRControllerState_t*,
+                                    uint32_t, vr::TrackedDevicePose_t*) override
+    {
+        return false;
+    }
+    void TriggerHapticPulse(vr::TrackedDeviceIndex_t, uint32_t, unsigned short) override {}
+    const char* GetButtonIdNameFromEnum(vr::EVRButtonId) override { return "k_EButton_Unknown"; }
+    const char* GetControllerAxisTypeNameFromEnum(vr::EVRControllerAxisType) override
+    {
+        return "k_eControllerAxis_Unknown";
+    }
+    bool CaptureInputFocus() override { return false; }
+    void ReleaseInputFocus() override {}
+    bool IsInputFocusCapturedByAnotherProcess() override { return false; }
+    uint32_t DriverDebugRequest(vr::TrackedDeviceIndex_t, const char*, char* response, uint32_t size) override
+    {
+        if (response && size > 0)
+            response[0] = '\0';
+        return 0;
+    }
+    vr::EVRFirmwareError PerformFirmwareUpdate(vr::TrackedDeviceIndex_t) override { return vr::VRFirmwareError_None; }
+
+    void AcknowledgeQuit_Exiting() override
+    {
+        std::unique_lock<std::mutex> lock;
+        if (enter(lock))
+            ++rig().counters.quit_acks;
+    }
+    void AcknowledgeQuit_UserPrompt() override
+    {
+        std::unique_lock<std::mutex> lock;
+        enter(lock);
+    }
+
+private:
+    static vr::HmdMatrix34_t identity()
+    {
+        vr::HmdMatrix34_t m{};
+        m.m[0][0] = m.m[1][1] = m.m[2][2] = 1.0f;
+        return m;
+    }
+    static void unknownProperty(vr::ETrackedPropertyError* err)
+    {
+        if (err)
+            *err = vr::TrackedProp_UnknownProperty;
+    }
+};
+
+} // namespace
+
+vr::IVRSystem* newSystem()
+{
+    return new SimSystem;
+}
+
+} // namespace vrsim

@@ -1,0 +1,439 @@
+#include "monitor.h"
+
+#include "display.h"
+#include "figures.h"
+#include "files.h"
+#include "system.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace monitor {
+
+namespace {
+constexpr int32_t kNoError = 0;
+}
+
+Monitor::Monitor(const Options& options) : opt(options) {}
+
+Monitor::~Monitor()
+{
+    stopReading = true;
+    stopEvents = true;
+    if (reader.joinable())
+        reader.join();
+    if (events.joinable())
+        events.join();
+    tavrin_source_destroy(source);
+}
+
+double Monitor::secondsSinceStart() const
+{
+    return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
+// Milliseconds since the monitor started, on the library's clock.
+double Monitor::msSince(int64_t timeNs) const
+{
+    return static_cast<double>(timeNs - startedNs) / 1e6;
+}
+
+void Monitor::printLine(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(outputMutex);
+    std::fprintf(human, "%s\n", line.c_str());
+    std::fflush(human);
+}
+
+int Monitor::prepare()
+{
+    std::string error;
+    if (!opt.osc.empty()) {
+        if (!OscSender::available(error)) {
+            std::fprintf(stderr, "tavrin-monitor: --osc: %s\n", error.c_str());
+            return 2;
+        }
+        for (const auto& to : opt.osc) {
+            if (!osc.addReceiver(to.host, to.port, error)) {
+                std::fprintf(stderr, "tavrin-monitor: --osc: %s\n", error.c_str());
+                return 2;
+            }
+        }
+    }
+    if (const int refused = openOutputs())
+        return refused;
+    if (csvPath == "-" || opt.plotPath == "-")
+        human = stderr;
+    liveTable = human == stdout && sys::stdoutIsTerminal();
+    if (liveTable) {
+        sys::enableTerminalEscapes();
+        std::fputs("\x1b[?25l", human); // hide the cursor while redrawing
+    }
+    sys::watchInterrupt(&interrupted);
+    int refused = chooseRig();
+    if (refused == 0)
+        refused = startServing();
+    if (refused != 0) {
+        if (liveTable)
+            std::fputs("\x1b[?25h", human); // the cursor back
+        return refused;
+    }
+    const double oscRate = std::min(opt.oscRate, static_cast<double>(opt.rate));
+    for (const std::string& to : osc.receivers()) {
+        char line[200];
+        std::snprintf(line, sizeof line, "VMC over OSC to %s, %.4g bundles a second", to.c_str(), oscRate);
+        printLine(line);
+    }
+    source = tavrin_source_create(static_cast<double>(opt.rate));
+    if (source == nullptr || tavrin_source_start(source) != kNoError) {
+        std::fprintf(stderr, "tavrin-monitor: the frame source did not start\n");
+        return 1;
+    }
+    osc.start(oscRate);
+    events = std::thread([this] { eventLoop(); });
+    reader = std::thread([this] { readLoop(); });
+    return 0;
+}
+
+// Opened before anything starts, so that a path that cannot be written stops the run at once and
+// leaves nothing behind.
+int Monitor::openOutputs()
+{
+    std::string error;
+    const bool recording = !opt.recordPath.empty();
+    csvPath = recording ? opt.recordPath : opt.csvPath;
+    if (!csvPath.empty() && !csv.open(csvPath, error, recording)) {
+        std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+        return 1;
+    }
+    if (!opt.plotPath.empty() && !svgFile.open(opt.plotPath, error)) {
+        std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+        return 1; // the CSV's temporary file is discarded with it
+    }
+    return 0;
+}
+
+// Which rig the simulated runtime shows: a replay, the environment's (VRSIM_RIG), the demo rig,
+// or, with a real runtime, whatever it reports. Returns an exit status, 0 when the run can go on
+// (see startReplay). stopRig is what undoes the choice at the end.
+int Monitor::chooseRig()
+{
+    if (!opt.replayPath.empty())
+        return startReplay(opt.replayPath);
+    const char* rigName = std::getenv("VRSIM_RIG");
+    if (rigName != nullptr && rigName[0] != '\0') {
+        // The simulated runtime started that rig as it loaded; a replay it refused is said here.
+        using WhyFn = const char* (*)();
+        auto why = reinterpret_cast<WhyFn>(sys::runtimeSymbol("vrsim_replay_error"));
+        if (std::strncmp(rigName, "replay:", 7) == 0 && why && why()[0] != '\0') {
+            std::fprintf(stderr, "tavrin-monitor: VRSIM_RIG=%s: cannot replay %s: %s\n", rigName, rigName + 7, why());
+            return 2;
+        }
+        if (!liveTable)
+            printLine(std::string("VRSIM_RIG=") + rigName + ": the simulated runtime's rig is left as it is");
+        return 0;
+    }
+    if (!opt.demo)
+        return 0;
+    auto startDemo = reinterpret_cast<RigFn>(sys::runtimeSymbol("vrsim_start_demo_rig"));
+    if (startDemo) {
+        startDemo();
+        stopRig = reinterpret_cast<RigFn>(sys::runtimeSymbol("vrsim_stop_demo_rig"));
+        if (!liveTable)
+            printLine("demo rig started in the simulated runtime");
+    } else if (!liveTable) {
+        printLine("the OpenVR runtime has no demo rig (a real runtime?): showing what it reports");
+    }
+    return 0;
+}
+
+// Replays a recording in the simulated runtime. A FIFO or a pipe (bash's <(zcat run.rec.gz)) is
+// read whole first, however long its writer takes; Ctrl-C ends that wait. Returns an exit status:
+// 0 when the replay runs, 2 for a refused file, 130 when interrupted.
+int Monitor::startReplay(const std::string& path)
+{
+    using PlayFn = int32_t (*)(const char*, int32_t);
+    using WhyFn = const char* (*)();
+    auto play = reinterpret_cast<PlayFn>(sys::runtimeSymbol("vrsim_play_recording"));
+    auto why = reinterpret_cast<WhyFn>(sys::runtimeSymbol("vrsim_replay_error"));
+    if (!play) {
+        std::fprintf(stderr, "tavrin-monitor: the OpenVR runtime cannot replay a recording (a real runtime?)\n");
+        return 2;
+    }
+    const files::Kind kind = files::kindOf(path);
+    if (kind == files::Kind::Missing || kind == files::Kind::Directory) {
+        std::fprintf(stderr, "tavrin-monitor: cannot replay %s: %s\n", path.c_str(),
+                     kind == files::Kind::Missing ? "no such file" : "it is a directory, not a recording");
+        return 2;
+    }
+    std::string copy = path, error;
+    if (kind == files::Kind::Other) {
+        const files::Copied copied = files::copyToTemporary(path, copy, interrupted, error);
+        if (copied == files::Copied::Interrupted)
+            return 130;
+        if (copied == files::Copied::Failed) {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    const int32_t played = play(copy.c_str(), 1);
+    files::removeCopy(path, copy);
+    if (played != 0) {
+        std::fprintf(stderr, "tavrin-monitor: cannot replay %s: %s\n", path.c_str(), why ? why() : "?");
+        return 2;
+    }
+    if (!liveTable)
+        printLine("replaying " + path + " in the simulated runtime");
+    return 0;
+}
+
+int Monitor::startServing()
+{
+    if (opt.serve.empty())
+        return 0;
+    std::string error;
+    if (!live.start(opt.serve, [this] { return liveFrame(board, secondsSinceStart(), opt.rate); }, error)) {
+        std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+        return 1;
+    }
+    serving = true;
+    printLine("live view: " + live.url());
+    return 0;
+}
+
+// ---- the reader and the events -------------------------------------------------------------
+
+void Monitor::readLoop()
+{
+    const double periodUs = 1e6 / opt.rate;
+    reads.waitErrorUs.reserve(1 << 16);
+    const double cpu0 = sys::threadCpuSeconds();
+    const Clock::time_point begin = Clock::now();
+    Clock::time_point previous{};
+    while (!stopReading.load()) {
+        const int32_t status = tavrin_source_read(source, &frame);
+        const Clock::time_point now = Clock::now();
+        double waitErrorUs = -1;
+        if (reads.reads > 0) {
+            waitErrorUs = std::abs(std::chrono::duration<double, std::micro>(now - previous).count() - periodUs);
+            if (reads.waitErrorUs.size() < (1u << 22))
+                reads.waitErrorUs.push_back(waitErrorUs);
+        }
+        previous = now;
+        ++reads.reads;
+        takeFrame(status, waitErrorUs);
+    }
+    reads.elapsedSeconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    reads.cpuSeconds = sys::threadCpuSeconds() - cpu0;
+}
+
+// One read's outcome: to the outputs and the board.
+void Monitor::takeFrame(int32_t status, double waitErrorUs)
+{
+    int64_t& previousFrameNs = reads.previousFrameNs;
+    const bool withSession = status == kNoError;
+    const double tMs = msSince(frame.time_ns);
+    if (withSession) {
+        if (reads.frames++ == 0)
+            reads.firstFrame = frame.frame_number;
+        reads.lastFrame = frame.frame_number;
+        if (previousFrameNs != 0 && reads.frameSpacingMs.size() < (1u << 22))
+            reads.frameSpacingMs.push_back(static_cast<double>(frame.time_ns - previousFrameNs) / 1e6);
+        previousFrameNs = frame.time_ns;
+        if (!csvPath.empty())
+            csv.write(reads.reads, frame, tMs);
+        if (!opt.plotPath.empty())
+            plot.add(frame, static_cast<float>(tMs));
+        if (!opt.osc.empty())
+            osc.offer(frame, tMs / 1000.0);
+    } else {
+        previousFrameNs = 0; // a gap in the session is not a frame spacing
+    }
+    std::lock_guard<std::mutex> lock(board.mutex);
+    board.reads = reads.reads;
+    board.status = status;
+    if (waitErrorUs >= 0) {
+        board.recentWaitUs.push_back(waitErrorUs);
+        if (board.recentWaitUs.size() > 1000)
+            board.recentWaitUs.pop_front();
+    }
+    if (withSession)
+        board.noteFrame(frame, tMs / 1000.0);
+}
+
+// Takes the source's events until asked to stop, then whatever is still queued.
+void Monitor::eventLoop()
+{
+    tavrin_event e;
+    while (!stopEvents.load()) {
+        if (tavrin_source_next_event(source, &e, 100) == 1)
+            handleEvent(e);
+    }
+    while (tavrin_source_next_event(source, &e, 0) == 1)
+        handleEvent(e);
+}
+
+void Monitor::handleEvent(const tavrin_event& e)
+{
+    const double at = msSince(e.time_ns);
+    if (!opt.plotPath.empty())
+        plot.addEvent(static_cast<float>(at), e.kind, e.serial);
+    if (!opt.recordPath.empty())
+        csv.writeEvent(e);
+    const char* kind = tavrin_event_kind_name(e.kind);
+    if (serving) {
+        char part[160];
+        std::snprintf(part, sizeof part, ",\"cls\":%d,\"index\":%u,\"old\":%u,\"count\":%u,\"t\":%.3f}", e.device_class,
+                      e.index, e.old_index, e.device_count, at / 1000.0);
+        live.publishEvent("{\"name\":" + jsonString(kind ? kind : "unknown") + ",\"serial\":" + jsonString(e.serial) +
+                          part);
+    }
+    const std::string line = describeEvent(e, at / 1000.0);
+    {
+        std::lock_guard<std::mutex> lock(board.mutex);
+        ++board.events;
+        board.dropped += e.dropped;
+        board.noteEvent(e);
+        if (liveTable) {
+            board.recentEvents.push_back(line);
+            while (board.recentEvents.size() > 10)
+                board.recentEvents.pop_front();
+        }
+    }
+    if (liveTable)
+        board.changed.notify_all(); // redraw now
+    else
+        printLine(line);
+}
+
+// ---- the run -------------------------------------------------------------------------------
+
+void Monitor::drawTable()
+{
+    TableView view;
+    view.rate = opt.rate;
+    view.seconds = secondsSinceStart();
+    view.columns = sys::terminalColumns();
+    view.rows = sys::terminalRows();
+    view.liveUrl = serving ? live.url() : "";
+    const std::string screen = renderTable(board, view);
+    std::lock_guard<std::mutex> out(outputMutex);
+    std::fwrite(screen.data(), 1, screen.size(), human);
+    std::fflush(human);
+}
+
+void Monitor::show(bool due, bool newEvent)
+{
+    if (liveTable && (due || newEvent))
+        drawTable();
+    else if (!liveTable && due)
+        printLine(summaryLine(board, secondsSinceStart()));
+}
+
+void Monitor::run()
+{
+    const auto refresh = liveTable ? std::chrono::milliseconds(250) : std::chrono::milliseconds(1000);
+    const Clock::time_point deadline =
+        opt.seconds ? started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*opt.seconds))
+                    : Clock::time_point::max();
+    Clock::time_point nextDraw = Clock::now() + refresh;
+    if (liveTable)
+        drawTable();
+    while (!interrupted.load() && Clock::now() < deadline) {
+        bool newEvent;
+        {
+            std::unique_lock<std::mutex> lock(board.mutex);
+            const unsigned long long seen = board.events;
+            // Bounded, so that Ctrl-C is noticed promptly.
+            const Clock::time_point wake = std::min({nextDraw, deadline, Clock::now() + std::chrono::milliseconds(100)});
+            newEvent = board.changed.wait_until(lock, wake, [&] { return board.events != seen; });
+        }
+        const Clock::time_point now = Clock::now();
+        const bool due = now >= nextDraw;
+        show(due, newEvent);
+        if (due)
+            nextDraw = now + refresh;
+    }
+}
+
+int Monitor::finish()
+{
+    stopReading = true;
+    reader.join();
+    osc.stop();
+    tavrin_source_stop(source); // queues nothing more: the event thread takes what is left
+    stopEvents = true;
+    events.join();
+    tavrin_source_destroy(source);
+    source = nullptr;
+    serving = false;
+    live.stop();
+    if (stopRig)
+        stopRig();
+    if (liveTable) {
+        drawTable();
+        std::fputs("\x1b[?25h\n", human);
+    }
+    const bool written = finishOutputs();
+    printSummary();
+    // Stopped by Ctrl-C: the shell's convention for a run ended by SIGINT, after the clean stop.
+    return interrupted.load() ? 130 : written ? 0 : 1;
+}
+
+bool Monitor::finishOutputs()
+{
+    bool ok = true;
+    std::string error;
+    if (!csvPath.empty()) {
+        const char* what = opt.recordPath.empty() ? "csv" : "recording";
+        if (csv.finish(error)) {
+            std::fprintf(human, "%s: %s (%llu rows)\n", what, csvPath.c_str(), csv.rows());
+        } else {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            ok = false;
+        }
+    }
+    if (!opt.plotPath.empty()) {
+        const std::string svg = renderSvg(
+            plot.tracks(), "tavrin-monitor: " + std::to_string(opt.rate) + " Hz, " + std::to_string(reads.reads) + " reads",
+            plot.events());
+        std::fwrite(svg.data(), 1, svg.size(), svgFile.stream());
+        if (svgFile.commit(error)) {
+            std::fprintf(human, "plot: %s (%zu devices)\n", opt.plotPath.c_str(), plot.tracks().size());
+        } else {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+void Monitor::printSummary()
+{
+    const Reads& r = reads;
+    const double rate = r.elapsedSeconds > 0 ? static_cast<double>(r.reads) / r.elapsedSeconds : 0;
+    const unsigned long long numbered = r.frames > 0 ? static_cast<unsigned long long>(r.lastFrame - r.firstFrame + 1) : 0;
+    std::fprintf(human,
+                 "\nsummary\n"
+                 "  reads            %llu (%llu with a session) in %.2f s\n"
+                 "  frames           %llu, numbers %llu to %llu (%llu missing)\n"
+                 "  achieved rate    %.2f reads/s (asked %u)\n"
+                 "  wait error       p50 %.1f us, p99 %.1f us, max %.1f us\n"
+                 "  frame spacing    p50 %.3f ms, p99 %.3f ms (successive frame times)\n"
+                 "  cpu per read     %.1f us\n"
+                 "  events           %llu (%llu dropped)\n",
+                 r.reads, r.frames, r.elapsedSeconds, r.frames, static_cast<unsigned long long>(r.firstFrame),
+                 static_cast<unsigned long long>(r.lastFrame), numbered - r.frames, rate, opt.rate,
+                 percentile(r.waitErrorUs, 0.50), percentile(r.waitErrorUs, 0.99), percentile(r.waitErrorUs, 1.0),
+                 percentile(r.frameSpacingMs, 0.50), percentile(r.frameSpacingMs, 0.99),
+                 r.reads ? r.cpuSeconds * 1e6 / static_cast<double>(r.reads) : 0.0, board.events, board.dropped);
+    if (!opt.osc.empty()) {
+        const OscSender::Figures f = osc.figures();
+        std::fprintf(human, "  osc              %llu bundles to %zu receivers, %llu failed sends, %llu frames skipped\n",
+                     f.bundles, opt.osc.size(), f.failed, f.skipped);
+    }
+}
+
+} // namespace monitor
