@@ -238,8 +238,10 @@ TEST_F(Read, ASteadyReadAsksOnceAndALabelNeverLies)
 {
     typicalRig();
     driver->discovery().setLoopPeriods(500ms, 500ms);
+    globalLog().clear();
+    driver->setHandler(recordEvent);
     driver->start();
-    ASSERT_TRUE(waitUntil([&] { return driver->discovery().deviceCount() == 3; }));
+    ASSERT_TRUE(globalLog().waitForCount(4)); // opened, and the three devices: the table is complete
     Poses out;
     driver->readPoses(out.r);
     bool measured = false;
