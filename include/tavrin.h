@@ -299,7 +299,8 @@ TAVRIN_API const char* tavrin_event_name(int32_t code);
  * tavrin_source_next_event. Nothing here throws.
  *
  * Units: metres, metres per second, radians per second; OpenVR's standing universe
- * (right-handed, +y up, -z forward). Times: tavrin_now_ns(), a monotonic clock in nanoseconds
+ * (right-handed, +y up, -z forward), unless the source's space says otherwise (see the rig,
+ * below: its origin, heading, axes and units). Times: tavrin_now_ns(), a monotonic clock in nanoseconds
  * (the performance counter on Windows, CLOCK_MONOTONIC elsewhere), and the wall clock.
  */
 #define TAVRIN_MAX_DEVICES 64
@@ -315,10 +316,11 @@ typedef struct tavrin_device {
                                   values the SDK does not name, such as 300, unchanged) */
     uint8_t connected;         /* 1 while the runtime reports the device connected */
     uint8_t pose_valid;        /* 1 when the runtime reports the pose valid */
-    uint8_t reserved[2];       /* zero */
-    float position[3];         /* m, standing universe */
+    uint8_t role;              /* a tavrin_role: what the device stands for on the body */
+    uint8_t reserved;          /* zero */
+    float position[3];         /* m, standing universe (or the source's space and units) */
     float orientation[4];      /* quaternion w, x, y, z (as the records' quaternion) */
-    float velocity[3];         /* m/s */
+    float velocity[3];         /* m/s (or the space's units per second) */
     float angular_velocity[3]; /* rad/s */
     float rotation[3][3];      /* rows of the rotation */
 } tavrin_device;
@@ -409,6 +411,111 @@ TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame
  * delivered says how many in `dropped`. Any thread. */
 TAVRIN_API int32_t tavrin_source_next_event(tavrin_source* source, tavrin_event* event, int32_t timeout_ms);
 
+/* ---------------------------------------------------------------------------------------------
+ * The rig: which device is which part of the body, the point each one stands for, and the space
+ * (origin, heading, axes, units) frames are reported in. All of it belongs to one source, by
+ * serial, whether or not the device is present; it is kept across stop and start and across a
+ * device leaving and coming back, and shown from the next read. The functions below may be called
+ * from any thread, also while another thread reads. The legacy records and events do not change:
+ * they stay in OpenVR's standing universe with no roles.
+ */
+
+/* What a device stands for. */
+typedef enum tavrin_role {
+    TAVRIN_ROLE_NONE = 0,
+    TAVRIN_ROLE_HEAD = 1,
+    TAVRIN_ROLE_LEFT_HAND = 2,
+    TAVRIN_ROLE_RIGHT_HAND = 3,
+    TAVRIN_ROLE_WAIST = 4,
+    TAVRIN_ROLE_CHEST = 5,
+    TAVRIN_ROLE_LEFT_FOOT = 6,
+    TAVRIN_ROLE_RIGHT_FOOT = 7,
+    TAVRIN_ROLE_LEFT_KNEE = 8,
+    TAVRIN_ROLE_RIGHT_KNEE = 9,
+    TAVRIN_ROLE_LEFT_ELBOW = 10,
+    TAVRIN_ROLE_RIGHT_ELBOW = 11,
+    TAVRIN_ROLE_LEFT_SHOULDER = 12,
+    TAVRIN_ROLE_RIGHT_SHOULDER = 13,
+    TAVRIN_ROLE_CAMERA = 14,
+    TAVRIN_ROLE_PROP = 15
+} tavrin_role;
+
+/* "none", "head", "left_hand", "right_hand", "waist", "chest", "left_foot", "right_foot",
+ * "left_knee", "right_knee", "left_elbow", "right_elbow", "left_shoulder", "right_shoulder",
+ * "camera", "prop"; NULL outside 0..15. */
+TAVRIN_API const char* tavrin_role_name(int32_t role);
+/* The role of such a name; -1 for an unknown name or NULL. */
+TAVRIN_API int32_t tavrin_role_from_name(const char* name);
+
+/* Assigns a role to the device with this serial; TAVRIN_ROLE_NONE removes the assignment. Without
+ * one a device holds its default: the headset HEAD, a controller the runtime gives a hand
+ * LEFT_HAND or RIGHT_HAND, anything else NONE. Every role but PROP is held by at most one device in
+ * a frame: an assignment takes the role from the device that held it (which falls back to its
+ * default, or NONE when its default is that role), and a default holds only while no assignment
+ * claims that role (remove a tracker's HEAD and the headset is HEAD again); two devices with one
+ * default (two left hands): the lower index holds it. Returns DeviceError_None;
+ * DeviceError_InvalidArgument, changing nothing, for a NULL source or serial, an empty serial or
+ * one of 64 characters or more, or a role outside 0..15. */
+TAVRIN_API int32_t tavrin_source_set_role(tavrin_source* source, const char* serial, int32_t role);
+
+/* The axes of a space. The columns give each new coordinate from OpenVR's (x, y, z). */
+typedef enum tavrin_axes {
+    TAVRIN_AXES_OPENVR = 0, /* right-handed, +y up, -z forward: as the runtime reports      */
+    TAVRIN_AXES_Z_UP = 1,   /* right-handed, +z up, +x forward, +y left  : (-z, -x,  y)    */
+    TAVRIN_AXES_UNITY = 2,  /* left-handed,  +y up, +z forward, +x right : ( x,  y, -z)    */
+    TAVRIN_AXES_UNREAL = 3  /* left-handed,  +z up, +x forward, +y right : (-z,  x,  y)    */
+} tavrin_axes;
+
+/* The space frames are reported in; 36 bytes. For a device's pose (p, R, v, w) in the standing
+ * universe (its offset applied) and a space (origin o, rotation R_L, axis matrix M, scale s),
+ * frames report: position s M R_L^T (p - o); rotation M R_L^T R M^T (and its quaternion, of either
+ * sign); velocity s M R_L^T v; angular velocity det(M) M R_L^T w (rad/s). The default: origin 0,
+ * rotation identity, TAVRIN_AXES_OPENVR, 1 unit per metre. */
+typedef struct tavrin_space {
+    float position[3];    /* the space's origin in the standing universe, metres */
+    float orientation[4]; /* the space's rotation in the standing universe, w x y z */
+    int32_t axes;         /* a tavrin_axes */
+    float units_per_metre; /* 1 for metres, 100 for centimetres, 1000 for millimetres */
+} tavrin_space;
+
+/* Sets the space (NULL: the default). The quaternion is normalised. DeviceError_InvalidArgument,
+ * changing nothing, for a NULL source, a number that is not finite, a quaternion of length zero,
+ * axes outside 0..3 or units_per_metre not above 0. */
+TAVRIN_API int32_t tavrin_source_set_space(tavrin_source* source, const tavrin_space* space);
+/* The space (its quaternion normalised); DeviceError_InvalidArgument for NULL arguments. */
+TAVRIN_API int32_t tavrin_source_get_space(const tavrin_source* source, tavrin_space* out);
+/* Puts the space's origin and heading where a device is: from its valid pose in the latest frame
+ * read (in the standing universe, its offset applied), the origin (its x, 0, its z) and the
+ * rotation about +y that turns -z onto the device's -z axis projected on the floor (onto its +y
+ * axis when -z is within 20 degrees of vertical: a tracker lying on a floor marker). Axes and units
+ * are kept. DeviceError_InvalidArgument, changing nothing, for a NULL source or serial, or a device
+ * with no valid pose in the latest frame read. */
+TAVRIN_API int32_t tavrin_source_set_origin_from_device(tavrin_source* source, const char* serial);
+
+/* The point a device stands for, in the device's own frame: position in metres, orientation
+ * w x y z (normalised). Frames then report p + R t, R R_off, v + w x (R t), w before the space is
+ * applied. NULL for both removes it (NULL for one: 0 or the identity). DeviceError_InvalidArgument,
+ * changing nothing, for a bad serial (as tavrin_source_set_role), a number that is not finite or a
+ * quaternion of length zero. */
+TAVRIN_API int32_t tavrin_source_set_offset(tavrin_source* source, const char* serial, const float position[3],
+                                            const float orientation[4]);
+
+/* The rig file (JSON): roles, offsets and space together.
+ *   {"format": "tavrin-rig", "version": 1,
+ *    "space": {"position": [0,0,0], "orientation": [1,0,0,0], "axes": "openvr", "units_per_metre": 1},
+ *    "devices": {"LHR-1A2B3C4D": {"role": "left_foot",
+ *                                 "offset": {"position": [0,0,0], "orientation": [1,0,0,0]}}}}
+ * axes by name: "openvr", "z_up", "unity", "unreal". A save writes a new file and renames it over
+ * the old one, so that a crash leaves the old file whole: DeviceError_None, or DeviceError_Unknown
+ * leaving no new file behind. A load replaces roles, offsets and space together, or changes nothing
+ * and returns DeviceError_InvalidArgument. NULL arguments: DeviceError_InvalidArgument. */
+TAVRIN_API int32_t tavrin_source_save_rig(tavrin_source* source, const char* path);
+TAVRIN_API int32_t tavrin_source_load_rig(tavrin_source* source, const char* path);
+/* "" when the source's latest load or save went well; otherwise a sentence naming the file and,
+ * for a bad file, the line and what is wrong. Valid until the next load or save on the source;
+ * "" for NULL. */
+TAVRIN_API const char* tavrin_source_rig_error(const tavrin_source* source);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -419,7 +526,8 @@ static_assert(offsetof(tavrin_device, device_class) == 68, "layout");
 static_assert(offsetof(tavrin_device, tracking_result) == 72, "layout");
 static_assert(offsetof(tavrin_device, connected) == 76, "layout");
 static_assert(offsetof(tavrin_device, pose_valid) == 77, "layout");
-static_assert(offsetof(tavrin_device, reserved) == 78, "layout");
+static_assert(offsetof(tavrin_device, role) == 78, "layout");
+static_assert(offsetof(tavrin_device, reserved) == 79, "layout");
 static_assert(offsetof(tavrin_device, position) == 80, "layout");
 static_assert(offsetof(tavrin_device, orientation) == 92, "layout");
 static_assert(offsetof(tavrin_device, velocity) == 108, "layout");
@@ -441,11 +549,16 @@ static_assert(offsetof(tavrin_event, device_count) == 16, "layout");
 static_assert(offsetof(tavrin_event, dropped) == 20, "layout");
 static_assert(offsetof(tavrin_event, time_ns) == 24, "layout");
 static_assert(offsetof(tavrin_event, serial) == 32, "layout");
+static_assert(sizeof(tavrin_space) == 36, "tavrin_space is 36 bytes");
+static_assert(offsetof(tavrin_space, orientation) == 12, "layout");
+static_assert(offsetof(tavrin_space, axes) == 28, "layout");
+static_assert(offsetof(tavrin_space, units_per_metre) == 32, "layout");
 #else
 _Static_assert(sizeof(tavrin_device) == 168, "tavrin_device is 168 bytes");
 _Static_assert(offsetof(tavrin_frame, devices) == 32, "tavrin_frame layout");
 _Static_assert(sizeof(tavrin_frame) == 10784, "tavrin_frame is 10784 bytes");
 _Static_assert(sizeof(tavrin_event) == 96, "tavrin_event is 96 bytes");
+_Static_assert(sizeof(tavrin_space) == 36, "tavrin_space is 36 bytes");
 #endif
 
 #ifdef __cplusplus

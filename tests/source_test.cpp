@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -400,4 +402,95 @@ TEST_F(FrameSource, ALabelNeverLies)
         }
     }
     EXPECT_EQ(labels["LHR-TRACKER"], 9u);
+}
+
+// Roles: each device's default (the headset the head, controllers the hands the runtime gives
+// them), assignments by serial that take a role from whoever held it, prop for any number, all
+// kept across a stop and a start.
+TEST_F(FrameSource, EveryRoleButPropIsHeldByOneDevice)
+{
+    putDevice(0, 1, "LHR-HMD");
+    putDevice(1, 2, "LHR-LEFT");
+    putDevice(2, 2, "LHR-RIGHT");
+    putDevice(3, 3, "LHR-T1");
+    putDevice(4, 3, "LHR-T2");
+    vrsim_set_controller_role(1, 1);
+    vrsim_set_controller_role(2, 2);
+    start();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, "LHR-T2"));
+    const auto roles = [this] {
+        tavrin_frame frame;
+        EXPECT_EQ(read(frame), DeviceError_None);
+        std::string out;
+        for (uint32_t k = 0; k < frame.device_count; ++k)
+            out += std::string(out.empty() ? "" : " ") + tavrin_role_name(frame.devices[k].role);
+        return out;
+    };
+    EXPECT_EQ(roles(), "head left_hand right_hand none none");
+    tavrin_source* s = source.get();
+    ASSERT_EQ(tavrin_source_set_role(s, "LHR-T1", TAVRIN_ROLE_HEAD), DeviceError_None);
+    EXPECT_EQ(roles(), "none left_hand right_hand head none");
+    ASSERT_EQ(tavrin_source_set_role(s, "LHR-T2", TAVRIN_ROLE_HEAD), DeviceError_None);
+    ASSERT_EQ(tavrin_source_set_role(s, "LHR-LEFT", TAVRIN_ROLE_RIGHT_HAND), DeviceError_None);
+    EXPECT_EQ(roles(), "none right_hand none none head");
+    ASSERT_EQ(tavrin_source_set_role(s, "LHR-T2", TAVRIN_ROLE_NONE), DeviceError_None);
+    ASSERT_EQ(tavrin_source_set_role(s, "LHR-T1", tavrin_role_from_name("prop")), DeviceError_None);
+    ASSERT_EQ(tavrin_source_set_role(s, "LHR-HMD", TAVRIN_ROLE_PROP), DeviceError_None);
+    EXPECT_EQ(roles(), "prop right_hand none prop none");
+
+    const std::string tooLong(64, 'S');
+    for (const auto& [serial, role] : std::vector<std::pair<const char*, int32_t>>{
+             {nullptr, 1}, {"", 1}, {tooLong.c_str(), 1}, {"LHR-T2", 16}, {"LHR-T2", -1}})
+        EXPECT_EQ(tavrin_source_set_role(s, serial, role), DeviceError_InvalidArgument);
+    EXPECT_EQ(tavrin_source_set_role(nullptr, "LHR-T2", 1), DeviceError_InvalidArgument);
+    tavrin_source_stop(s);
+    ASSERT_EQ(tavrin_source_start(s), DeviceError_None);
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, "LHR-T2"));
+    EXPECT_EQ(roles(), "prop right_hand none prop none");
+}
+
+// The rig file: roles, offsets and space saved and loaded whole; a bad file changes nothing and
+// says where it is bad; a save that cannot be made leaves nothing behind.
+TEST_F(FrameSource, TheRigFileKeepsTheRigWhole)
+{
+    const std::string dir = ::testing::TempDir();
+    const std::string first = dir + "rig-first.json", second = dir + "rig-second.json", bad = dir + "rig-bad.json";
+    Source a(tavrin_source_create(0.0)), b(tavrin_source_create(0.0));
+    const float position[3] = {0, -0.05f, 0.02f}, orientation[4] = {0, 0, 1, 0};
+    const tavrin_space space{{1, 0, 2}, {0, 0, 2, 0}, TAVRIN_AXES_Z_UP, 1000};
+    ASSERT_EQ(tavrin_source_set_role(a.get(), "LHR-1A2B3C4D", TAVRIN_ROLE_LEFT_FOOT), DeviceError_None);
+    ASSERT_EQ(tavrin_source_set_offset(a.get(), "LHR-1A2B3C4D", position, orientation), DeviceError_None);
+    ASSERT_EQ(tavrin_source_set_space(a.get(), &space), DeviceError_None);
+    ASSERT_EQ(tavrin_source_save_rig(a.get(), first.c_str()), DeviceError_None);
+    EXPECT_STREQ(tavrin_source_rig_error(a.get()), "");
+    ASSERT_EQ(tavrin_source_load_rig(b.get(), first.c_str()), DeviceError_None);
+    ASSERT_EQ(tavrin_source_save_rig(b.get(), second.c_str()), DeviceError_None);
+    const auto text = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(text(first), text(second));
+    tavrin_space got;
+    ASSERT_EQ(tavrin_source_get_space(b.get(), &got), DeviceError_None);
+    EXPECT_EQ(got.axes, TAVRIN_AXES_Z_UP);
+    EXPECT_EQ(got.units_per_metre, 1000.0f);
+    EXPECT_FLOAT_EQ(got.orientation[2], 1.0f) << "normalised";
+
+    const std::pair<const char*, const char*> bads[] = {
+        {"{\"format\": \"tavrin-rig\", \"version\": 1,\n \"devices\": {\"LHR-A\": {\"role\": \"elbow\"}}}", "line 2"},
+        {"{\"format\": \"tavrin-rig\",\n \"version\": 1,,}", "line 2"},
+        {"{\"format\": \"tavrin-rig\", \"version\": 1,\n\n \"space\": {\"units_per_metre\": 0}}", "line 3"},
+    };
+    for (const auto& [content, where] : bads) {
+        std::ofstream(bad) << content;
+        EXPECT_EQ(tavrin_source_load_rig(b.get(), bad.c_str()), DeviceError_InvalidArgument) << content;
+        const std::string error = tavrin_source_rig_error(b.get());
+        EXPECT_NE(error.find(bad), std::string::npos) << error;
+        EXPECT_NE(error.find(where), std::string::npos) << error;
+    }
+    ASSERT_EQ(tavrin_source_save_rig(b.get(), second.c_str()), DeviceError_None);
+    EXPECT_EQ(text(first), text(second)) << "a refused load changes nothing";
+    const std::string nowhere = dir + "no-such-folder/rig.json";
+    EXPECT_EQ(tavrin_source_save_rig(b.get(), nowhere.c_str()), DeviceError_Unknown);
+    EXPECT_NE(std::string(tavrin_source_rig_error(b.get())).find(nowhere), std::string::npos);
 }

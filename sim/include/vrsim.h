@@ -53,6 +53,7 @@ typedef struct vrsim_counters {
     uint32_t kills;              /* clients killed for still being open after a quit */
     uint32_t concurrent_loader_calls; /* loader entry points entered while another thread was inside */
     uint32_t event_polls;        /* PollNextEvent calls */
+    uint32_t role_queries;       /* GetControllerRoleForTrackedDeviceIndex calls */
 } vrsim_counters;
 
 /* No devices, poses all zero, init succeeds, interface valid, no serial errors, counters zero;
@@ -80,6 +81,12 @@ VRSIM_API void vrsim_set_device(uint32_t index, int32_t device_class, const char
 VRSIM_API void vrsim_set_pose(uint32_t index, const float matrix3x4[12], const float velocity[3],
                               const float angular_velocity[3], int32_t tracking_result);
 
+/* The hand the runtime gives the controller at an index (GetControllerRoleForTrackedDeviceIndex):
+ * 0 none, 1 left, 2 right (any other value is reported as it is). Kept per index, like the serial
+ * error, whatever device vrsim_set_device puts there; only a controller reports it. vrsim_reset
+ * clears it. The demo and full-body rigs give their controllers hands. */
+VRSIM_API void vrsim_set_controller_role(uint32_t index, int32_t role);
+
 /* Makes the serial query of an index fail with an ETrackedPropertyError, leaving the buffer
  * untouched (0: normal). */
 VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_error);
@@ -103,7 +110,8 @@ VRSIM_API void vrsim_start_runtime(void);
 
 /* The demo rig: a believable room-scale setup in place of the scripted devices, its motion
  * computed from the time of each query. Index 0 a headset at head height walking a slow circle,
- * 1 and 2 controllers at the hands, 3 a body tracker at the waist, 4 and 5 base stations (class 4).
+ * 1 and 2 controllers at the left and right hands (their runtime roles), 3 a body tracker at the
+ * waist, 4 and 5 base stations (class 4).
  * Every 10 s the controller at 2 is switched off for 1.5 s; every 20 s the controller at 1 loses
  * tracking (TrackingResult_Running_OutOfRange) for 1 s; every 30 s the tracker is off for 2 s and
  * later moves to index 6 for 6 s; every 45 s the headset sleeps for 1.5 s. Within a minute
@@ -145,12 +153,12 @@ VRSIM_API int32_t vrsim_play_recording(const char* path, int32_t loop);
 VRSIM_API const char* vrsim_replay_error(void);
 /* The full-body rig, a motion-capture setup in place of the scripted devices: one walking person
  * (as in the demo rig) with a headset at index 0, four base stations at 1-4 (class 4, still, in
- * the corners of a 5 m square; serials LHB- and 8 hex digits), controllers at 5 and 6, and eleven
- * body trackers (LHR- and 8 hex digits): waist, chest, neck, upper arms and elbows at 7..13, knees
- * and ankles at 16..19 (14 and 15 stay empty). Every 15 s the left ankle tracker (index 18) is
- * switched off for 2 s; every 25 s the right knee tracker (index 17) drops out for 3 s and comes
- * back at a new index (20, 21, ...: a session's indices only grow), where it stays until it drops
- * out again. */
+ * the corners of a 5 m square; serials LHB- and 8 hex digits), controllers at 5 (left hand) and
+ * 6 (right hand), and eleven body trackers (LHR- and 8 hex digits): waist, chest, neck, upper
+ * arms and elbows at 7..13, knees and ankles at 16..19 (14 and 15 stay empty). Every 15 s the
+ * left ankle tracker (index 18) is switched off for 2 s; every 25 s the right knee tracker
+ * (index 17) drops out for 3 s and comes back at a new index (20, 21, ...: a session's indices
+ * only grow), where it stays until it drops out again. */
 VRSIM_API void vrsim_start_fullbody_rig(void);
 
 /* Stops the demo or full-body rig: back to the scripted devices. */

@@ -43,9 +43,10 @@ VRSIM_API void vrsim_set_device(uint32_t index, int32_t device_class, const char
     std::lock_guard<std::mutex> lock(rig().mutex);
     vrsim::Device& d = rig().devices[index];
     const bool was = d.cls != 0;
-    const int32_t serialError = d.serialError;
+    const int32_t serialError = d.serialError, hand = d.hand;
     d = vrsim::Device{};
     d.serialError = serialError;
+    d.hand = hand;
     if (was && device_class == 0)
         rig().pushEventLocked(vr::VREvent_TrackedDeviceDeactivated, index);
     else if (!was && device_class != 0)
@@ -80,6 +81,14 @@ VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_e
         return;
     std::lock_guard<std::mutex> lock(rig().mutex);
     rig().devices[index].serialError = tracked_property_error;
+}
+
+VRSIM_API void vrsim_set_controller_role(uint32_t index, int32_t role)
+{
+    if (index >= vrsim::kDevices)
+        return;
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().devices[index].hand = role;
 }
 
 VRSIM_API void vrsim_get_counters(vrsim_counters* out)

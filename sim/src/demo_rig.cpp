@@ -273,6 +273,7 @@ bool Rig::fullbodyDevice(uint32_t index, double t, Device& out)
         out.cls = vr::TrackedDeviceClass_Controller;
         out.serial = index == 5 ? "LHR-FFAB1200" : "LHR-FFAB1201";
         out.connected = true;
+        out.hand = index == 5 ? vr::TrackedControllerRole_LeftHand : vr::TrackedControllerRole_RightHand;
     } else {
         const int k = bodyAt(index, t);
         if (k >= 0) {
@@ -333,11 +334,13 @@ bool Rig::demoDevice(uint32_t index, double t, Device& out)
         out.cls = vr::TrackedDeviceClass_Controller;
         out.serial = "LHR-FFAB1200";
         out.connected = true;
+        out.hand = vr::TrackedControllerRole_LeftHand;
         break;
     case 2:
         out.cls = vr::TrackedDeviceClass_Controller;
         out.serial = "LHR-FFAB1201";
         out.connected = !(cycle(t, 10.0) >= 4.0 && cycle(t, 10.0) < 5.5);
+        out.hand = vr::TrackedControllerRole_RightHand;
         break;
     case 4:
         out.cls = vr::TrackedDeviceClass_TrackingReference;

@@ -27,6 +27,7 @@ struct Device {
     std::string serial;
     bool connected = false;
     int32_t serialError = 0;
+    int32_t hand = 0; // ETrackedControllerRole: 0 none, 1 left, 2 right
 };
 
 struct Pose {

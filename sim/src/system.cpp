@@ -118,9 +118,18 @@ public:
     {
         return vr::k_unTrackedDeviceIndexInvalid;
     }
-    vr::ETrackedControllerRole GetControllerRoleForTrackedDeviceIndex(vr::TrackedDeviceIndex_t) override
+    // The hand the runtime gives a controller (vrsim_set_controller_role); none for other devices.
+    vr::ETrackedControllerRole GetControllerRoleForTrackedDeviceIndex(vr::TrackedDeviceIndex_t index) override
     {
-        return vr::TrackedControllerRole_Invalid;
+        std::unique_lock<std::mutex> lock;
+        if (!enter(lock))
+            return vr::TrackedControllerRole_Invalid;
+        Rig& r = rig();
+        ++r.counters.role_queries;
+        Device dev{};
+        if (!r.deviceAt(index, r.demoSeconds(), dev) || dev.cls != vr::TrackedDeviceClass_Controller)
+            return vr::TrackedControllerRole_Invalid;
+        return sdkValue<vr::ETrackedControllerRole>(dev.hand);
     }
 
     vr::ETrackedDeviceClass GetTrackedDeviceClass(vr::TrackedDeviceIndex_t index) override

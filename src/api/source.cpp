@@ -4,6 +4,7 @@
 
 #include "../platform/platform.h"
 #include "../recording/event_kinds.h"
+#include "../rig/roles.h"
 
 #include <tavrin.h>
 
@@ -11,6 +12,24 @@
 #include <thread>
 
 using ViveSystem::frameSource;
+
+namespace {
+
+constexpr int32_t kInvalid = ViveSystem::DeviceError_InvalidArgument;
+
+// The C functions' one way of failing: what the system cannot do (memory, a lock) is
+// DeviceError_Unknown, never an exception across the boundary.
+template <class Call>
+int32_t guarded(Call&& call)
+{
+    try {
+        return call();
+    } catch (...) {
+        return ViveSystem::DeviceError_Unknown;
+    }
+}
+
+} // namespace
 
 struct tavrin_source {
     explicit tavrin_source(double rateHz) : source(rateHz) {}
@@ -81,6 +100,60 @@ TAVRIN_API int32_t tavrin_source_next_event(tavrin_source* source, tavrin_event*
     const int32_t got = source->source.nextEvent(event, timeout_ms);
     source->waiting.fetch_sub(1, std::memory_order_acq_rel);
     return got;
+}
+
+TAVRIN_API const char* tavrin_role_name(int32_t role)
+{
+    return ViveSystem::roleName(role);
+}
+
+TAVRIN_API int32_t tavrin_role_from_name(const char* name)
+{
+    return ViveSystem::roleFromName(name);
+}
+
+TAVRIN_API int32_t tavrin_source_set_role(tavrin_source* source, const char* serial, int32_t role)
+{
+    return source ? guarded([&] { return source->source.rig().setRole(serial, role); }) : kInvalid;
+}
+
+TAVRIN_API int32_t tavrin_source_set_space(tavrin_source* source, const tavrin_space* space)
+{
+    return source ? guarded([&] { return source->source.rig().setSpace(space); }) : kInvalid;
+}
+
+TAVRIN_API int32_t tavrin_source_get_space(const tavrin_source* source, tavrin_space* out)
+{
+    if (source == nullptr || out == nullptr)
+        return kInvalid;
+    source->source.rig().getSpace(*out);
+    return ViveSystem::DeviceError_None;
+}
+
+TAVRIN_API int32_t tavrin_source_set_origin_from_device(tavrin_source* source, const char* serial)
+{
+    return source ? guarded([&] { return source->source.rig().setOriginFrom(serial); }) : kInvalid;
+}
+
+TAVRIN_API int32_t tavrin_source_set_offset(tavrin_source* source, const char* serial, const float position[3],
+                                            const float orientation[4])
+{
+    return source ? guarded([&] { return source->source.rig().setOffset(serial, position, orientation); }) : kInvalid;
+}
+
+TAVRIN_API int32_t tavrin_source_save_rig(tavrin_source* source, const char* path)
+{
+    return source ? guarded([&] { return source->source.rig().save(path); }) : kInvalid;
+}
+
+TAVRIN_API int32_t tavrin_source_load_rig(tavrin_source* source, const char* path)
+{
+    return source ? guarded([&] { return source->source.rig().load(path); }) : kInvalid;
+}
+
+TAVRIN_API const char* tavrin_source_rig_error(const tavrin_source* source)
+{
+    return source ? source->source.rig().error() : "";
 }
 
 } // extern "C"

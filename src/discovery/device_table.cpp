@@ -65,6 +65,11 @@ int scanDevices(vr::IVRSystem* system, DeviceSlot* scanned, const ScanScope& sco
         slot.deviceClass = cls;
         slot.connected = system->IsTrackedDeviceConnected(j);
         slot.index = static_cast<int32_t>(j);
+        if (scope.hands && cls == 2) {
+            if (!keepGoing())
+                return -1;
+            slot.hand = system->GetControllerRoleForTrackedDeviceIndex(j);
+        }
         ++found;
     }
     for (int s = found; s < scope.indices; ++s)
@@ -113,7 +118,10 @@ void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, Pending
             --known;
             out.push(makeChange(ChangeKind::Left, stored, stored.index, stored.index, count, known, seenNs));
             clearSlot(stored);
-        } else if (match->connected != stored.connected) {
+        }
+        if (match)
+            stored.hand = match->hand;
+        if (match && match->connected != stored.connected) {
             stored.connected = match->connected;
             out.push(makeChange(stored.connected ? ChangeKind::SwitchedOn : ChangeKind::SwitchedOff, stored,
                                 stored.index, stored.index, count, known, seenNs));
@@ -144,6 +152,7 @@ void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, Pending
         slot.index = i;
         slot.deviceClass = d.deviceClass;
         slot.connected = d.connected;
+        slot.hand = d.hand;
         if (old < 0)
             out.push(makeChange(ChangeKind::Arrived, slot, i, i, count, ++known, seenNs));
         else

@@ -26,6 +26,7 @@ struct DeviceSlot {
     int32_t index;
     int32_t deviceClass;
     bool connected;
+    int32_t hand; // a controller's ETrackedControllerRole as the runtime gives it (scopes that ask)
 };
 
 inline void clearSlot(DeviceSlot& slot)
@@ -58,19 +59,22 @@ inline bool isTakenClass(int32_t cls)
     return cls >= 1 && cls <= 3;
 }
 
-// What one discovery looks at: the first `indices` device indices, and whether base stations
-// (class 4) are taken besides headsets, controllers and generic trackers.
+// What one discovery looks at: the first `indices` device indices, whether base stations
+// (class 4) are taken besides headsets, controllers and generic trackers, and whether a
+// controller is asked which hand the runtime gives it.
 struct ScanScope {
     int indices;
     bool baseStations;
+    bool hands;
 
     bool takes(int32_t cls) const { return isTakenClass(cls) || (baseStations && cls == 4); }
 };
-constexpr ScanScope kLegacyScope{kMaxDevices, false};
-constexpr ScanScope kSourceScope{kSourceDevices, true};
+constexpr ScanScope kLegacyScope{kMaxDevices, false, false};
+constexpr ScanScope kSourceScope{kSourceDevices, true, true};
 
-// Scans the scope's device indices: the classes it takes, with a readable, non-empty serial,
-// packed from position 0 in ascending index into `scanned` (room for scope.indices). A serial
+// Scans the scope's device indices: the classes it takes, with a readable, non-empty serial (and
+// a controller's hand when the scope asks), packed from position 0 in ascending index into
+// `scanned` (room for scope.indices). A serial
 // already taken in this scan (two devices reporting one serial) is taken only at its lowest
 // index. Returns the count, or -1 when keepGoing(), asked before every runtime call, says to give
 // the scan up.
@@ -122,6 +126,7 @@ struct PendingEvents {
 // before any change is delivered, so a delivery that a stop cuts short loses nothing: the rest
 // stays in `out` for the next run, and the table never misses a device whose change is waiting.
 //
+// A device that stays where it is takes the scan's hand silently: a hand is no change of presence.
 // Order: departures and connected-flag changes in ascending table position, then arrivals and
 // index changes in ascending device index. Matching for index changes uses the table as it stood
 // before the arrivals step, and an old slot is cleared only while it still holds the device, so

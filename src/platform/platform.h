@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace ViveSystem::platform {
 
@@ -34,5 +35,10 @@ void setTeardown(Teardown state); // called by the library entry
 // Called by a library thread as its last act: during an unload it ends the thread at once, so
 // that the thread runs no more library code once the library is gone; otherwise it returns.
 void leaveIfUnloading();
+
+// Puts `content` at `path` whole or not at all: written to a new file beside it, flushed to the
+// disk, then renamed over whatever was there, so that a crash leaves the old file whole. False,
+// with no new file left behind and the system's reason in `why`, when any step fails.
+bool replaceFile(const std::string& path, const std::string& content, std::string& why);
 
 } // namespace ViveSystem::platform

@@ -1,11 +1,16 @@
 #include "platform.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace ViveSystem::platform {
 
@@ -69,5 +74,35 @@ Teardown teardown()
 void setTeardown(Teardown) {}
 
 void leaveIfUnloading() {}
+
+bool replaceFile(const std::string& path, const std::string& content, std::string& why)
+{
+    std::string name = path + ".XXXXXX";
+    std::vector<char> temp(name.begin(), name.end());
+    temp.push_back('\0');
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    const int writeErrno = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && std::rename(temp.data(), path.c_str()) == 0)
+        return true;
+    why = std::strerror(ok ? errno : writeErrno);
+    unlink(temp.data());
+    return false;
+}
 
 } // namespace ViveSystem::platform

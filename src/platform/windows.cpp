@@ -110,4 +110,24 @@ void leaveIfUnloading()
         ExitThread(0); // blocks on the loader lock until the library is gone, then ends
 }
 
+bool replaceFile(const std::string& path, const std::string& content, std::string& why)
+{
+    const std::string temp = path + ".partial";
+    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        why = "cannot create " + temp + " (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+              written == content.size() && FlushFileBuffers(h);
+    const DWORD writeError = GetLastError();
+    ok = CloseHandle(h) && ok;
+    if (ok && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    why = "error " + std::to_string(ok ? GetLastError() : writeError);
+    DeleteFileA(temp.c_str());
+    return false;
+}
+
 } // namespace ViveSystem::platform

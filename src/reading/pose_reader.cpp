@@ -55,6 +55,7 @@ private:
         KnownDevice& k = known[index];
         k.state = KnownDevice::NotDevice;
         k.recheck = false;
+        k.hand = 0; // discovery asks it: never a read
         k.deviceClass = system->GetTrackedDeviceClass(index);
         if (!rules.scope.takes(k.deviceClass))
             return;
@@ -109,6 +110,7 @@ void poseReader::noteTable(const DeviceSlot* table, int size)
             k.state = KnownDevice::Device;
             k.recheck = !table[i].connected;
             k.deviceClass = table[i].deviceClass;
+            k.hand = table[i].hand;
             std::memcpy(k.serial, table[i].serial, sizeof k.serial);
         } else if (k.state == KnownDevice::Device) {
             k.state = KnownDevice::Unknown;

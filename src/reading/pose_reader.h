@@ -24,6 +24,7 @@ struct KnownDevice {
     State state;
     bool recheck;
     int32_t deviceClass;
+    int32_t hand; // a controller's hand, as discovery asked it (0 until it has)
     char serial[kSerialField];
 };
 

@@ -2,8 +2,6 @@
 
 #include "../platform/platform.h"
 #include "../reading/pacing.h"
-#include "../reading/placement.h"
-#include "../session/runtime_values.h"
 
 #include <openvr.h>
 
@@ -50,36 +48,6 @@ void frameSource::close()
     events.close();
 }
 
-namespace {
-
-// A record for every labelled device of a read, ascending by index.
-uint32_t fillDevices(const poseFrame& frame, tavrin_device* out)
-{
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < frame.count; ++i) {
-        const KnownDevice& label = frame.known[i];
-        if (label.state != KnownDevice::Device)
-            continue;
-        const vr::TrackedDevicePose_t& pose = frame.poses[i];
-        tavrin_device& d = out[n++];
-        std::memcpy(d.serial, label.serial, sizeof d.serial);
-        d.index = i;
-        d.device_class = label.deviceClass;
-        d.tracking_result = runtimeValue(pose.eTrackingResult);
-        d.connected = pose.bDeviceIsConnected ? 1 : 0;
-        d.pose_valid = pose.bPoseIsValid ? 1 : 0;
-        d.reserved[0] = d.reserved[1] = 0;
-        writePlacement(pose, d.position, d.rotation, d.orientation);
-        for (int c = 0; c < 3; ++c) {
-            d.velocity[c] = pose.vVelocity.v[c];
-            d.angular_velocity[c] = pose.vAngularVelocity.v[c];
-        }
-    }
-    return n;
-}
-
-} // namespace
-
 int32_t frameSource::read(tavrin_frame* frame)
 {
     if (periodMs > 0.0)
@@ -88,7 +56,7 @@ int32_t frameSource::read(tavrin_frame* frame)
     const bool read = reader.read(finder.session(), nullptr, kSourceDevices, [&](const poseFrame& poses) {
         frame->time_ns = poses.timeNs;
         frame->unix_time_ns = platform::wallNanoseconds();
-        frame->device_count = fillDevices(poses, frame->devices);
+        frame->device_count = settings.fill(poses, frame->devices);
     });
     if (read) {
         frame->frame_number = frames.fetch_add(1, std::memory_order_relaxed) + 1;

@@ -7,6 +7,7 @@
 #include "../discovery/event_queue.h"
 #include "../reading/frame_clock.h"
 #include "../reading/pose_reader.h"
+#include "source_rig.h"
 
 #include <tavrin.h>
 
@@ -37,6 +38,9 @@ public:
     int32_t nextEvent(tavrin_event* event, int32_t timeoutMs) { return events.pop(event, timeoutMs); }
     // Before destruction: stops, and wakes every thread waiting for an event (which then returns).
     void close();
+    // The roles, offsets and space of the source's records.
+    sourceRig& rig() { return settings; }
+    const sourceRig& rig() const { return settings; }
 
 private:
     // Discovery's findings, on the discovery thread.
@@ -51,6 +55,7 @@ private:
     std::atomic<int64_t> lastFrameNs;
     std::atomic<uint64_t> frames{0};
     eventQueue events;
+    sourceRig settings;
     poseReader reader{kSourceLabels};
     // Last: its loop, which delivers to the members above, ends first when the source goes.
     devFinder finder{kSourceScope, *this};

@@ -1,0 +1,28 @@
+// The rig file: a frame source's roles, offsets and space as JSON, so that a rig set up once is
+// set up for good.
+//   {"format": "tavrin-rig", "version": 1,
+//    "space": {"position": [0,0,0], "orientation": [1,0,0,0], "axes": "openvr", "units_per_metre": 1},
+//    "devices": {"LHR-1A2B3C4D": {"role": "left_foot",
+//                                 "offset": {"position": [0,0,0], "orientation": [1,0,0,0]}}}}
+// axes by name: "openvr", "z_up", "unity", "unreal". "space", "devices" and a device's "role" and
+// "offset" may be left out (the defaults).
+#pragma once
+
+#include "rig_settings.h"
+
+#include <string>
+
+namespace ViveSystem {
+
+// Writes a new file beside `path` and renames it over the old one, so that a crash leaves the old
+// file whole; false, leaving no file behind, with a sentence naming the file in `error`.
+bool saveRigFile(const RigSettings& rig, const std::string& path, std::string& error);
+// Reads a rig file whole; false, with `out` unchanged and a sentence naming the file (and, for a
+// bad file, the line and what is wrong) in `error`.
+bool loadRigFile(const std::string& path, RigSettings& out, std::string& error);
+
+// The axes' names, both ways (-1 for an unknown name).
+const char* axesName(int32_t axes);
+int32_t axesFromName(const std::string& name);
+
+} // namespace ViveSystem

@@ -1,0 +1,252 @@
+#include "source_rig.h"
+
+#include "../reading/quaternion.h"
+#include "../rig/rig_file.h"
+#include "../rig/roles.h"
+#include "../session/runtime_values.h"
+
+#include <openvr.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace ViveSystem {
+
+namespace {
+
+Placement placementOf(const vr::TrackedDevicePose_t& pose)
+{
+    Placement p;
+    const auto& m = pose.mDeviceToAbsoluteTracking.m;
+    for (int row = 0; row < 3; ++row) {
+        p.position[row] = m[row][3];
+        for (int col = 0; col < 3; ++col)
+            p.rotation[row][col] = m[row][col];
+        p.velocity[row] = pose.vVelocity.v[row];
+        p.angularVelocity[row] = pose.vAngularVelocity.v[row];
+    }
+    return p;
+}
+
+void write(const Placement& p, tavrin_device& d)
+{
+    std::memcpy(d.position, p.position, sizeof d.position);
+    std::memcpy(d.rotation, p.rotation, sizeof d.rotation);
+    std::memcpy(d.velocity, p.velocity, sizeof d.velocity);
+    std::memcpy(d.angular_velocity, p.angularVelocity, sizeof d.angular_velocity);
+    const Quaternion q = rotationToQuaternion(p.rotation);
+    d.orientation[0] = q.w;
+    d.orientation[1] = q.x;
+    d.orientation[2] = q.y;
+    d.orientation[3] = q.z;
+}
+
+// The rotation about +y that turns -z onto a device's forward on the floor: its -z axis projected,
+// or its +y axis when -z is within 20 degrees of vertical. False when even that has no length on
+// the floor.
+bool headingOf(const float (&r)[3][3], float (&q)[4])
+{
+    const float kNearVertical = 0.93969262f; // cos 20 degrees
+    float fx = -r[0][2], fz = -r[2][2];
+    if (std::abs(r[1][2]) > kNearVertical) {
+        fx = r[0][1];
+        fz = r[2][1];
+    }
+    if (!(std::hypot(fx, fz) > 1e-6f))
+        return false;
+    const double theta = std::atan2(-static_cast<double>(fx), -static_cast<double>(fz));
+    q[0] = static_cast<float>(std::cos(theta / 2));
+    q[1] = 0;
+    q[2] = static_cast<float>(std::sin(theta / 2));
+    q[3] = 0;
+    return true;
+}
+
+} // namespace
+
+sourceRig::sourceRig()
+{
+    std::memset(cache, 0, sizeof cache);
+    std::memset(seen, 0, sizeof seen);
+}
+
+void sourceRig::changed()
+{
+    ++version;
+    claimed = rig.claimed();
+}
+
+const sourceRig::IndexRig& sourceRig::lookUp(uint32_t index, const char* serial)
+{
+    IndexRig& c = cache[index];
+    if (c.version == version && std::memcmp(c.serial, serial, kSerialField) == 0)
+        return c;
+    std::memcpy(c.serial, serial, kSerialField);
+    c.version = version;
+    const auto role = rig.roles.find(serial);
+    c.assigned = role == rig.roles.end() ? kRoleNone : role->second;
+    const auto offset = rig.offsets.find(serial);
+    c.hasOffset = offset != rig.offsets.end();
+    if (c.hasOffset)
+        c.offset = bodyLink(offset->second.position, offset->second.orientation);
+    return c;
+}
+
+uint32_t sourceRig::fill(const poseFrame& frame, tavrin_device* out)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    PoseChain space;
+    pushSpace(space, rig.space);
+    int32_t assigned[kSourceDevices], defaults[kSourceDevices];
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < frame.count; ++i) {
+        const KnownDevice& label = frame.known[i];
+        if (label.state != KnownDevice::Device)
+            continue;
+        const vr::TrackedDevicePose_t& pose = frame.poses[i];
+        tavrin_device& d = out[n];
+        std::memcpy(d.serial, label.serial, sizeof d.serial);
+        d.index = i;
+        d.device_class = label.deviceClass;
+        d.tracking_result = runtimeValue(pose.eTrackingResult);
+        d.connected = pose.bDeviceIsConnected ? 1 : 0;
+        d.pose_valid = pose.bPoseIsValid ? 1 : 0;
+        d.reserved = 0;
+        Placement p = placementOf(pose);
+        const IndexRig& r = lookUp(i, label.serial);
+        if (r.hasOffset) {
+            PoseChain body;
+            body.push(r.offset);
+            body.resolve(p);
+        }
+        std::memcpy(seen[n].serial, label.serial, kSerialField);
+        seen[n].valid = pose.bPoseIsValid;
+        seen[n].placement = p;
+        space.resolve(p);
+        write(p, d);
+        assigned[n] = r.assigned;
+        defaults[n] = defaultRole(label.deviceClass, label.hand);
+        ++n;
+    }
+    seenCount = n;
+    uint8_t roles[kSourceDevices];
+    resolveRoles(assigned, defaults, static_cast<int>(n), claimed, roles);
+    for (uint32_t k = 0; k < n; ++k)
+        out[k].role = roles[k];
+    return n;
+}
+
+int32_t sourceRig::setRole(const char* serial, int32_t role)
+{
+    if (!validSerial(serial) || !validRole(role))
+        return DeviceError_InvalidArgument;
+    std::lock_guard<std::mutex> lock(mutex);
+    rig.assignRole(serial, role);
+    changed();
+    return DeviceError_None;
+}
+
+int32_t sourceRig::setSpace(const tavrin_space* space)
+{
+    UserSpace s = defaultSpace();
+    if (space != nullptr) {
+        std::memcpy(s.position, space->position, sizeof s.position);
+        std::memcpy(s.orientation, space->orientation, sizeof s.orientation);
+        s.axes = space->axes;
+        s.unitsPerMetre = space->units_per_metre;
+        if (!checkSpace(s))
+            return DeviceError_InvalidArgument;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    rig.space = s;
+    changed();
+    return DeviceError_None;
+}
+
+void sourceRig::getSpace(tavrin_space& out) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::memcpy(out.position, rig.space.position, sizeof out.position);
+    std::memcpy(out.orientation, rig.space.orientation, sizeof out.orientation);
+    out.axes = rig.space.axes;
+    out.units_per_metre = rig.space.unitsPerMetre;
+}
+
+int32_t sourceRig::setOriginFrom(const char* serial)
+{
+    if (!validSerial(serial))
+        return DeviceError_InvalidArgument;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (uint32_t k = 0; k < seenCount; ++k) {
+        const Seen& s = seen[k];
+        float q[4];
+        if (std::strncmp(s.serial, serial, kSerialField) != 0 || !s.valid || !headingOf(s.placement.rotation, q))
+            continue;
+        const float origin[3] = {s.placement.position[0], 0.0f, s.placement.position[2]};
+        std::memcpy(rig.space.position, origin, sizeof origin);
+        std::memcpy(rig.space.orientation, q, sizeof q);
+        changed();
+        return DeviceError_None;
+    }
+    return DeviceError_InvalidArgument;
+}
+
+int32_t sourceRig::setOffset(const char* serial, const float* position, const float* orientation)
+{
+    if (!validSerial(serial))
+        return DeviceError_InvalidArgument;
+    DeviceOffset o{{0, 0, 0}, {1, 0, 0, 0}};
+    if (position != nullptr)
+        std::memcpy(o.position, position, sizeof o.position);
+    if (orientation != nullptr)
+        std::memcpy(o.orientation, orientation, sizeof o.orientation);
+    if (!checkOffset(o))
+        return DeviceError_InvalidArgument;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (position == nullptr && orientation == nullptr)
+        rig.offsets.erase(serial);
+    else
+        rig.offsets[serial] = o;
+    changed();
+    return DeviceError_None;
+}
+
+int32_t sourceRig::save(const char* path)
+{
+    if (path == nullptr)
+        return DeviceError_InvalidArgument;
+    RigSettings copy;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        copy = rig;
+    }
+    std::string why;
+    const bool saved = saveRigFile(copy, path, why);
+    std::lock_guard<std::mutex> lock(mutex);
+    lastError = saved ? "" : why;
+    return saved ? DeviceError_None : DeviceError_Unknown;
+}
+
+int32_t sourceRig::load(const char* path)
+{
+    if (path == nullptr)
+        return DeviceError_InvalidArgument;
+    RigSettings loaded;
+    std::string why;
+    const bool ok = loadRigFile(path, loaded, why);
+    std::lock_guard<std::mutex> lock(mutex);
+    lastError = ok ? "" : why;
+    if (!ok)
+        return DeviceError_InvalidArgument;
+    rig = std::move(loaded);
+    changed();
+    return DeviceError_None;
+}
+
+const char* sourceRig::error() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return lastError.c_str();
+}
+
+} // namespace ViveSystem

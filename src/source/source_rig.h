@@ -1,0 +1,67 @@
+// A frame source's rig: the roles, offsets and space its user set up (by serial, kept across stop
+// and start), and the fill of a frame's records through them. Setters run on any thread; the fill
+// on the reading thread; one lock orders them.
+#pragma once
+
+#include "../reading/pose_reader.h"
+#include "../rig/rig_settings.h"
+
+#include <tavrin.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace ViveSystem {
+
+class sourceRig {
+public:
+    sourceRig();
+    sourceRig(const sourceRig&) = delete;
+    sourceRig& operator=(const sourceRig&) = delete;
+
+    // A record for every labelled device of a read, ascending by index: its pose with its offset
+    // and the space applied, and its role. Returns the number of records.
+    uint32_t fill(const poseFrame& frame, tavrin_device* out);
+
+    // The C functions' operations: DeviceError_None, or DeviceError_InvalidArgument with nothing
+    // changed (see tavrin.h).
+    int32_t setRole(const char* serial, int32_t role);
+    int32_t setSpace(const tavrin_space* space);
+    void getSpace(tavrin_space& out) const;
+    int32_t setOriginFrom(const char* serial);
+    int32_t setOffset(const char* serial, const float* position, const float* orientation);
+    int32_t save(const char* path);
+    int32_t load(const char* path);
+    const char* error() const;
+
+private:
+    // What a fill needs of one index, looked up again only when its serial or the rig changes.
+    struct IndexRig {
+        char serial[kSerialField];
+        uint64_t version;
+        int32_t assigned;
+        bool hasOffset;
+        PoseLink offset;
+    };
+    // The latest frame's devices in the standing universe, their offsets applied.
+    struct Seen {
+        char serial[kSerialField];
+        bool valid;
+        Placement placement;
+    };
+
+    const IndexRig& lookUp(uint32_t index, const char* serial); // holds mutex
+    void changed();                                             // holds mutex
+
+    mutable std::mutex mutex;
+    RigSettings rig;
+    uint64_t version = 1;
+    uint32_t claimed = 0; // the roles assigned to any serial
+    IndexRig cache[kSourceDevices];
+    Seen seen[kSourceDevices];
+    uint32_t seenCount = 0;
+    std::string lastError;
+};
+
+} // namespace ViveSystem
