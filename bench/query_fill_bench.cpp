@@ -2,8 +2,8 @@
 // fill of 16 records from a labelled query alone; the whole legacy read through a started driver
 // (gate, session check, query, labels, fill); and the frame source's read (one query of 64 poses,
 // records from what discovery learnt). Then both whole reads again under a runtime that takes
-// 1 ms a call. calls_per_read counts the runtime calls a steady read makes (pose, class, serial
-// and connected queries).
+// 1 ms a call. calls_per_read counts the runtime calls a steady read makes (pose, class, serial,
+// connected and hand queries).
 // Goals: a steady read of either face asks the runtime once; a steady source read costs at most
 // 1 us of the library's own time (own_ns: the read less the runtime's pose query alone); at 1 ms a
 // call either read costs about one call.
@@ -50,7 +50,7 @@ uint32_t runtimeCalls()
 {
     vrsim_counters c;
     vrsim_get_counters(&c);
-    return c.pose_queries + c.class_queries + c.serial_queries + c.connected_queries;
+    return c.pose_queries + c.class_queries + c.serial_queries + c.connected_queries + c.role_queries;
 }
 
 // The runtime's own share of a read: the same pose query, made directly.

@@ -222,6 +222,7 @@ TEST_F(FrameSource, ASteadyReadAsksTheRuntimeOnceAndANewDeviceIsInTheNextFrame)
         EXPECT_EQ(after.class_queries - before.class_queries, 0u);
         EXPECT_EQ(after.serial_queries - before.serial_queries, 0u);
         EXPECT_EQ(after.connected_queries - before.connected_queries, 0u);
+        EXPECT_EQ(after.role_queries - before.role_queries, 0u) << "hands are discovery's to ask";
         EXPECT_EQ(frame.device_count, 16u);
     }
     ASSERT_TRUE(measured);

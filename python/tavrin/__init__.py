@@ -22,8 +22,8 @@ import time
 
 import numpy as np
 
-__all__ = ["DEVICE_DTYPE", "POSE_DTYPE", "Event", "Frame", "Session", "Source", "SourceEvent", "version",
-           "session_error", "error_name", "event_name", "event_kind_name", "library", "now_ns"]
+__all__ = ["AXES", "DEVICE_DTYPE", "POSE_DTYPE", "Event", "Frame", "Session", "Source", "SourceEvent", "version",
+           "session_error", "error_name", "event_name", "event_kind_name", "role_name", "library", "now_ns"]
 
 # The library's _TrackedDevicePose, 180 bytes, little-endian, packed.
 POSE_DTYPE = np.dtype(
@@ -46,17 +46,20 @@ DEVICE_ERROR_NONE = 0
 DEVICE_ERROR_NO_SESSION = 100
 MAX_DEVICES = 64
 
-# The library's tavrin_device, 168 bytes (its two reserved bytes left out of the fields).
+# The library's tavrin_device, 168 bytes (its reserved byte left out of the fields).
 DEVICE_DTYPE = np.dtype(
     {
-        "names": ["serial", "index", "device_class", "tracking_result", "connected", "pose_valid", "position",
-                  "orientation", "velocity", "angular_velocity", "rotation"],
-        "formats": ["S64", "<u4", "<i4", "<i4", "u1", "u1", ("<f4", (3,)), ("<f4", (4,)), ("<f4", (3,)),
+        "names": ["serial", "index", "device_class", "tracking_result", "connected", "pose_valid", "role",
+                  "position", "orientation", "velocity", "angular_velocity", "rotation"],
+        "formats": ["S64", "<u4", "<i4", "<i4", "u1", "u1", "u1", ("<f4", (3,)), ("<f4", (4,)), ("<f4", (3,)),
                     ("<f4", (3,)), ("<f4", (3, 3))],
-        "offsets": [0, 64, 68, 72, 76, 77, 80, 92, 108, 120, 132],
+        "offsets": [0, 64, 68, 72, 76, 77, 78, 80, 92, 108, 120, 132],
         "itemsize": 168,
     }
 )
+
+# tavrin_axes by name.
+AXES = {"openvr": 0, "z_up": 1, "unity": 2, "unreal": 3}
 assert DEVICE_DTYPE.itemsize == 168
 
 # The library's tavrin_frame: a 32-byte header, then 64 device records.
@@ -86,6 +89,18 @@ class _SourceEvent(ctypes.Structure):
 
 
 assert ctypes.sizeof(_SourceEvent) == 96
+
+
+class _Space(ctypes.Structure):
+    _fields_ = [
+        ("position", ctypes.c_float * 3),
+        ("orientation", ctypes.c_float * 4),
+        ("axes", ctypes.c_int32),
+        ("units_per_metre", ctypes.c_float),
+    ]
+
+
+assert ctypes.sizeof(_Space) == 36
 
 
 class _DeviceEventArg(ctypes.Structure):
@@ -139,6 +154,23 @@ def library():
             lib.tavrin_event_name.restype = ctypes.c_char_p
             lib.tavrin_event_kind_name.argtypes = [ctypes.c_int32]
             lib.tavrin_event_kind_name.restype = ctypes.c_char_p
+            lib.tavrin_role_name.argtypes = [ctypes.c_int32]
+            lib.tavrin_role_name.restype = ctypes.c_char_p
+            lib.tavrin_role_from_name.argtypes = [ctypes.c_char_p]
+            lib.tavrin_role_from_name.restype = ctypes.c_int32
+            floats = ctypes.POINTER(ctypes.c_float)
+            for name, args in (("set_role", [ctypes.c_char_p, ctypes.c_int32]),
+                               ("set_space", [ctypes.POINTER(_Space)]),
+                               ("get_space", [ctypes.POINTER(_Space)]),
+                               ("set_origin_from_device", [ctypes.c_char_p]),
+                               ("set_offset", [ctypes.c_char_p, floats, floats]),
+                               ("save_rig", [ctypes.c_char_p]),
+                               ("load_rig", [ctypes.c_char_p])):
+                f = getattr(lib, "tavrin_source_" + name)
+                f.argtypes = [ctypes.c_void_p] + args
+                f.restype = ctypes.c_int32
+            lib.tavrin_source_rig_error.argtypes = [ctypes.c_void_p]
+            lib.tavrin_source_rig_error.restype = ctypes.c_char_p
             lib.tavrin_now_ns.argtypes = []
             lib.tavrin_now_ns.restype = ctypes.c_int64
             lib.tavrin_source_create.argtypes = [ctypes.c_double]
@@ -186,6 +218,30 @@ def event_kind_name(kind):
     """The name of a frame source's event kind ("device_arrived"), or None for an unknown kind."""
     name = library().tavrin_event_kind_name(int(kind))
     return None if name is None else name.decode()
+
+
+def role_name(role):
+    """The name of a tavrin_role ("left_foot"), or None outside 0..15."""
+    name = library().tavrin_role_name(int(role))
+    return None if name is None else name.decode()
+
+
+def _role(role):
+    if isinstance(role, str):
+        value = library().tavrin_role_from_name(role.encode())
+        if value < 0:
+            raise ValueError("not a role's name: %r" % (role,))
+        return value
+    return int(role)
+
+
+def _floats(values, n, what):
+    if values is None:
+        return None
+    values = [float(v) for v in values]
+    if len(values) != n:
+        raise ValueError("%s takes %d numbers, not %d" % (what, n, len(values)))
+    return (ctypes.c_float * n)(*values)
 
 
 class Event:
@@ -402,6 +458,55 @@ class Source(_Started):
                 return event
             if self._handle is None or (deadline is not None and time.monotonic() >= deadline):
                 return None
+
+    # ---- the rig: roles, offsets, the space, the rig file (see tavrin.h) -----------------------
+
+    def set_role(self, serial, role):
+        """Gives the device with this serial a role (a tavrin_role or its name; 0 or "none" takes
+        the assignment back). ValueError for a bad serial or role."""
+        self._rig("set_role", "role %r for %r" % (role, serial), serial.encode(), _role(role))
+
+    def set_space(self, position=(0, 0, 0), orientation=(1, 0, 0, 0), axes="openvr", units_per_metre=1.0):
+        """The space frames are reported in: origin and rotation (w, x, y, z) in OpenVR's standing
+        universe, axes ("openvr", "z_up", "unity", "unreal") and units per metre."""
+        space = _Space(_floats(position, 3, "position"), _floats(orientation, 4, "orientation"),
+                       AXES[axes] if isinstance(axes, str) else int(axes), float(units_per_metre))
+        self._rig("set_space", "space", ctypes.byref(space))
+
+    def get_space(self):
+        """The space as a dict of position, orientation, axes (by name) and units_per_metre."""
+        space = _Space()
+        self._rig("get_space", "space", ctypes.byref(space))
+        names = {v: k for k, v in AXES.items()}
+        return {"position": tuple(space.position), "orientation": tuple(space.orientation),
+                "axes": names.get(space.axes, space.axes), "units_per_metre": space.units_per_metre}
+
+    def set_origin_from(self, serial):
+        """Puts the space's origin and heading where the device is now (its latest valid pose)."""
+        self._rig("set_origin_from_device", "no valid pose of %r in the latest frame" % (serial,), serial.encode())
+
+    def set_offset(self, serial, position=None, orientation=None):
+        """The point the device stands for, in its own frame (metres; w, x, y, z); None for both
+        removes it."""
+        self._rig("set_offset", "offset for %r" % (serial,), serial.encode(), _floats(position, 3, "position"),
+                  _floats(orientation, 4, "orientation"))
+
+    def save_rig(self, path):
+        """Saves roles, offsets and space to a rig file (JSON); ValueError with the reason."""
+        self._rig("save_rig", None, os.fsencode(path))
+
+    def load_rig(self, path):
+        """Loads roles, offsets and space from a rig file, all or nothing; ValueError with the
+        reason (the file, and for a bad one the line and what is wrong)."""
+        self._rig("load_rig", None, os.fsencode(path))
+
+    def _rig(self, name, what, *args):
+        with self._call() as handle:
+            err = getattr(library(), "tavrin_source_" + name)(handle, *args)
+            if err != DEVICE_ERROR_NONE:
+                if what is None:
+                    raise ValueError(library().tavrin_source_rig_error(handle).decode("utf-8", "replace"))
+                raise ValueError("tavrin.Source: refused: %s" % what)
 
     @contextlib.contextmanager
     def _call(self):

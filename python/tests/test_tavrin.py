@@ -13,6 +13,7 @@ import tavrin
 
 vrsim = ctypes.CDLL(os.environ["VRSIM_LIBRARY"])
 vrsim.vrsim_set_device.argtypes = [ctypes.c_uint32, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32]
+vrsim.vrsim_set_controller_role.argtypes = [ctypes.c_uint32, ctypes.c_int32]
 vrsim.vrsim_set_pose.argtypes = [ctypes.c_uint32, ctypes.POINTER(ctypes.c_float), ctypes.POINTER(ctypes.c_float),
                                  ctypes.POINTER(ctypes.c_float), ctypes.c_int32]
 
@@ -128,3 +129,33 @@ def test_a_source_closed_under_its_reader_and_odd_timeouts(rig):
             s.next_event(timeout=float("nan"))
         s.close()
         assert s.next_event(timeout=float("inf")) is None
+
+
+def test_a_rig_of_roles_offsets_and_space(rig, tmp_path):
+    vrsim.vrsim_set_controller_role(1, 1)
+    with tavrin.Source(rate=0) as source:
+        while source.next_event(timeout=20).serial != "LHR-T1":
+            pass
+        frame = source.read()
+        assert [tavrin.role_name(r) for r in frame.devices["role"]] == ["head", "left_hand", "none"]
+        source.set_role("LHR-T1", "waist")
+        source.set_offset("LHR-T1", position=(0, 0, 0.1))
+        source.set_space(axes="z_up", units_per_metre=1000)
+        frame = source.read()
+        assert tavrin.role_name(frame.devices["role"][2]) == "waist"
+        # The tracker at (0.3, 1.5, -0.2), 10 cm along its own z: in z-up millimetres, (-z, -x, y)
+        # of (0.3, 1.5, -0.1).
+        np.testing.assert_allclose(frame.devices["position"][2], [100, -300, 1500], rtol=1e-5)
+        with pytest.raises(ValueError):
+            source.set_role("", "head")
+        with pytest.raises(ValueError):
+            source.set_role("LHR-T1", "elbow")
+        path = tmp_path / "rig.json"
+        source.save_rig(path)
+        bad = tmp_path / "bad.json"
+        bad.write_text('{"format": "tavrin-rig", "version": 2}')
+        with pytest.raises(ValueError, match="bad.json"):
+            source.load_rig(bad)
+        source.set_space()
+        source.load_rig(path)
+        assert source.get_space()["axes"] == "z_up"
