@@ -129,6 +129,19 @@ VRSIM_RIG="replay:$dir/first.csv" "$@" --seconds 1 >"$dir/out.txt" 2>"$dir/err.t
   fail "replay through VRSIM_RIG failed"
 grep -q "device_arrived *LHR-7C3E9A10 *trk" "$dir/out.txt" || fail "VRSIM_RIG=replay: showed no tracker"
 
+# A rig set up from the command line: a role and the origin from the waist tracker, saved to the
+# rig file; the CSV shows the role. A bad rig file refuses the run, naming its line.
+VRSIM_RIG=fullbody "$@" --seconds 1 --rig "$dir/body.rig" --role LHR-1D40A7F3=waist --origin LHR-1D40A7F3 \
+  --csv "$dir/rig.csv" >"$dir/out.txt" 2>"$dir/err.txt" || fail "the rig run failed"
+grep -q '"LHR-1D40A7F3": {' "$dir/body.rig" || fail "the rig file lacks the tracker"
+grep -q '"role": "waist"' "$dir/body.rig" || fail "the rig file lacks the role"
+grep -q "origin and heading set from LHR-1D40A7F3" "$dir/out.txt" || fail "the origin was not set"
+tr -d '\r' <"$dir/rig.csv" | awk -F, '$3 == "LHR-1D40A7F3" && $26 == "waist" { n++ } END { exit !(n > 10) }' ||
+  fail "the CSV does not show the waist"
+echo '{"format": "tavrin-rig", "version": 1, "devices": {"X": {"role": "tail"}}}' >"$dir/bad.rig"
+expect_status 2 "$@" --seconds 1 --rig "$dir/bad.rig"
+grep -q "bad.rig, line 1: the role of X" "$dir/err.txt" || fail "a bad rig file is not named with its line"
+
 "$@" --version >"$dir/out.txt" 2>&1 || fail "--version failed"
 grep -q "tavrin-monitor [0-9]" "$dir/out.txt" || fail "--version shows no version"
 

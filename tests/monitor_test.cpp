@@ -271,6 +271,7 @@ TEST(MonitorCsv, OneRowPerDeviceWithValuesThatRoundTrip)
     frame.devices[1] = device("ODD,SERIAL\"X", 40, 4, 1e-7f, 2.0f, 123.456f);
     frame.devices[1].connected = 0;
     frame.devices[1].tracking_result = 101;
+    frame.devices[0].role = TAVRIN_ROLE_HEAD;
     csv.write(1, frame, 1234.5);
     frame.frame_number = 42;
     csv.write(2, frame, 1242.9);
@@ -301,16 +302,18 @@ TEST(MonitorCsv, OneRowPerDeviceWithValuesThatRoundTrip)
         else
             rows.push_back(line);
     }
-    // 0.2.0's columns first, unchanged, then the frame's.
-    ASSERT_EQ(header.size(), 25u);
+    // 0.2.0's columns first, unchanged, then the frame's, then the role.
+    ASSERT_EQ(header.size(), 26u);
     EXPECT_EQ(header[0], "read");
     EXPECT_EQ(header[2], "serial");
     EXPECT_EQ(header[18], "angvel_z");
     EXPECT_EQ(header[19], "frame");
     EXPECT_EQ(header[24], "tracking_result");
+    EXPECT_EQ(header[25], "role");
     ASSERT_EQ(rows.size(), 4u);
     const auto f = split(rows[0], ',');
-    ASSERT_EQ(f.size(), 25u);
+    ASSERT_EQ(f.size(), 26u);
+    EXPECT_EQ(f[25], "head");
     EXPECT_EQ(f[0], "1");
     EXPECT_EQ(f[1], "1234.500");
     EXPECT_EQ(f[2], "LHR-A");
@@ -328,7 +331,7 @@ TEST(MonitorCsv, OneRowPerDeviceWithValuesThatRoundTrip)
     for (int k = 0; k < 13; ++k)
         EXPECT_EQ(std::strtof(f[6 + k].c_str(), nullptr), expected[k]) << header[6 + k];
     EXPECT_NE(rows[1].find("\"ODD,SERIAL\"\"X\",40,4,0,"), std::string::npos) << "quoted, a base station, not ok";
-    EXPECT_NE(rows[1].find(",0,1,101"), std::string::npos) << "switched off, its tracking result as reported";
+    EXPECT_NE(rows[1].find(",0,1,101,none"), std::string::npos) << "switched off, its tracking result as reported";
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0], "#event2,123456789000000,device_switched_off,LHB-1,4,40,40,2");
     std::remove(path.c_str());

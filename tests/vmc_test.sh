@@ -2,7 +2,7 @@
 # VMC over OSC against a receiver from another project, liblo's oscdump: the monitor sends the
 # simulated full-body rig at 30 bundles a second to it and to a port where nothing listens; the
 # addresses, type tags, serials and rate are checked, and every pose against the CSV of the same
-# run in the receivers' frame. Then a bad --osc is refused. Usage: vmc_test.sh MONITOR PYTHON WORK_DIR
+# run in the receivers' frame. Then VRChat's OSC trackers, likewise; then a bad --osc is refused. Usage: vmc_test.sh MONITOR PYTHON WORK_DIR
 set -u
 monitor="$1" python="$2" work="$3"
 rm -rf "$work"
@@ -110,6 +110,68 @@ print("VMC over OSC ok: %d bundles at %.1f/s, %d poses checked against the CSV, 
       (len(bundles), rate, checked, len(sent)))
 PY
 
+# VRChat's OSC trackers from the same rig with roles given: the waist, the left foot (switched off
+# now and then) and the right knee (which drops out and comes back at a new index), the headset as
+# the head. Every message is checked against the CSV of the run: the position in Unity's frame and
+# the rotation as Unity's Euler angles (z, then x, then y).
+port=$(free_port)
+oscdump -L "$port" >"$work/vrchat.txt" 2>"$work/oscdump.err" &
+dump=$!
+tries=0
+until grep -q "^[0-9a-f.]* /probe" "$work/vrchat.txt" 2>/dev/null; do
+  tries=$((tries + 1))
+  [ $tries -lt 100 ] || fail "oscdump does not receive"
+  oscsend 127.0.0.1 "$port" /probe i 1
+  sleep 0.1
+done
+VRSIM_RIG=fullbody "$monitor" --seconds 3 --rate 120 --osc "127.0.0.1:$port" --osc-format vrchat --osc-rate 30 \
+  --role LHR-1D40A7F3=waist --role LHR-3F62D5E0=left_foot --role LHR-3F62D4C9=right_knee \
+  --csv "$work/vrchat.csv" >"$work/out.txt" 2>&1 || fail "the VRChat run exited $?"
+last=-1
+while [ "$(wc -c <"$work/vrchat.txt")" != "$last" ]; do
+  last=$(wc -c <"$work/vrchat.txt")
+  sleep 0.2
+done
+kill "$dump" 2>/dev/null
+"$python" - "$work/vrchat.txt" "$work/vrchat.csv" <<'PY' || fail "the VRChat stream"
+import csv, math, sys
+osc_path, csv_path = sys.argv[1:3]
+messages = []
+for line in open(osc_path):
+    parts = line.split()
+    if len(parts) < 3 or parts[1] == "/probe":
+        continue
+    assert parts[1].startswith("/tracking/trackers/") and parts[2] == "fff", line
+    messages.append((parts[1], [float(v) for v in parts[3:6]]))
+tracker = {"head": "head", "waist": "1", "left_foot": "3", "right_knee": "6"}
+rows = {}
+for r in csv.DictReader(l for l in open(csv_path) if not l.startswith("#")):
+    if r["role"] in tracker and r["connected"] == "1" and r["pose_valid"] == "1":
+        rows.setdefault(tracker[r["role"]], []).append(r)
+
+def unity(r):  # position (x, y, -z); quaternion (-qx, -qy, qz, qw); Euler from R = Ry Rx Rz
+    p = [float(r["pos_x"]), float(r["pos_y"]), -float(r["pos_z"])]
+    w, x, y, z = float(r["quat_w"]), -float(r["quat_x"]), -float(r["quat_y"]), float(r["quat_z"])
+    pitch = math.degrees(math.asin(max(-1.0, min(1.0, -2 * (y * z - w * x)))))
+    yaw = math.degrees(math.atan2(2 * (x * z + w * y), 1 - 2 * (x * x + y * y)))
+    roll = math.degrees(math.atan2(2 * (x * y + w * z), 1 - 2 * (x * x + z * z)))
+    return p, [pitch, yaw, roll]
+
+assert len(messages) > 100 and len(messages) % 2 == 0, len(messages)
+sent = set()
+for i in range(0, len(messages), 2):
+    (pa, pv), (ra, rv) = messages[i], messages[i + 1]
+    t = pa.split("/")[3]
+    assert pa.endswith("/position") and ra == "/tracking/trackers/%s/rotation" % t, (pa, ra)
+    sent.add(t)
+    match = [unity(r) for r in rows[t] if all(abs(a - b) < 2e-5 for a, b in zip(pv, unity(r)[0]))]
+    assert match, "no frame of the CSV has %s at %r" % (pa, pv)
+    assert any(all(abs((a - b + 180) % 360 - 180) < 0.01 for a, b in zip(rv, m[1])) for m in match), (ra, rv, match[:2])
+assert sent == {"head", "1", "3", "6"}, sent
+print("VRChat trackers ok: %d messages for %s" % (len(messages), sorted(sent)))
+PY
+grep -q "VRChat trackers over OSC" "$work/out.txt" || fail "the VRChat receiver was not announced"
+
 expect_refused() {
   "$monitor" "$@" >"$work/bad.txt" 2>&1
   rc=$?
@@ -120,4 +182,5 @@ expect_refused --osc 127.0.0.1:
 expect_refused --osc 0
 expect_refused --osc host:99999
 expect_refused --osc-rate 0 --osc 39539
+expect_refused --osc-format osc --osc 39539
 echo "vmc ok"

@@ -3,8 +3,7 @@
 #include "../source/frame_source.h"
 
 #include "../platform/platform.h"
-#include "../recording/event_kinds.h"
-#include "../rig/roles.h"
+#include "../recording/names.h"
 
 #include <tavrin.h>
 
@@ -104,12 +103,12 @@ TAVRIN_API int32_t tavrin_source_next_event(tavrin_source* source, tavrin_event*
 
 TAVRIN_API const char* tavrin_role_name(int32_t role)
 {
-    return ViveSystem::roleName(role);
+    return recording::roleName(role);
 }
 
 TAVRIN_API int32_t tavrin_role_from_name(const char* name)
 {
-    return ViveSystem::roleFromName(name);
+    return recording::roleFromName(name);
 }
 
 TAVRIN_API int32_t tavrin_source_set_role(tavrin_source* source, const char* serial, int32_t role)

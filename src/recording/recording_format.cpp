@@ -1,6 +1,6 @@
 #include "recording_format.h"
 
-#include "event_kinds.h"
+#include "names.h"
 #include "present_devices.h"
 
 #include <algorithm>
@@ -21,9 +21,11 @@ const char* preamble()
            "#   switched-off devices too); timestamp_ms: ms since the monitor started; frame: the source's\n"
            "#   frame number; t_ns: the frame's time on the library's monotonic clock (tavrin_now_ns);\n"
            "#   unix_ns: the same moment on the wall clock (ns since 1970); tracking_result: OpenVR's\n"
-           "#   ETrackingResult (tracking_ok: 1 when it is 200, Running_OK)\n"
+           "#   ETrackingResult (tracking_ok: 1 when it is 200, Running_OK); role: the device's\n"
+           "#   tavrin_role by name (none, head, left_hand, ..., prop)\n"
            "# units: position m, velocity m/s, angular velocity rad/s; quaternion w x y z\n"
-           "# frame: OpenVR standing universe, right-handed, Y up, -Z forward\n"
+           "# frame: OpenVR standing universe, right-handed, Y up, -Z forward (unless the source's\n"
+           "#   space was set: then the rig's space, axes and units)\n"
            "# events: #event2,t_ns,kind,serial,class,index,old_index,count (t_ns on the rows' t_ns clock;\n"
            "#   kind: session_opened, session_closed, device_arrived, device_left, device_switched_on,\n"
            "#   device_switched_off, index_changed)\n";
@@ -32,7 +34,7 @@ const char* preamble()
 const char* header()
 {
     return "read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,quat_y,quat_z,"
-           "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z,frame,t_ns,unix_ns,connected,pose_valid,tracking_result\n";
+           "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z,frame,t_ns,unix_ns,connected,pose_valid,tracking_result,role\n";
 }
 
 namespace {
@@ -67,9 +69,10 @@ unsigned writeRows(std::FILE* out, unsigned long long readNumber, const tavrin_f
             for (int i = 0; i < n; ++i)
                 std::fprintf(out, ",%.9g", values[i]);
         }
-        std::fprintf(out, ",%llu,%lld,%lld,%d,%d,%d\n", static_cast<unsigned long long>(frame.frame_number),
+        const char* role = roleName(d.role);
+        std::fprintf(out, ",%llu,%lld,%lld,%d,%d,%d,%s\n", static_cast<unsigned long long>(frame.frame_number),
                      static_cast<long long>(frame.time_ns), static_cast<long long>(frame.unix_time_ns), d.connected,
-                     d.pose_valid, d.tracking_result);
+                     d.pose_valid, d.tracking_result, role ? role : "none");
         ++rows;
     }
     return rows;
@@ -91,9 +94,9 @@ constexpr size_t kMaxLine = 65536;
 // 0.2.0's rows and events, then the frame source's (its rows add six columns).
 constexpr size_t kPoseFields = 19;
 constexpr size_t kEventFields = 7;
-constexpr size_t kFramePoseFields = 25;
+constexpr size_t kFramePoseFields = 25; // and a role after them, since roles came
 constexpr size_t kFrameEventFields = 8;
-const char* const kFrameColumns[] = {"frame", "t_ns", "unix_ns", "connected", "pose_valid", "tracking_result"};
+const char* const kFrameColumns[] = {"frame", "t_ns", "unix_ns", "connected", "pose_valid", "tracking_result", "role"};
 // Positions further from the origin than this (metres) are no room's: a broken recording.
 constexpr double kMaxPositionMetres = 1000.0;
 
@@ -206,6 +209,7 @@ private:
     size_t lineNumber = 0;
     std::vector<std::string> fields;
     bool header = false;
+    size_t columns = 0; // the header's
     double lastPose = -1e300, lastEvent = -1e300;
     long lastCount = 0;                      // 0.2.0: the device count of the previous event
     PresentDevices present;                  // 0.2.0: what its codes stand for
@@ -336,12 +340,13 @@ bool Parser::headerLine()
 {
     if (fields.size() < kPoseFields || fields[0] != "read" || fields[1] != "timestamp_ms" || fields[2] != "serial")
         return fail("not a tavrin recording: the header 'read,timestamp_ms,serial,...' is missing");
-    bool frames = fields.size() == kFramePoseFields;
-    for (size_t i = 0; frames && i < 6; ++i)
-        frames = fields[kPoseFields + i] == kFrameColumns[i];
+    bool frames = fields.size() == kFramePoseFields || fields.size() == kFramePoseFields + 1;
+    for (size_t i = kPoseFields; frames && i < fields.size(); ++i)
+        frames = fields[i] == kFrameColumns[i - kPoseFields];
     if (fields.size() != kPoseFields && !frames)
         return fail("not a tavrin recording: the header's columns are not a known format's");
     header = true;
+    columns = fields.size();
     return settle(frames ? 2 : 1);
 }
 
@@ -374,7 +379,7 @@ bool Parser::poseValues(Sample& s)
 bool Parser::poseRow()
 {
     const bool frames = out.version == 2;
-    const size_t expected = frames ? kFramePoseFields : kPoseFields;
+    const size_t expected = columns;
     if (fields.size() != expected)
         return fail("a pose has " + std::to_string(expected) + " fields, this line " + std::to_string(fields.size()));
     Sample s{};

@@ -2,6 +2,8 @@
 
 #include "roles.h"
 
+#include "../recording/names.h"
+
 #include "../platform/platform.h"
 
 #include <nlohmann/json.hpp>
@@ -81,7 +83,7 @@ json toJson(const RigSettings& rig)
                   {"units_per_metre", shortest(rig.space.unitsPerMetre)}};
     json devices = json::object();
     for (const auto& [serial, role] : rig.roles)
-        devices[serial]["role"] = roleName(role);
+        devices[serial]["role"] = recording::roleName(role);
     for (const auto& [serial, offset] : rig.offsets)
         devices[serial]["offset"] = {{"position", vector(offset.position, 3)},
                                      {"orientation", vector(offset.orientation, 4)}};
@@ -148,12 +150,12 @@ void readDevice(const std::string& serial, const json& j, RigSettings& rig)
     if (!j.is_object())
         throw BadFile{"the device " + serial + " is not an object", serial};
     if (j.contains("role")) {
-        const int32_t role = j["role"].is_string() ? roleFromName(j["role"].get<std::string>().c_str()) : -1;
+        const int32_t role = j["role"].is_string() ? recording::roleFromName(j["role"].get<std::string>().c_str()) : -1;
         if (role < 0)
             throw BadFile{"the role of " + serial + " is not a role's name", serial};
         for (const auto& [other, held] : rig.roles)
             if (role != kRoleProp && role != kRoleNone && held == role)
-                throw BadFile{"the role " + std::string(roleName(role)) + " is given to " + other + " and " + serial,
+                throw BadFile{"the role " + std::string(recording::roleName(role)) + " is given to " + other + " and " + serial,
                               serial};
         if (role != kRoleNone)
             rig.roles[serial] = role;

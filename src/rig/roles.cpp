@@ -1,29 +1,7 @@
 #include "roles.h"
 
-#include <cstring>
 
 namespace ViveSystem {
-
-namespace {
-const char* const kNames[kRoles] = {"none",      "head",       "left_hand",   "right_hand", "waist",      "chest",
-                                    "left_foot", "right_foot", "left_knee",   "right_knee", "left_elbow", "right_elbow",
-                                    "left_shoulder", "right_shoulder", "camera", "prop"};
-} // namespace
-
-const char* roleName(int32_t role)
-{
-    return validRole(role) ? kNames[role] : nullptr;
-}
-
-int32_t roleFromName(const char* name)
-{
-    if (name == nullptr)
-        return -1;
-    for (int32_t role = 0; role < kRoles; ++role)
-        if (std::strcmp(name, kNames[role]) == 0)
-            return role;
-    return -1;
-}
 
 int32_t defaultRole(int32_t deviceClass, int32_t hand)
 {

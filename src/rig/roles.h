@@ -1,5 +1,5 @@
-// Body roles (tavrin_role): their names, each device's default, and who holds which role in a
-// frame: every role but PROP by at most one device.
+// Body roles (tavrin_role): each device's default, and who holds which role in a frame: every
+// role but PROP by at most one device. (Their names are the recording library's.)
 #pragma once
 
 #include <cstdint>
@@ -17,11 +17,6 @@ inline bool validRole(int32_t role)
 {
     return role >= 0 && role < kRoles;
 }
-
-// "none", "head", "left_hand", ... "prop"; null outside 0..15.
-const char* roleName(int32_t role);
-// The role of a name; -1 for an unknown name or null.
-int32_t roleFromName(const char* name);
 
 // A device's role when nothing is assigned to it: a headset is the head; a controller the runtime
 // gives a hand (ETrackedControllerRole 1 left, 2 right) that hand; anything else none.

@@ -52,63 +52,127 @@ std::string describeEvent(const tavrin_event& e, double at)
 
 namespace {
 
-std::string tableRow(const Board::Row& r, bool wide)
+// Which columns a terminal of some width shows: every device a row first, so as the width
+// shrinks columns go (the quaternion first, then speed, the angles and the class), never rows.
+struct Layout {
+    int serial = 20;
+    bool cls = true, quaternion = true, angles = true, speed = true;
+
+    int width() const
+    {
+        return serial + 4 + (cls ? 5 : 0) + 11 + 5 + 24 + (quaternion ? 30 : 0) + (angles ? 23 : 0) + (speed ? 8 : 0);
+    }
+};
+
+Layout fit(int columns)
+{
+    Layout l;
+    const int room = columns - 1; // a full last column would wrap on some terminals
+    bool* drops[] = {&l.quaternion, &l.speed, &l.angles, &l.cls};
+    for (bool* d : drops)
+        if (l.width() > room)
+            *d = false;
+    while (l.width() > room && l.serial > 12)
+        --l.serial;
+    return l;
+}
+
+// A role in at most ten characters: "l_shoulder", "-" for none.
+std::string shortRole(int role)
+{
+    const char* name = tavrin_role_name(role);
+    if (name == nullptr || role == TAVRIN_ROLE_NONE)
+        return "-";
+    std::string r = name;
+    if (r.rfind("left_", 0) == 0)
+        r = "l_" + r.substr(5);
+    else if (r.rfind("right_", 0) == 0)
+        r = "r_" + r.substr(6);
+    return r;
+}
+
+std::string header(const Layout& l)
 {
     char line[256];
+    std::snprintf(line, sizeof line, "%-*s idx%s role       trk       x       y       z", l.serial, "serial",
+                  l.cls ? " cls " : "");
+    std::string out = line;
+    if (l.quaternion)
+        out += " |      w      x      y      z";
+    if (l.angles)
+        out += " |    yaw  pitch   roll";
+    if (l.speed)
+        out += "     m/s";
+    return out + "\n";
+}
+
+std::string tableRow(const Board::Row& r, const Layout& l)
+{
+    char part[160];
     const tavrin_device& d = r.last;
-    const Euler e = yawPitchRoll(d.orientation);
-    if (wide)
-        std::snprintf(line, sizeof line,
-                      "%-18.18s %4u %-12s %4s %7.3f %7.3f %7.3f | %6.3f %6.3f %6.3f %6.3f | %6.1f %6.1f %6.1f | %8.3f",
-                      r.serial.c_str(), r.index, className(r.deviceClass), r.state, d.position[0], d.position[1],
-                      d.position[2], d.orientation[0], d.orientation[1], d.orientation[2], d.orientation[3], e.yaw,
-                      e.pitch, e.roll, speed(d.velocity));
-    else
-        std::snprintf(line, sizeof line, "%-15.15s %3u %-4s %-4s %7.3f %7.3f %7.3f %6.1f %6.1f %6.1f %4.1f",
-                      r.serial.c_str(), r.index, shortClassName(r.deviceClass), r.state, d.position[0], d.position[1],
-                      d.position[2], e.yaw, e.pitch, e.roll, speed(d.velocity));
+    std::snprintf(part, sizeof part, "%-*.*s %3u%s%-4s %-10s %-4s %7.3f %7.3f %7.3f", l.serial, l.serial,
+                  r.serial.c_str(), r.index, l.cls ? " " : "", l.cls ? shortClassName(r.deviceClass) : "",
+                  shortRole(r.hasPose ? d.role : 0).c_str(), r.state, d.position[0], d.position[1], d.position[2]);
+    std::string line = part;
+    if (l.quaternion) {
+        std::snprintf(part, sizeof part, " | %6.3f %6.3f %6.3f %6.3f", d.orientation[0], d.orientation[1],
+                      d.orientation[2], d.orientation[3]);
+        line += part;
+    }
+    if (l.angles) {
+        const Euler e = yawPitchRoll(d.orientation);
+        std::snprintf(part, sizeof part, " | %6.1f %6.1f %6.1f", e.yaw, e.pitch, e.roll);
+        line += part;
+    }
+    if (l.speed) {
+        std::snprintf(part, sizeof part, " %7.3f", speed(d.velocity));
+        line += part;
+    }
     // Greyed: switched off, last pose shown.
     const bool off = std::strcmp(r.state, "off") == 0;
-    return off ? std::string("\x1b[2m") + line + "\x1b[0m\n" : std::string(line) + "\n";
+    return off ? "\x1b[2m" + line + "\x1b[0m\n" : line + "\n";
 }
 
 } // namespace
 
+// Every device a row first, then as many of the latest events as the height leaves room for.
 std::string renderTable(const Board& board, const TableView& view)
 {
     std::string screen = "\x1b[H\x1b[2J";
     char line[256];
-    const bool wide = view.columns >= 130;
+    const Layout layout = fit(view.columns);
+    const bool wide = layout.quaternion;
     std::lock_guard<std::mutex> lock(board.mutex);
-    std::snprintf(line, sizeof line, "tavrin-monitor %u Hz %.1f s frame %llu (%.1f/s) %s%s\n", view.rate, view.seconds,
+    std::snprintf(line, sizeof line, "tavrin-monitor %u Hz %.1f s frame %llu (%.1f/s) %s%s", view.rate, view.seconds,
                   static_cast<unsigned long long>(board.frameNumber), board.recentFrameRate(),
                   statusText(board.status).c_str(), wide ? "  (Ctrl-C stops)" : "");
-    screen += line;
-    int used = 3;
+    screen += std::string(line).substr(0, static_cast<size_t>(std::max(view.columns - 1, 1))) + "\n";
+    int used = 1;
     if (!view.liveUrl.empty()) {
         screen += "live view: " + view.liveUrl + "\n";
         ++used;
     }
-    screen += "\n";
-    if (wide)
-        screen += "serial              idx class        trk       x       y       z |      w      x      y      z |"
-                  "    yaw  pitch   roll | speed m/s\n";
-    else // fits 80 columns
-        screen += "serial          idx cls  trk       x       y       z    yaw  pitch   roll  m/s\n";
+    screen += "\n" + header(layout);
+    used += 2;
     const std::vector<Board::Row> rows = board.rows();
-    // As many rows as the terminal has room for beside the header and the events.
-    const size_t eventLines = board.recentEvents.size() + 2;
-    const int room = view.rows - used - static_cast<int>(eventLines) - 2;
-    const size_t shown = std::min(rows.size(), static_cast<size_t>(std::max(room, 1)));
+    // The last line stays free, so that the table never scrolls the terminal.
+    int room = view.rows - 1 - used;
+    const size_t shown = rows.size() <= static_cast<size_t>(std::max(room, 0)) ? rows.size()
+                                                                               : static_cast<size_t>(std::max(room - 1, 0));
     for (size_t r = 0; r < shown; ++r)
-        screen += tableRow(rows[r], wide);
+        screen += tableRow(rows[r], layout);
     if (shown < rows.size())
         screen += "... and " + std::to_string(rows.size() - shown) + " more devices (a taller terminal shows them)\n";
     if (rows.empty())
         screen += "(no device yet)\n";
-    screen += "\nevents (latest last):\n";
-    for (const auto& ev : board.recentEvents)
-        screen += "  " + ev.substr(0, wide ? ev.size() : 78) + "\n";
+    room -= static_cast<int>(std::max<size_t>(shown + (shown < rows.size() ? 1 : 0), 1));
+    if (room >= 2 && !board.recentEvents.empty()) {
+        screen += "events (latest last):\n";
+        const size_t fits = std::min(board.recentEvents.size(), static_cast<size_t>(room - 1));
+        const size_t width = static_cast<size_t>(std::max(view.columns - 3, 10));
+        for (size_t e = board.recentEvents.size() - fits; e < board.recentEvents.size(); ++e)
+            screen += "  " + board.recentEvents[e].substr(0, width) + "\n";
+    }
     return screen;
 }
 
@@ -152,6 +216,14 @@ std::string jsonString(const char* text)
     return out + "\"";
 }
 
+namespace {
+const char* roleOf(const Board::Row& r)
+{
+    const char* name = tavrin_role_name(r.hasPose ? r.last.role : 0);
+    return name ? name : "none";
+}
+} // namespace
+
 std::string liveFrame(const Board& board, double t, unsigned askedRate)
 {
     char part[320];
@@ -169,9 +241,10 @@ std::string liveFrame(const Board& board, double t, unsigned askedRate)
     for (const Board::Row& r : board.rows()) {
         const tavrin_device& d = r.last;
         std::snprintf(part, sizeof part,
-                      ",\"index\":%u,\"cls\":%d,\"state\":\"%s\",\"p\":[%.4f,%.4f,%.4f],\"q\":[%.5f,%.5f,%.5f,%.5f]}",
-                      r.index, r.deviceClass, r.state, d.position[0], d.position[1], d.position[2], d.orientation[0],
-                      d.orientation[1], d.orientation[2], d.orientation[3]);
+                      ",\"index\":%u,\"cls\":%d,\"role\":\"%s\",\"state\":\"%s\",\"p\":[%.4f,%.4f,%.4f],"
+                      "\"q\":[%.5f,%.5f,%.5f,%.5f]}",
+                      r.index, r.deviceClass, roleOf(r), r.state, d.position[0], d.position[1], d.position[2],
+                      d.orientation[0], d.orientation[1], d.orientation[2], d.orientation[3]);
         out += (first ? "{\"serial\":" : ",{\"serial\":") + jsonString(r.serial.c_str()) + part;
         first = false;
     }

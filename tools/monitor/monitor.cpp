@@ -64,6 +64,13 @@ int Monitor::prepare()
     }
     if (const int refused = openOutputs())
         return refused;
+    source = tavrin_source_create(static_cast<double>(opt.rate));
+    if (source == nullptr) {
+        std::fprintf(stderr, "tavrin-monitor: the frame source cannot be made\n");
+        return 1;
+    }
+    if (const int refused = applyRig())
+        return refused;
     if (csvPath == "-" || opt.plotPath == "-")
         human = stderr;
     liveTable = human == stdout && sys::stdoutIsTerminal();
@@ -83,15 +90,18 @@ int Monitor::prepare()
     const double oscRate = std::min(opt.oscRate, static_cast<double>(opt.rate));
     for (const std::string& to : osc.receivers()) {
         char line[200];
-        std::snprintf(line, sizeof line, "VMC over OSC to %s, %.4g bundles a second", to.c_str(), oscRate);
+        std::snprintf(line, sizeof line, "%s over OSC to %s, %.4g %s a second", opt.oscVrchat ? "VRChat trackers" : "VMC",
+                      to.c_str(), oscRate, opt.oscVrchat ? "frames" : "bundles");
         printLine(line);
     }
-    source = tavrin_source_create(static_cast<double>(opt.rate));
-    if (source == nullptr || tavrin_source_start(source) != kNoError) {
+    if (tavrin_source_start(source) != kNoError) {
         std::fprintf(stderr, "tavrin-monitor: the frame source did not start\n");
         return 1;
     }
-    osc.start(oscRate);
+    tavrin_space space{};
+    tavrin_source_get_space(source, &space);
+    osc.start(oscRate, opt.oscVrchat ? OscSender::Format::Vrchat : OscSender::Format::Vmc,
+              FrameUnits{space.axes, space.units_per_metre});
     events = std::thread([this] { eventLoop(); });
     reader = std::thread([this] { readLoop(); });
     return 0;
@@ -113,6 +123,47 @@ int Monitor::openOutputs()
         return 1; // the CSV's temporary file is discarded with it
     }
     return 0;
+}
+
+// The rig file (when it exists) and the roles of the command line. A bad file refuses the run.
+int Monitor::applyRig()
+{
+    if (!opt.rigPath.empty()) {
+        if (files::kindOf(opt.rigPath) == files::Kind::Missing) {
+            printLine("rig: " + opt.rigPath + " does not exist yet; it is written at the end");
+        } else if (tavrin_source_load_rig(source, opt.rigPath.c_str()) != kNoError) {
+            std::fprintf(stderr, "tavrin-monitor: --rig: %s\n", tavrin_source_rig_error(source));
+            return 2;
+        }
+    }
+    for (const auto& [serial, role] : opt.roles)
+        tavrin_source_set_role(source, serial.c_str(), role);
+    originPending = !opt.originSerial.empty();
+    return 0;
+}
+
+// --origin: once the device has a valid pose in a frame read, the space starts there.
+void Monitor::takeOrigin()
+{
+    if (!originPending.load() || tavrin_source_set_origin_from_device(source, opt.originSerial.c_str()) != kNoError)
+        return;
+    originPending = false;
+    printLine("origin and heading set from " + opt.originSerial);
+}
+
+bool Monitor::saveRig()
+{
+    if (opt.rigPath.empty())
+        return true;
+    if (originPending.load())
+        std::fprintf(stderr, "tavrin-monitor: --origin: %s never had a valid pose; the origin is as it was\n",
+                     opt.originSerial.c_str());
+    if (tavrin_source_save_rig(source, opt.rigPath.c_str()) != kNoError) {
+        std::fprintf(stderr, "tavrin-monitor: --rig: %s\n", tavrin_source_rig_error(source));
+        return false;
+    }
+    std::fprintf(human, "rig: %s (saved)\n", opt.rigPath.c_str());
+    return true;
 }
 
 // Which rig the simulated runtime shows: a replay, the environment's (VRSIM_RIG), the demo rig,
@@ -248,6 +299,7 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
             plot.add(frame, static_cast<float>(tMs));
         if (!opt.osc.empty())
             osc.offer(frame, tMs / 1000.0);
+        takeOrigin();
     } else {
         previousFrameNs = 0; // a gap in the session is not a frame spacing
     }
@@ -298,7 +350,7 @@ void Monitor::handleEvent(const tavrin_event& e)
         board.noteEvent(e);
         if (liveTable) {
             board.recentEvents.push_back(line);
-            while (board.recentEvents.size() > 10)
+            while (board.recentEvents.size() > 50)
                 board.recentEvents.pop_front();
         }
     }
@@ -366,6 +418,7 @@ int Monitor::finish()
     tavrin_source_stop(source); // queues nothing more: the event thread takes what is left
     stopEvents = true;
     events.join();
+    const bool rigSaved = saveRig();
     tavrin_source_destroy(source);
     source = nullptr;
     serving = false;
@@ -379,7 +432,7 @@ int Monitor::finish()
     const bool written = finishOutputs();
     printSummary();
     // Stopped by Ctrl-C: the shell's convention for a run ended by SIGINT, after the clean stop.
-    return interrupted.load() ? 130 : written ? 0 : 1;
+    return interrupted.load() ? 130 : written && rigSaved ? 0 : 1;
 }
 
 bool Monitor::finishOutputs()

@@ -53,6 +53,9 @@ private:
     };
 
     int openOutputs();
+    int applyRig();
+    void takeOrigin();
+    bool saveRig();
     int chooseRig();
     int startReplay(const std::string& path);
     int startServing();
@@ -85,6 +88,7 @@ private:
     bool serving = false;
     RigFn stopRig = nullptr;
     tavrin_source* source = nullptr;
+    std::atomic<bool> originPending{false}; // --origin waits for the device's first valid pose
     std::atomic<bool> stopReading{false}, stopEvents{false};
     std::thread reader, events;
     Reads reads;

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <tavrin.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -74,6 +76,21 @@ const char* usage()
            "                   quaternion (-qx, -qy, qz, qw)\n"
            "  --osc-rate HZ    bundles per second at most (default 60; never more than\n"
            "                   --rate)\n"
+           "  --osc-format vmc|vrchat  what --osc sends: VMC (the default), or VRChat's OSC\n"
+           "                   trackers (/tracking/trackers/1..8 and head: position, and\n"
+           "                   rotation as Unity's Euler angles in degrees) for the devices\n"
+           "                   with the roles waist, chest, left_foot, right_foot,\n"
+           "                   left_knee, right_knee, left_elbow, right_elbow and head;\n"
+           "                   without --osc, to VRChat's port 9000 on this machine\n"
+           "  --rig FILE       the rig file (roles, offsets, space; JSON): loaded at the\n"
+           "                   start when it exists, and saved back at the end with what\n"
+           "                   --role and --origin set\n"
+           "  --role SERIAL=ROLE  gives a device a role: head, left_hand, right_hand,\n"
+           "                   waist, chest, left_foot, right_foot, left_knee, right_knee,\n"
+           "                   left_elbow, right_elbow, left_shoulder, right_shoulder,\n"
+           "                   camera, prop, or none; may be given several times\n"
+           "  --origin SERIAL  puts the space's origin and heading where that device is\n"
+           "                   (a tracker on the floor marker) once it has a valid pose\n"
            "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
            "                   simulated rig) instead of starting the demo rig; so does\n"
            "                   VRSIM_RIG in the environment (VRSIM_RIG=fullbody: the\n"
@@ -94,7 +111,7 @@ bool takesNoValue(const std::string& name)
 bool takesValue(const std::string& name)
 {
     for (const char* known : {"--rate", "--seconds", "--csv", "--plot", "--record", "--replay", "--osc", "--osc-rate",
-                              "--serve"})
+                              "--osc-format", "--serve", "--rig", "--role", "--origin"})
         if (name == known)
             return true;
     return false;
@@ -118,7 +135,8 @@ bool flag(const std::string& name, Options& o)
 bool text(const std::string& name, const std::string& v, Options& o)
 {
     std::string* field = name == "--csv" ? &o.csvPath : name == "--plot" ? &o.plotPath
-                       : name == "--record" ? &o.recordPath : name == "--replay" ? &o.replayPath : nullptr;
+                       : name == "--record" ? &o.recordPath : name == "--replay" ? &o.replayPath
+                       : name == "--rig" ? &o.rigPath : name == "--origin" ? &o.originSerial : nullptr;
     if (field == nullptr)
         return false;
     *field = v;
@@ -152,6 +170,17 @@ void number(const std::string& name, const std::string& v, Options& o, std::stri
             error = "--osc-rate takes a rate above 0 and up to 100000 bundles per second, not '" + v + "'";
         else
             o.oscRate = d;
+    } else if (name == "--osc-format") {
+        if (v != "vmc" && v != "vrchat")
+            error = "--osc-format takes vmc or vrchat, not '" + v + "'";
+        o.oscVrchat = v == "vrchat";
+    } else if (name == "--role") {
+        std::string serial;
+        int role = 0;
+        if (!parseRole(v, serial, role))
+            error = "--role takes SERIAL=ROLE (a role such as waist, left_foot, head; see --help), not '" + v + "'";
+        else
+            o.roles.emplace_back(serial, role);
     } else if (name == "--serve") {
         o.serve = v;
         if (!parseHostPort(v, host, port))
@@ -168,6 +197,7 @@ std::string conflicts(const Options& o)
         return "--record writes the CSV too: give --csv or --record, not both";
     if (!o.csvPath.empty() && o.csvPath == o.plotPath)
         return "--csv and --plot name the same file";
+
     return "";
 }
 
@@ -206,7 +236,22 @@ ParseResult parseOptions(int argc, const char* const* argv)
     }
     if (r.error.empty())
         r.error = conflicts(r.options);
+    if (r.options.oscVrchat && r.options.osc.empty()) // VRChat's own port, on this machine
+        r.options.osc.push_back(Options::Receiver{"127.0.0.1", 9000});
     return r;
+}
+
+bool parseRole(const std::string& text, std::string& serial, int& role)
+{
+    const size_t eq = text.rfind('=');
+    if (eq == std::string::npos || eq == 0 || eq > 63)
+        return false;
+    serial = text.substr(0, eq);
+    const std::string name = text.substr(eq + 1);
+    role = tavrin_role_from_name(name.c_str());
+    if (role < 0 && !name.empty() && name.size() <= 2 && name.find_first_not_of("0123456789") == std::string::npos)
+        role = std::stoi(name);
+    return role >= 0 && role < 16 && serial.find('\0') == std::string::npos;
 }
 
 bool parseReceiver(const std::string& text, std::string& host, int& port)

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace monitor {
@@ -19,8 +20,12 @@ struct Options {
         std::string host;
         int port;
     };
-    std::vector<Receiver> osc;          // VMC receivers to send poses to over OSC
+    std::vector<Receiver> osc;          // receivers to send poses to over OSC
     double oscRate = 60;                // bundles per second at most (and at most the read rate)
+    bool oscVrchat = false;             // VRChat's OSC trackers instead of VMC
+    std::string rigPath;                // empty: no rig file; else loaded (when it exists) and saved at the end
+    std::vector<std::pair<std::string, int>> roles; // --role SERIAL=ROLE, in order
+    std::string originSerial;           // empty: none; else the space's origin is set from this device
     bool demo = true;                   // start the simulated runtime's demo rig when present
     bool help = false;
     bool version = false;
@@ -35,6 +40,10 @@ ParseResult parseOptions(int argc, const char* const* argv);
 
 // --osc's value: as --serve's, but a port from 1 to 65535 (a receiver's).
 bool parseReceiver(const std::string& text, std::string& host, int& port);
+
+// --role's value: SERIAL=ROLE, the role by name ("left_foot") or number (0..15); false for a
+// serial of no characters or more than 63, or an unknown role.
+bool parseRole(const std::string& text, std::string& serial, int& role);
 
 // --serve's value: "PORT" or "HOST:PORT" (a host may be a name, an IPv4 address or [IPv6]); a
 // port from 0 (any free one) to 65535. Without a host, 127.0.0.1: the stream is not offered to

@@ -14,6 +14,8 @@ struct OscSender::Impl {
     std::vector<std::string> names;
     double period = 1.0 / 60.0;
     double nextDue = 0.0;
+    Format format = Format::Vmc;
+    FrameUnits units;
 
     std::thread thread;
     mutable std::mutex mutex;
@@ -38,10 +40,16 @@ struct OscSender::Impl {
                 seconds = frameSeconds;
                 pending = false;
             }
-            const std::vector<VmcPose> poses = vmcPoses(local);
             unsigned long long failed = 0;
-            for (osc::Receiver* r : receivers)
-                failed += osc::sendBundle(r, static_cast<float>(seconds), poses) ? 0 : 1;
+            if (format == Format::Vmc) {
+                const std::vector<VmcPose> poses = vmcPoses(local, units);
+                for (osc::Receiver* r : receivers)
+                    failed += osc::sendBundle(r, static_cast<float>(seconds), poses) ? 0 : 1;
+            } else {
+                const std::vector<OscFloats> messages = vrchatMessages(local, units);
+                for (osc::Receiver* r : receivers)
+                    failed += osc::sendMessages(r, messages) ? 0 : 1;
+            }
             std::lock_guard<std::mutex> lock(mutex);
             ++figures.bundles;
             figures.failed += failed;
@@ -73,12 +81,14 @@ bool OscSender::addReceiver(const std::string& host, int port, std::string& erro
     return true;
 }
 
-void OscSender::start(double rate)
+void OscSender::start(double rate, Format format, FrameUnits units)
 {
     Impl& d = *impl_;
     if (d.receivers.empty() || d.thread.joinable())
         return;
     d.period = 1.0 / rate;
+    d.format = format;
+    d.units = units;
     d.thread = std::thread([&d] { d.run(); });
 }
 

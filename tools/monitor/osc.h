@@ -1,7 +1,9 @@
-// Poses streamed to VMC receivers as OSC bundles over UDP, on a thread of its own: the reader only
-// hands over the frames that are due, so a receiver that is missing, slow or unreachable never
-// stops or slows the reads. Failed sends are counted.
+// Poses streamed to OSC receivers over UDP, on a thread of its own: VMC bundles, or VRChat's
+// tracker messages. The reader only hands over the frames that are due, so a receiver that is
+// missing, slow or unreachable never stops or slows the reads. Failed sends are counted.
 #pragma once
+
+#include "vmc.h"
 
 #include <tavrin.h>
 
@@ -23,15 +25,17 @@ public:
 
     // A receiver at HOST:PORT; false with a reason.
     bool addReceiver(const std::string& host, int port, std::string& error);
-    // Sends at most `rate` bundles a second from now on (no thread when there is no receiver).
-    void start(double rate);
+    enum class Format { Vmc, Vrchat };
+    // Sends at most `rate` frames a second from now on (no thread when there is no receiver), in
+    // this format, from frames in these units.
+    void start(double rate, Format format = Format::Vmc, FrameUnits units = {});
     // The reader's frame, at its time in seconds since the monitor started. Never waits: a frame
     // that is due replaces one the sender has not taken yet.
     void offer(const tavrin_frame& frame, double seconds);
     void stop();
 
     struct Figures {
-        unsigned long long bundles = 0; // bundles sent to every receiver
+        unsigned long long bundles = 0; // frames sent to every receiver (as bundles, or messages)
         unsigned long long failed = 0;  // sends that failed (counted per receiver)
         unsigned long long skipped = 0; // due frames the sender was still too busy to take
     };

@@ -58,6 +58,14 @@ bool sendBundle(Receiver* receiver, float seconds, const std::vector<VmcPose>& p
     return sent;
 }
 
+bool sendMessages(Receiver* receiver, const std::vector<OscFloats>& messages)
+{
+    bool sent = true;
+    for (const OscFloats& m : messages)
+        sent = lo_send(receiver->address, m.address.c_str(), "fff", m.values[0], m.values[1], m.values[2]) >= 0 && sent;
+    return sent;
+}
+
 void close(Receiver* receiver)
 {
     if (receiver == nullptr)

@@ -22,6 +22,11 @@ bool sendBundle(Receiver*, float, const std::vector<VmcPose>&)
     return false;
 }
 
+bool sendMessages(Receiver*, const std::vector<OscFloats>&)
+{
+    return false;
+}
+
 void close(Receiver*) {}
 
 } // namespace monitor::osc

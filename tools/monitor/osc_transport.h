@@ -16,6 +16,8 @@ class Receiver;
 Receiver* open(const std::string& host, int port, std::string& error);
 // One bundle (time tag: immediately): /VMC/Ext/OK 1, /VMC/Ext/T seconds, then each pose.
 bool sendBundle(Receiver* receiver, float seconds, const std::vector<VmcPose>& poses);
+// Each a message of its own, as VRChat's receiver takes them; true when every one went.
+bool sendMessages(Receiver* receiver, const std::vector<OscFloats>& messages);
 void close(Receiver* receiver);
 
 } // namespace monitor::osc

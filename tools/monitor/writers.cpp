@@ -128,6 +128,7 @@ void PlotRecorder::add(const tavrin_frame& frame, float timestampMs)
             continue;
         Track& t = tracks_[serial];
         t.deviceClass = d.device_class;
+        t.role = d.role;
         t.t.push_back(timestampMs);
         t.x.push_back(d.position[0]);
         t.y.push_back(d.position[1]);
@@ -384,6 +385,7 @@ void drawTrack(std::ostringstream& o, const std::string& serial, const Track& tr
     o << "<line x1='70' y1='" << ly - 8 << "' x2='94' y2='" << ly - 8 << "' stroke='" << colour << "' stroke-width='"
       << pick(kWidths, n) << "' stroke-dasharray='" << pick(kDashes, n) << "'/>\n"
       << "<text x='102' y='" << ly - 3 << "'>" << xmlEscape(serial) << " (" << className(tr.deviceClass) << ", "
+      << (tr.role != TAVRIN_ROLE_NONE && tavrin_role_name(tr.role) ? std::string(tavrin_role_name(tr.role)) + ", " : "")
       << tr.t.size() << " points)</text>\n";
 }
 

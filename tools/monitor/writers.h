@@ -62,6 +62,7 @@ private:
 struct Track {
     int deviceClass = 0;
     std::vector<float> t, x, y, z; // ms, metres
+    int role = 0;                  // the latest frame's tavrin_role
 };
 
 // An event for the plot's time axis: a device that left, was switched off or changed index, and a
