@@ -392,8 +392,8 @@ TAVRIN_API int32_t tavrin_source_start(tavrin_source* source);
  * kept. */
 TAVRIN_API void tavrin_source_stop(tavrin_source* source);
 
-/* Waits until one period has passed since the previous read's wait ended (the legacy reads' hybrid
- * sleep and spin; no wait at rate 0), asks the runtime for the poses of all 64 indices in one call,
+/* Waits until one period has passed since the previous read's wait ended (no wait at rate 0; see
+ * tavrin_source_set_spin_us for how the wait ends), asks the runtime for the poses of all 64 indices in one call,
  * and fills a record for every device the source knows (switched-off ones with connected 0 and
  * pose_valid 0), ascending by index. A steady read asks the runtime nothing else: classes and
  * serials come from discovery; an index the source does not know whose pose reports a connected
@@ -404,6 +404,15 @@ TAVRIN_API void tavrin_source_stop(tavrin_source* source);
  * source has no session; DeviceError_InvalidArgument for a NULL source or frame. One reading
  * thread per source. */
 TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame);
+
+/* How a paced read's wait ends. -1, the default: adaptive: it sleeps to an absolute deadline less
+ * a margin learnt from this machine's own oversleep (a high percentile of the recent ones plus a
+ * small pad; grown at once after a late wake, shrunk slowly while sleeps are punctual), then spins
+ * only that margin: a few hundred microseconds of CPU a read. 0: sleep only (the system's
+ * oversleep, often 0.1-0.3 ms, goes into the read's lateness). N > 0: spin exactly the last N
+ * microseconds, whatever it costs (2000 is the legacy reads' wait). Takes effect at the next read.
+ * DeviceError_InvalidArgument for a NULL source or a value below -1. Any thread. */
+TAVRIN_API int32_t tavrin_source_set_spin_us(tavrin_source* source, int32_t spin_us);
 
 /* Takes the oldest queued event: 1 with *event filled; 0 when none came within timeout_ms (0
  * polls, a negative timeout waits until one comes or the source is destroyed); -1 for a NULL

@@ -1,8 +1,10 @@
 // The pacing arithmetic, driven by a fake clock: no real time passes.
+#include <reading/adaptive_wait.h>
 #include <reading/pacing.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using ViveSystem::waitForFrame;
@@ -119,4 +121,91 @@ TEST(Pacing, CountsToMicrosIsExactForLongSpans)
     const int64_t f = 10'000'000;
     const int64_t counts = f * 3600 * 24 * 36525 + 12345;
     EXPECT_EQ(countsToMicros(counts, f), int64_t(3600) * 24 * 36525 * 1'000'000 + 1234);
+}
+
+// ---- the frame source's adaptive wait ------------------------------------------------------------
+
+namespace {
+
+// Monotonic nanoseconds; an absolute sleep ends `late` after its deadline; each clock reading of the
+// spin takes 1 us.
+struct AbsoluteClock {
+    int64_t ns = 0;
+    int64_t late = 0;
+    int64_t sleptUntil = -1;
+    int64_t readings = 0;
+    int64_t steadyNs()
+    {
+        ++readings;
+        return ns += 1000;
+    }
+    void sleepUntilNs(int64_t deadline)
+    {
+        sleptUntil = deadline;
+        ns = std::max(ns, deadline + late);
+    }
+};
+
+} // namespace
+
+TEST(AdaptiveWait, AMissGrowsTheMarginAtOnceQuietSleepsShrinkItSlowlyWithinBounds)
+{
+    using ViveSystem::spinMargin;
+    spinMargin m;
+    for (int i = 0; i < 2000; ++i)
+        m.note(100'000, false); // 100 us late, steadily
+    const int64_t settled = m.marginNs();
+    EXPECT_NEAR(settled, 100'000 + spinMargin::kPadNs, 100);
+    m.note(2'000'000, true); // a sleep 2 ms late: past the deadline
+    EXPECT_GE(m.marginNs(), 2'000'000) << "grown at once";
+    m.note(100'000, false);
+    EXPECT_GT(m.marginNs(), 1'900'000) << "not shrunk at once";
+    int quiet = 0;
+    while (m.marginNs() > settled + 10'000 && quiet < 10'000) {
+        m.note(100'000, false);
+        ++quiet;
+    }
+    EXPECT_GT(quiet, 50) << "shrunk slowly";
+    EXPECT_LT(quiet, 10'000) << "but shrunk";
+    for (int i = 0; i < 100; ++i)
+        m.note(0, false);
+    EXPECT_GE(m.marginNs(), spinMargin::kMinNs);
+    m.note(int64_t{1} << 40, true);
+    EXPECT_EQ(m.marginNs(), spinMargin::kMaxNs);
+}
+
+TEST(AdaptiveWait, SleepsToTheDeadlineLessTheMarginThenSpins)
+{
+    using ViveSystem::spinMargin;
+    using ViveSystem::waitForFrameAdaptive;
+    const int64_t period = 8'333'333;
+    {
+        AbsoluteClock clock;
+        clock.late = 120'000;
+        spinMargin m;
+        std::atomic<int64_t> last{0};
+        waitForFrameAdaptive(clock, 1000.0 / 120.0, last, -1, m);
+        EXPECT_EQ(clock.sleptUntil, period - spinMargin::kInitialNs);
+        EXPECT_GE(last.load(), period);
+        EXPECT_LT(last.load(), period + 2'000) << "the spin ends at the deadline";
+        EXPECT_LT(m.marginNs(), spinMargin::kInitialNs) << "a punctual sleep shrinks the margin";
+        EXPECT_GT(m.marginNs(), spinMargin::kInitialNs * 9 / 10) << "slowly";
+    }
+    {
+        AbsoluteClock clock; // sleep only: no spin, the system's lateness goes into the read
+        clock.late = 150'000;
+        spinMargin m;
+        std::atomic<int64_t> last{0};
+        waitForFrameAdaptive(clock, 1000.0 / 120.0, last, 0, m);
+        EXPECT_EQ(clock.sleptUntil, period);
+        EXPECT_LE(clock.readings, 3);
+    }
+    {
+        AbsoluteClock clock; // an exact spin of 2000 us
+        spinMargin m;
+        std::atomic<int64_t> last{0};
+        waitForFrameAdaptive(clock, 1000.0 / 120.0, last, 2000, m);
+        EXPECT_EQ(clock.sleptUntil, period - 2'000'000);
+        EXPECT_GE(clock.readings, 1990);
+    }
 }

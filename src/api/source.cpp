@@ -101,6 +101,14 @@ TAVRIN_API int32_t tavrin_source_next_event(tavrin_source* source, tavrin_event*
     return got;
 }
 
+TAVRIN_API int32_t tavrin_source_set_spin_us(tavrin_source* source, int32_t spin_us)
+{
+    if (source == nullptr || spin_us < -1)
+        return kInvalid;
+    source->source.setSpin(spin_us);
+    return ViveSystem::DeviceError_None;
+}
+
 TAVRIN_API const char* tavrin_role_name(int32_t role)
 {
     return recording::roleName(role);

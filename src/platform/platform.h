@@ -25,6 +25,24 @@ void nameThisThread(const char* name);
 // Sleeps the calling thread for about this many microseconds; zero or less returns at once.
 void sleepMicros(int64_t microseconds);
 
+// Sleeps until steadyNanoseconds() reaches a deadline, or a little later (the system's own
+// lateness); at once when it has. An absolute deadline: a sleep cut short by a signal goes on to
+// the same deadline. On Windows a high-resolution waitable timer where the system has one, made
+// once, when first needed, and kept (it is costly to make): one sleeper serves one thread at a
+// time, so each reading thread's object (a frame source) holds its own.
+class preciseSleeper {
+public:
+    preciseSleeper() = default;
+    ~preciseSleeper();
+    preciseSleeper(const preciseSleeper&) = delete;
+    preciseSleeper& operator=(const preciseSleeper&) = delete;
+    void sleepUntil(int64_t deadlineNs);
+
+private:
+    void* timer = nullptr; // the system's, where it keeps one
+    bool noTimer = false;  // the system has none: the plain sleep serves
+};
+
 // Whether the library's static objects are being destroyed by an unload or by the process's exit
 // while the system's loader lock is held (Windows). A thread cannot be joined then: its exit
 // needs that lock; and at process exit the system has already ended every other thread.

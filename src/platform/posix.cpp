@@ -34,10 +34,12 @@ int localMilliseconds()
     return static_cast<int>(ts.tv_nsec / 1000000);
 }
 
+// CLOCK_MONOTONIC: the clock sleepUntil's absolute deadlines are on.
 int64_t steadyNanoseconds()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 int64_t wallNanoseconds()
@@ -63,6 +65,17 @@ void sleepMicros(int64_t microseconds)
     timespec rest{};
     while (nanosleep(&left, &rest) != 0 && errno == EINTR)
         left = rest;
+}
+
+preciseSleeper::~preciseSleeper() = default;
+
+void preciseSleeper::sleepUntil(int64_t deadlineNs)
+{
+    if (deadlineNs <= 0)
+        return;
+    const timespec at{static_cast<time_t>(deadlineNs / 1000000000), static_cast<long>(deadlineNs % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
 }
 
 // Threads can always be joined here: unloading a shared object does not block thread exit.

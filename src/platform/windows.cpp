@@ -69,25 +69,64 @@ void nameThisThread(const char* name)
 
 // Sleep and sleep_for wake on the system timer tick (up to ~15.6 ms late by default), and the
 // library must not change the system's timer resolution. A high-resolution waitable timer
-// (Windows 10 1803 and later) wakes close to its due time; where it cannot be created, the plain
+// (Windows 10 1803 and later) wakes close to its due time; where it cannot be made, the plain
 // sleep is the fallback.
+namespace {
+
+HANDLE highResolutionTimer()
+{
+    return CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                  TIMER_MODIFY_STATE | SYNCHRONIZE);
+}
+
+// False when the timer could not be set.
+bool waitOn(HANDLE timer, int64_t microseconds)
+{
+    LARGE_INTEGER due;
+    due.QuadPart = -microseconds * 10; // relative, in 100-ns units
+    if (!SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE))
+        return false;
+    WaitForSingleObject(timer, INFINITE);
+    return true;
+}
+
+} // namespace
+
 void sleepMicros(int64_t microseconds)
 {
     if (microseconds <= 0)
         return;
-    HANDLE timer =
-        CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_MODIFY_STATE | SYNCHRONIZE);
-    if (timer != nullptr) {
-        LARGE_INTEGER due;
-        due.QuadPart = -microseconds * 10; // relative, in 100-ns units
-        if (SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
-            WaitForSingleObject(timer, INFINITE);
-            CloseHandle(timer);
-            return;
-        }
+    if (HANDLE timer = highResolutionTimer()) {
+        const bool waited = waitOn(timer, microseconds);
         CloseHandle(timer);
+        if (waited)
+            return;
     }
     std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+}
+
+preciseSleeper::~preciseSleeper()
+{
+    if (timer != nullptr)
+        CloseHandle(static_cast<HANDLE>(timer));
+}
+
+// Waitable timers take absolute times on the wall clock only: the deadline on the performance
+// counter becomes a relative wait, measured just before it begins.
+void preciseSleeper::sleepUntil(int64_t deadlineNs)
+{
+    if (timer == nullptr && !noTimer) {
+        timer = highResolutionTimer();
+        noTimer = timer == nullptr;
+    }
+    for (;;) {
+        const int64_t left = deadlineNs - steadyNanoseconds();
+        if (left <= 0)
+            return;
+        const int64_t us = (left + 999) / 1000;
+        if (noTimer || !waitOn(static_cast<HANDLE>(timer), us))
+            std::this_thread::sleep_for(std::chrono::microseconds(us));
+    }
 }
 
 namespace {

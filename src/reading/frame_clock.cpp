@@ -40,4 +40,9 @@ void frameClock::sleepMicros(int64_t us) const
     platform::sleepMicros(us);
 }
 
+void frameClock::sleepUntilNs(int64_t deadlineNs)
+{
+    sleeper.sleepUntil(deadlineNs);
+}
+
 } // namespace ViveSystem

@@ -2,6 +2,8 @@
 // high-resolution counter from the construction-time wall clock (to the millisecond) on.
 #pragma once
 
+#include "../platform/platform.h"
+
 #include <cstdint>
 
 namespace ViveSystem {
@@ -14,8 +16,11 @@ public:
     int64_t counter() const;
     int64_t counterFrequency() const;
     void sleepMicros(int64_t us) const;
+    // Keeps the system's timer of the thread that reads (see platform::preciseSleeper).
+    void sleepUntilNs(int64_t deadlineNs);
 
 private:
+    platform::preciseSleeper sleeper;
     int64_t startEpochMicros = 0;
     int64_t qpcFrequency = 1;
     int64_t qpcStart = 0;

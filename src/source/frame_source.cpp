@@ -1,7 +1,6 @@
 #include "frame_source.h"
 
 #include "../platform/platform.h"
-#include "../reading/pacing.h"
 
 #include <openvr.h>
 
@@ -48,10 +47,27 @@ void frameSource::close()
     events.close();
 }
 
+// The margin is only learnt from the adaptive wait's own sleeps; a copy serves the wait, so that no
+// lock is held while it sleeps.
+void frameSource::wait()
+{
+    const int32_t spinUs = spin.load(std::memory_order_relaxed);
+    spinMargin learnt;
+    {
+        std::lock_guard<std::mutex> lock(marginMutex);
+        learnt = margin;
+    }
+    waitForFrameAdaptive(clock, periodMs, lastFrameNs, spinUs, learnt);
+    if (spinUs < 0) {
+        std::lock_guard<std::mutex> lock(marginMutex);
+        margin = learnt;
+    }
+}
+
 int32_t frameSource::read(tavrin_frame* frame)
 {
     if (periodMs > 0.0)
-        waitForFrame(clock, periodMs, lastFrameNs);
+        wait();
     frame->reserved = 0;
     const bool read = reader.read(finder.session(), nullptr, kSourceDevices, [&](const poseFrame& poses) {
         frame->time_ns = poses.timeNs;

@@ -5,6 +5,7 @@
 
 #include "../discovery/dev_finder.h"
 #include "../discovery/event_queue.h"
+#include "../reading/adaptive_wait.h"
 #include "../reading/frame_clock.h"
 #include "../reading/pose_reader.h"
 #include "source_rig.h"
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace ViveSystem {
 
@@ -38,6 +40,8 @@ public:
     int32_t nextEvent(tavrin_event* event, int32_t timeoutMs) { return events.pop(event, timeoutMs); }
     // Before destruction: stops, and wakes every thread waiting for an event (which then returns).
     void close();
+    // How a paced read's wait ends (see tavrin_source_set_spin_us); any thread.
+    void setSpin(int32_t spinUs) { spin.store(spinUs, std::memory_order_relaxed); }
     // The roles, offsets and space of the source's records.
     sourceRig& rig() { return settings; }
     const sourceRig& rig() const { return settings; }
@@ -50,9 +54,14 @@ private:
     void tableChanged(const DeviceSlot* table, int size) override;
     void queue(int32_t kind, const DeviceChange* change, uint32_t count);
 
+    void wait();
+
     const double periodMs; // 0: unpaced
     frameClock clock;
     std::atomic<int64_t> lastFrameNs;
+    std::atomic<int32_t> spin{kAdaptiveSpin};
+    std::mutex marginMutex; // the margin is the reading thread's; a second reader must not tear it
+    spinMargin margin;
     std::atomic<uint64_t> frames{0};
     eventQueue events;
     sourceRig settings;
