@@ -23,8 +23,11 @@ LD_LIBRARY_PATH="$vrsimdir:$libdir" VRSIM_RIG=demo "$work/cmake/consumer"
 echo "--- pkg-config"
 [ "$(pkg-config --modversion tavrin)" = "$(sed -n 's/#define TAVRIN_VERSION_STRING "\(.*\)"/\1/p' "$prefix/include/tavrin_version.h")" ]
 # shellcheck disable=SC2046
-cc -o "$work/consumer_pc" "$src/tests/consumer/consumer.c" $(pkg-config --cflags --libs tavrin)
-LD_LIBRARY_PATH="$vrsimdir:$libdir" VRSIM_RIG=demo "$work/consumer_pc"
+cc -o "$work/consumer_pc" "$src/tests/consumer/consumer.c" $(pkg-config --cflags --libs tavrin) -Wl,-rpath,"$libdir"
+# No LD_LIBRARY_PATH: the program finds the library (its own search path, as under /usr/local the
+# system's), and the library finds its OpenVR loader by itself.
+env -u LD_LIBRARY_PATH VRSIM_RIG=demo "$work/consumer_pc"
+readelf -d "$libdir/libtavrin.so" | grep -q 'RUNPATH.*\$ORIGIN/tavrin/vrsim' || { echo "libtavrin does not find its loader"; exit 1; }
 
 echo "--- installed monitor, no environment"
 out=$(env -u LD_LIBRARY_PATH -u VRSIM_RIG "$prefix/bin/tavrin-monitor" --seconds 1)
@@ -34,7 +37,7 @@ echo "--- pip install into a venv (offline)"
 # Built from a copy, so that the source tree gets no build files.
 cp -R "$src/python" "$work/python"
 "$work/venv/bin/python" -m pip install -q --no-build-isolation --no-index "$work/python"
-(cd "$work" && TAVRIN_LIBRARY="$libdir/libtavrin.so.0" LD_LIBRARY_PATH="$vrsimdir" VRSIM_RIG=demo \
+(cd "$work" && env -u LD_LIBRARY_PATH TAVRIN_LIBRARY="$libdir/libtavrin.so.0" VRSIM_RIG=demo \
   "$work/venv/bin/python" -c '
 import tavrin
 with tavrin.Session(rate=120) as s:

@@ -1,4 +1,5 @@
 // tavrin-monitor's parts: options, figures, the CSV and SVG writers, the VMC poses.
+#include <display.h>
 #include <figures.h>
 #include <options.h>
 #include <vmc.h>
@@ -212,7 +213,7 @@ TEST(MonitorOptions, BadInputIsNamed)
     const std::vector<std::vector<const char*>> bad = {
         {"--rate", "0"},      {"--rate", "abc"},   {"--rate", "-5"},       {"--rate", "12x"}, {"--rate"},
         {"--seconds", "-1"},  {"--seconds", "x"},  {"--seconds", "nan"},   {"--frobnicate"},  {"extra"},
-        {"--seconds", "9.3e9"},
+        {"--seconds", "9.3e9"}, {"--spin-us", "-2"}, {"--role", "=waist"}, {"--role", "LHR-A=tail"},
         {"--csv"},            {"--csv", "same", "--plot", "same"},
         {"--osc", "0"},       {"--osc", "host:"},  {"--osc", "70000"},     {"--osc-rate", "0"},
         {"--osc"},
@@ -490,4 +491,50 @@ TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
     broken.replace(broken.find("</svg>"), 6, "</g>");
     EXPECT_FALSE(wellFormedXml(broken, why)) << "the checker itself catches a broken document";
     EXPECT_TRUE(wellFormedXml(renderSvg({}, "empty"), why)) << why;
+}
+
+// An 80 x 24 terminal shows every device of the full-body rig's size, columns dropped as needed,
+// and no line wider than the terminal.
+TEST(MonitorTable, EveryDeviceFitsAnEightyByTwentyFourTerminal)
+{
+    Board board;
+    static tavrin_frame frame;
+    std::memset(&frame, 0, sizeof frame);
+    frame.frame_number = 1;
+    frame.device_count = 18;
+    for (uint32_t i = 0; i < 18; ++i) {
+        const std::string serial = "LHR-" + std::to_string(10000000 + i);
+        frame.devices[i] = device(serial.c_str(), i, i < 4 ? 4 : 3, 0.1f * i, 1.0f, -0.2f);
+        frame.devices[i].role = static_cast<uint8_t>(i % 16);
+        tavrin_event e{};
+        e.kind = TAVRIN_EVENT_DEVICE_ARRIVED;
+        e.index = i;
+        e.device_class = frame.devices[i].device_class;
+        std::snprintf(e.serial, sizeof e.serial, "%s", serial.c_str());
+        board.noteEvent(e);
+        board.recentEvents.push_back("an event line long enough to need cutting at the terminal's edge, and more");
+    }
+    board.noteFrame(frame, 0.0);
+    TableView view;
+    view.columns = 80;
+    view.rows = 24;
+    const std::string screen = renderTable(board, view);
+    std::vector<std::string> lines;
+    std::istringstream in(screen);
+    for (std::string line; std::getline(in, line);) {
+        std::string visible; // without the escape sequences
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\x1b')
+                i = line.find_first_of("HJm", i);
+            else
+                visible += line[i];
+        }
+        EXPECT_LE(visible.size(), 79u) << visible;
+        lines.push_back(visible);
+    }
+    EXPECT_LE(lines.size(), 23u) << "the last line stays free";
+    for (uint32_t i = 0; i < 18; ++i)
+        EXPECT_NE(screen.find("LHR-" + std::to_string(10000000 + i)), std::string::npos) << i;
+    EXPECT_NE(screen.find("l_foot"), std::string::npos) << "roles shown";
+    EXPECT_EQ(screen.find("more devices"), std::string::npos);
 }

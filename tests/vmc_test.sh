@@ -183,4 +183,5 @@ expect_refused --osc 0
 expect_refused --osc host:99999
 expect_refused --osc-rate 0 --osc 39539
 expect_refused --osc-format osc --osc 39539
+expect_refused --osc no.such.host.invalid:39539
 echo "vmc ok"

@@ -110,16 +110,38 @@ class _DeviceEventArg(ctypes.Structure):
 _HANDLER = ctypes.CFUNCTYPE(None, ctypes.c_int, ctypes.c_int32, _DeviceEventArg)
 
 
-def _find_library():
+def _candidates():
+    """Where the library may be, in order: TAVRIN_LIBRARY alone when it is set; else this package's
+    folder, the system's library path, and the usual install prefixes."""
     named = os.environ.get("TAVRIN_LIBRARY")
     if named:
-        return named
+        return [named]
     here = os.path.dirname(os.path.abspath(__file__))
+    found = []
     for pattern in ("libtavrin.so*", "tavrin.dll", "libtavrin*.dylib"):
-        found = sorted(glob.glob(os.path.join(here, pattern)))
-        if found:
-            return found[0]
-    return ctypes.util.find_library("tavrin") or ("tavrin.dll" if os.name == "nt" else "libtavrin.so.0")
+        found += sorted(glob.glob(os.path.join(here, pattern)))
+    system = ctypes.util.find_library("tavrin")
+    if system:
+        found.append(system)
+    if os.name == "nt":
+        return found + ["tavrin.dll"]
+    found.append("libtavrin.so.0")  # the loader's own search: LD_LIBRARY_PATH, ld.so.cache
+    for prefix in ("/usr/local/lib", "/usr/local/lib64", "/usr/lib", "/usr/lib64", "/usr/lib/x86_64-linux-gnu"):
+        found.append(os.path.join(prefix, "libtavrin.so.0"))
+    return found
+
+
+def _load():
+    tried = []
+    for path in _candidates():
+        try:
+            return ctypes.CDLL(path)
+        except OSError as e:
+            tried.append("%s (%s)" % (path, e))
+    raise ImportError(
+        "tavrin: the tavrin library cannot be loaded. Tried, in order:\n  " + "\n  ".join(tried) +
+        "\nSet TAVRIN_LIBRARY to the path of libtavrin.so (tavrin.dll on Windows), for example "
+        "TAVRIN_LIBRARY=/usr/local/lib/libtavrin.so.0; the library finds its OpenVR loader by itself.")
 
 
 _lib = None
@@ -131,7 +153,7 @@ def library():
     global _lib
     with _lib_lock:
         if _lib is None:
-            lib = ctypes.CDLL(_find_library())
+            lib = _load()
             lib.initViveLib.argtypes = [ctypes.POINTER(ctypes.c_int32)]
             lib.initViveLib.restype = ctypes.c_bool
             lib.releaseViveLib.argtypes = []
@@ -169,6 +191,8 @@ def library():
                 f = getattr(lib, "tavrin_source_" + name)
                 f.argtypes = [ctypes.c_void_p] + args
                 f.restype = ctypes.c_int32
+            lib.tavrin_source_set_spin_us.argtypes = [ctypes.c_void_p, ctypes.c_int32]
+            lib.tavrin_source_set_spin_us.restype = ctypes.c_int32
             lib.tavrin_source_rig_error.argtypes = [ctypes.c_void_p]
             lib.tavrin_source_rig_error.restype = ctypes.c_char_p
             lib.tavrin_now_ns.argtypes = []
@@ -341,10 +365,14 @@ class Session(_Started):
 class Frame:
     """One read of a Source: frame_number (1 for the source's first frame with a session, then +1
     per frame), time_ns (now_ns() when the runtime was asked for the poses), unix_time_ns (the
-    same moment on the wall clock) and devices (a numpy array of DEVICE_DTYPE, ascending by
-    index)."""
+    same moment on the wall clock), devices (a numpy array of DEVICE_DTYPE, ascending by index,
+    whose serial column is bytes) and serials (the same serials as a list of str)."""
 
     __slots__ = ("frame_number", "time_ns", "unix_time_ns", "devices")
+
+    @property
+    def serials(self):
+        return [s.decode("utf-8", "replace") for s in self.devices["serial"]]
 
     def __init__(self, frame_number, time_ns, unix_time_ns, devices):
         self.frame_number = frame_number
@@ -381,17 +409,22 @@ class SourceEvent:
 
 
 class Source(_Started):
-    """A frame source: every device OpenVR serves, paced at rate reads a second (0: unpaced).
-    Starts on enter (or start()) and stops on exit (or stop()); close() frees it. One thread
-    reads; events may be taken on any thread."""
+    """A frame source: every device OpenVR serves, paced at rate reads a second (0: unpaced), its
+    wait ending as spin_us says (-1 adaptive: a sleep, then a spin of a margin learnt from the
+    machine; 0 sleep only; N spin exactly the last N microseconds). Starts on enter (or start())
+    and stops on exit (or stop()); close() frees it. One thread reads; events may be taken on any
+    thread."""
 
-    def __init__(self, rate=120):
+    def __init__(self, rate=120, spin_us=-1):
         self.rate = float(rate)
         self._handle = None
+        if int(spin_us) < -1:
+            raise ValueError("tavrin.Source: spin_us must be -1 (adaptive), 0 or more, not %r" % (spin_us,))
         handle = library().tavrin_source_create(self.rate)
         if not handle:
             raise ValueError("tavrin.Source: rate must be 0, or from 0.001 to 100000, not %r" % (rate,))
         self._handle = ctypes.c_void_p(handle)
+        library().tavrin_source_set_spin_us(self._handle, int(spin_us))
         self._frame = np.zeros((), dtype=_FRAME_DTYPE)
         # Calls inside the library (read, next_event), counted so that close() frees the handle
         # only once none is.
@@ -533,3 +566,8 @@ class Source(_Started):
                 return got == 1, (SourceEvent(event) if got == 1 else None)
         except RuntimeError:
             return False, None
+
+
+# Loaded as the module is imported: a library that cannot be loaded is an ImportError that says
+# where it was looked for.
+library()

@@ -84,6 +84,7 @@ def test_a_source_sees_every_index_and_tells_each_change(rig):
         assert frame.frame_number == 1 and frame.time_ns <= tavrin.now_ns()
         devices = frame.devices
         assert devices.dtype == tavrin.DEVICE_DTYPE and len(devices) == 5
+        assert frame.serials[3] == "LHB-1A2B3C4D"
         assert list(devices["index"]) == [0, 1, 2, 20, 40]
         np.testing.assert_allclose(devices["position"][4], [4.0, 2.0, 0.0], rtol=1e-6)
         assert devices["rotation"].shape == (5, 3, 3) and list(devices["connected"]) == [1] * 5
@@ -159,3 +160,12 @@ def test_a_rig_of_roles_offsets_and_space(rig, tmp_path):
         source.set_space()
         source.load_rig(path)
         assert source.get_space()["axes"] == "z_up"
+
+
+def test_a_library_that_cannot_be_loaded_is_an_import_error_naming_where(tmp_path):
+    env = dict(os.environ, TAVRIN_LIBRARY=str(tmp_path / "libtavrin.so.0"))
+    import subprocess
+    import sys
+    r = subprocess.run([sys.executable, "-c", "import tavrin"], env=env, capture_output=True, text=True)
+    assert r.returncode != 0 and "ImportError" in r.stderr, r.stderr
+    assert str(tmp_path) in r.stderr and "TAVRIN_LIBRARY" in r.stderr, r.stderr

@@ -40,6 +40,7 @@ public:
     std::deque<std::string> recentEvents; // the table's event log, latest last
     std::deque<double> recentWaitUs;      // the latest wait errors, for the live view's figures
     std::deque<double> recentFrameSec;    // the latest frames' times, for the frame rate
+    std::string oscNote;                  // "osc: 3 failed sends (Connection refused)", or ""
 
     // An event from the source: the present devices follow it (under mutex).
     void noteEvent(const tavrin_event& event);

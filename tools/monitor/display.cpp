@@ -148,6 +148,10 @@ std::string renderTable(const Board& board, const TableView& view)
                   statusText(board.status).c_str(), wide ? "  (Ctrl-C stops)" : "");
     screen += std::string(line).substr(0, static_cast<size_t>(std::max(view.columns - 1, 1))) + "\n";
     int used = 1;
+    if (!board.oscNote.empty()) {
+        screen += board.oscNote.substr(0, static_cast<size_t>(std::max(view.columns - 1, 1))) + "\n";
+        ++used;
+    }
     if (!view.liveUrl.empty()) {
         screen += "live view: " + view.liveUrl + "\n";
         ++used;
@@ -194,6 +198,8 @@ std::string summaryLine(const Board& board, double t)
     }
     if (rows.empty())
         text += " no device";
+    if (!board.oscNote.empty())
+        text += "; " + board.oscNote;
     return text;
 }
 

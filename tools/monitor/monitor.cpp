@@ -14,7 +14,19 @@ namespace monitor {
 
 namespace {
 constexpr int32_t kNoError = 0;
+
+// What the simulated runtime does with the rig its environment names.
+std::string environmentRig(const std::string& name)
+{
+    if (name == "demo")
+        return "the simulated runtime runs its demo rig";
+    if (name == "fullbody")
+        return "the simulated runtime runs its full-body rig";
+    if (name.rfind("replay:", 0) == 0)
+        return "the simulated runtime replays " + name.substr(7);
+    return "not a rig the simulated runtime knows (demo, fullbody, replay:PATH): its scripted rig runs";
 }
+} // namespace
 
 Monitor::Monitor(const Options& options) : opt(options) {}
 
@@ -69,6 +81,7 @@ int Monitor::prepare()
         std::fprintf(stderr, "tavrin-monitor: the frame source cannot be made\n");
         return 1;
     }
+    tavrin_source_set_spin_us(source, opt.spinUs);
     if (const int refused = applyRig())
         return refused;
     if (csvPath == "-" || opt.plotPath == "-")
@@ -183,7 +196,7 @@ int Monitor::chooseRig()
             return 2;
         }
         if (!liveTable)
-            printLine(std::string("VRSIM_RIG=") + rigName + ": the simulated runtime's rig is left as it is");
+            printLine(std::string("VRSIM_RIG=") + rigName + ": " + environmentRig(rigName));
         return 0;
     }
     if (!opt.demo)
@@ -378,6 +391,11 @@ void Monitor::drawTable()
 
 void Monitor::show(bool due, bool newEvent)
 {
+    if (!opt.osc.empty()) {
+        const OscSender::Figures f = osc.figures();
+        std::lock_guard<std::mutex> lock(board.mutex);
+        board.oscNote = f.failed == 0 ? "" : "osc: " + std::to_string(f.failed) + " failed sends (" + f.lastFailure + ")";
+    }
     if (liveTable && (due || newEvent))
         drawTable();
     else if (!liveTable && due)
@@ -484,8 +502,9 @@ void Monitor::printSummary()
                  r.reads ? r.cpuSeconds * 1e6 / static_cast<double>(r.reads) : 0.0, board.events, board.dropped);
     if (!opt.osc.empty()) {
         const OscSender::Figures f = osc.figures();
-        std::fprintf(human, "  osc              %llu bundles to %zu receivers, %llu failed sends, %llu frames skipped\n",
-                     f.bundles, opt.osc.size(), f.failed, f.skipped);
+        std::fprintf(human, "  osc              %llu bundles to %zu receivers, %llu failed sends, %llu frames skipped%s\n",
+                     f.bundles, opt.osc.size(), f.failed, f.skipped,
+                     f.failed ? (" (latest: " + f.lastFailure + ")").c_str() : "");
     }
 }
 

@@ -52,6 +52,9 @@ const char* usage()
            "\n"
            "  --rate HZ        reads per second (default 120)\n"
            "  --seconds N      run for N seconds (default: until Ctrl-C)\n"
+           "  --spin-us N      how each read's wait ends: -1 adaptive (the default: a sleep,\n"
+           "                   then a short spin learnt from this machine), 0 sleep only, N\n"
+           "                   spin the last N microseconds (2000: the legacy reads' wait)\n"
            "  --csv FILE       write every device of every frame to FILE ('-': standard\n"
            "                   output, and the monitor's own output goes to standard error)\n"
            "  --plot FILE.svg  draw the devices' paths and heights into FILE.svg at the end\n"
@@ -93,8 +96,8 @@ const char* usage()
            "                   (a tracker on the floor marker) once it has a valid pose\n"
            "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
            "                   simulated rig) instead of starting the demo rig; so does\n"
-           "                   VRSIM_RIG in the environment (VRSIM_RIG=fullbody: the\n"
-           "                   simulated full-body rig)\n"
+           "                   VRSIM_RIG in the environment, whose rig runs instead\n"
+           "                   (VRSIM_RIG=fullbody: the simulated full-body rig)\n"
            "  --version        show the monitor's and the library's version\n"
            "  --help           show this text\n"
            "Options take their value as --name value or --name=value. Ctrl-C stops the run\n"
@@ -111,7 +114,7 @@ bool takesNoValue(const std::string& name)
 bool takesValue(const std::string& name)
 {
     for (const char* known : {"--rate", "--seconds", "--csv", "--plot", "--record", "--replay", "--osc", "--osc-rate",
-                              "--osc-format", "--serve", "--rig", "--role", "--origin"})
+                              "--osc-format", "--serve", "--rig", "--role", "--origin", "--spin-us"})
         if (name == known)
             return true;
     return false;
@@ -170,6 +173,14 @@ void number(const std::string& name, const std::string& v, Options& o, std::stri
             error = "--osc-rate takes a rate above 0 and up to 100000 bundles per second, not '" + v + "'";
         else
             o.oscRate = d;
+    } else if (name == "--spin-us") {
+        char* end = nullptr;
+        errno = 0;
+        const long us = std::strtol(v.c_str(), &end, 10);
+        if (v.empty() || *end != '\0' || errno != 0 || us < -1 || us > 1000000)
+            error = "--spin-us takes -1 (adaptive), 0 (sleep only) or microseconds up to 1000000, not '" + v + "'";
+        else
+            o.spinUs = static_cast<int>(us);
     } else if (name == "--osc-format") {
         if (v != "vmc" && v != "vrchat")
             error = "--osc-format takes vmc or vrchat, not '" + v + "'";

@@ -41,18 +41,21 @@ struct OscSender::Impl {
                 pending = false;
             }
             unsigned long long failed = 0;
+            std::string why;
             if (format == Format::Vmc) {
                 const std::vector<VmcPose> poses = vmcPoses(local, units);
                 for (osc::Receiver* r : receivers)
-                    failed += osc::sendBundle(r, static_cast<float>(seconds), poses) ? 0 : 1;
+                    failed += osc::sendBundle(r, static_cast<float>(seconds), poses, why) ? 0 : 1;
             } else {
                 const std::vector<OscFloats> messages = vrchatMessages(local, units);
                 for (osc::Receiver* r : receivers)
-                    failed += osc::sendMessages(r, messages) ? 0 : 1;
+                    failed += osc::sendMessages(r, messages, why) ? 0 : 1;
             }
             std::lock_guard<std::mutex> lock(mutex);
             ++figures.bundles;
             figures.failed += failed;
+            if (failed > 0)
+                figures.lastFailure = why;
         }
     }
 };

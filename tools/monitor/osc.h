@@ -38,6 +38,7 @@ public:
         unsigned long long bundles = 0; // frames sent to every receiver (as bundles, or messages)
         unsigned long long failed = 0;  // sends that failed (counted per receiver)
         unsigned long long skipped = 0; // due frames the sender was still too busy to take
+        std::string lastFailure;        // the system's reason for the latest failed send
     };
     Figures figures() const;
     std::vector<std::string> receivers() const;

@@ -3,6 +3,9 @@
 
 #include <lo/lo.h>
 
+#include <netdb.h>
+#include <sys/socket.h>
+
 namespace monitor::osc {
 
 class Receiver {
@@ -17,6 +20,17 @@ bool available(std::string&)
 
 Receiver* open(const std::string& host, int port, std::string& error)
 {
+    // liblo resolves the name only when it first sends: a name that does not resolve is refused
+    // here, before the run, rather than counted as failed sends at its end.
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    const int got = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (got != 0) {
+        error = "cannot resolve " + host + ": " + gai_strerror(got);
+        return nullptr;
+    }
+    freeaddrinfo(found);
     lo_address address = lo_address_new(host.c_str(), std::to_string(port).c_str());
     if (address == nullptr) {
         error = "cannot make an OSC address of " + host + ":" + std::to_string(port);
@@ -25,7 +39,15 @@ Receiver* open(const std::string& host, int port, std::string& error)
     return new Receiver{address};
 }
 
-bool sendBundle(Receiver* receiver, float seconds, const std::vector<VmcPose>& poses)
+namespace {
+std::string reasonOf(lo_address address)
+{
+    const char* text = lo_address_errstr(address);
+    return text && text[0] ? text : "the send failed";
+}
+} // namespace
+
+bool sendBundle(Receiver* receiver, float seconds, const std::vector<VmcPose>& poses, std::string& why)
 {
     lo_bundle bundle = lo_bundle_new(LO_TT_IMMEDIATE);
     if (bundle == nullptr)
@@ -55,14 +77,20 @@ bool sendBundle(Receiver* receiver, float seconds, const std::vector<VmcPose>& p
     }
     const bool sent = built && lo_send_bundle(receiver->address, bundle) >= 0;
     lo_bundle_free_recursive(bundle);
+    if (!sent)
+        why = built ? reasonOf(receiver->address) : "the bundle could not be built";
     return sent;
 }
 
-bool sendMessages(Receiver* receiver, const std::vector<OscFloats>& messages)
+bool sendMessages(Receiver* receiver, const std::vector<OscFloats>& messages, std::string& why)
 {
     bool sent = true;
-    for (const OscFloats& m : messages)
-        sent = lo_send(receiver->address, m.address.c_str(), "fff", m.values[0], m.values[1], m.values[2]) >= 0 && sent;
+    for (const OscFloats& m : messages) {
+        if (lo_send(receiver->address, m.address.c_str(), "fff", m.values[0], m.values[1], m.values[2]) < 0) {
+            sent = false;
+            why = reasonOf(receiver->address);
+        }
+    }
     return sent;
 }
 

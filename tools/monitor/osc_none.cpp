@@ -17,12 +17,12 @@ Receiver* open(const std::string&, int, std::string& error)
     return nullptr;
 }
 
-bool sendBundle(Receiver*, float, const std::vector<VmcPose>&)
+bool sendBundle(Receiver*, float, const std::vector<VmcPose>&, std::string&)
 {
     return false;
 }
 
-bool sendMessages(Receiver*, const std::vector<OscFloats>&)
+bool sendMessages(Receiver*, const std::vector<OscFloats>&, std::string&)
 {
     return false;
 }
