@@ -283,7 +283,9 @@ TAVRIN_API int32_t tavrin_session_error(void);
 /* The name of a _DeviceError code ("DeviceError_NoSession"), or "unknown". */
 TAVRIN_API const char* tavrin_error_name(int32_t code);
 
-/* The name of a _DeviceEvent code ("DeviceEvent_HmdConnected"), or "unknown". */
+/* The name of a legacy _DeviceEvent code, as the handler gets them ("DeviceEvent_HmdConnected"),
+ * or "unknown". Not for a frame source's events: their kinds are named by tavrin_event_kind_name
+ * (3 is DEVICE_ARRIVED there, "device_arrived"). */
 TAVRIN_API const char* tavrin_event_name(int32_t code);
 
 /* ---------------------------------------------------------------------------------------------

@@ -107,11 +107,19 @@ chrome="chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first
 chrome="$chrome --disable-component-update --disable-sync --virtual-time-budget=2000 --window-size=1280,760"
 timeout 60 $chrome --user-data-dir="$work/profile1" --dump-dom "$url" >"$work/page.html" 2>"$work/chromium1.txt" &
 dom=$!
-timeout 60 $chrome --user-data-dir="$work/profile2" --screenshot="$work/live.png" "$url" >/dev/null 2>"$work/chromium2.txt" &
+# ?snapshot=1 takes a second of the stream, draws once and closes it: that run ends while the
+# monitor still runs.
+timeout 60 $chrome --user-data-dir="$work/profile2" --screenshot="$work/live.png" "${url}?snapshot=1" \
+  >/dev/null 2>"$work/chromium2.txt" &
 shot=$!
+timeout 60 $chrome --user-data-dir="$work/profile3" --dump-dom "${url}?snapshot=1" >"$work/snapshot.html" \
+  2>"$work/chromium3.txt" || fail "chromium could not take a snapshot"
+wait $shot
+kill -0 $pid 2>/dev/null || fail "the snapshot waited for the monitor to end"
+grep -q 'data-snapshot="done"' "$work/snapshot.html" || fail "the snapshot did not finish"
+grep -q 'data-role="' "$work/snapshot.html" || fail "the page shows no roles"
 wait $pid || fail "the monitor exited $?"
 wait $dom || fail "chromium could not load the page"
-wait $shot
 # The full-body rig: a headset, two controllers, four base stations, eleven body trackers (all but
 # the right knee, which drops out at 10 s, as the run ends).
 for serial in LHR-5F0A11C2 LHR-FFAB1200 LHR-FFAB1201 LHB-0A3F5C21 LHB-6E91B7D4 LHB-C25A0F83 LHB-F7D2E619 \

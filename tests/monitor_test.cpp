@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <set>
 #include <vector>
 
 #ifndef _WIN32
@@ -451,11 +452,11 @@ TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
         const float a = 0.01f * read;
         frame.devices[0] = device("LHR-HEAD", 0, 1, std::cos(a), 1.65f, std::sin(a));
         frame.devices[1] = device("R&D <proto>", 1, 3, 0.5f * std::cos(a), 1.0f, 0.5f * std::sin(a));
-        frame.devices[2] = device("LHB-BASE", 2, 4, 2.0f, 2.5f, 2.0f); // not a moving device: not drawn
+        frame.devices[2] = device("LHB-BASE", 2, 4, 2.0f, 2.5f, 2.0f); // a fixed marker
         frame.device_count = read > 500 ? 1 : 3;                       // a device that leaves midway
         plot.add(frame, 8.33f * read);
     }
-    ASSERT_EQ(plot.tracks().size(), 2u);
+    ASSERT_EQ(plot.tracks().size(), 3u) << "every device of the run";
     EXPECT_LE(plot.tracks().at("LHR-HEAD").t.size(), 100u) << "long runs are thinned";
     EXPECT_GE(plot.tracks().at("LHR-HEAD").t.size(), 50u);
 
@@ -466,6 +467,23 @@ TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
     EXPECT_NE(svg.find("R&amp;D &lt;proto&gt; (tracker"), std::string::npos);
     EXPECT_NE(svg.find("<svg xmlns='http://www.w3.org/2000/svg'"), std::string::npos);
     EXPECT_NE(svg.find("Height over time"), std::string::npos);
+    EXPECT_NE(svg.find("class='base'"), std::string::npos) << "the base station, beyond the body's plan";
+    EXPECT_NE(svg.find("where a path starts"), std::string::npos) << "the markers explained";
+
+    // Twenty-five devices: no two share a colour and a dash; the event names its device.
+    std::map<std::string, Track> many;
+    for (int n = 0; n < 25; ++n)
+        many["LHR-" + std::to_string(100 + n)] = Track{3, {0.0f, 10.0f}, {0.0f, 1.0f}, {1.0f, 1.1f}, {0.0f, 0.1f}, 0};
+    const std::string crowded = renderSvg(many, "many", {PlotEvent{5.0f, TAVRIN_EVENT_DEVICE_LEFT, "LHR-104"}});
+    std::set<std::string> styles;
+    for (size_t at = crowded.find("class='legend'"); at != std::string::npos; at = crowded.find("class='legend'", at + 1)) {
+        const size_t stroke = crowded.find("stroke='", at), dash = crowded.find("stroke-dasharray='", at);
+        styles.insert(crowded.substr(stroke, 16) + crowded.substr(dash, crowded.find('\'', dash + 18) - dash));
+    }
+    EXPECT_EQ(styles.size(), 25u);
+    EXPECT_NE(crowded.find(">LHR-104 left</text>"), std::string::npos);
+    EXPECT_NE(crowded.find("px up: it overlaps"), std::string::npos) << "identical heights told apart";
+    EXPECT_TRUE(wellFormedXml(crowded, why)) << why;
 
     // Seen from above with -z up: a device ahead (z < 0) is drawn above one behind (z > 0).
     std::map<std::string, Track> ahead;

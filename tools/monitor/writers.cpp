@@ -118,17 +118,20 @@ void PlotRecorder::add(const tavrin_frame& frame, float timestampMs)
 {
     for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
         const tavrin_device& d = frame.devices[k];
-        if (d.device_class < 1 || d.device_class > 3 || !d.pose_valid || d.serial[0] == '\0')
+        if (d.serial[0] == '\0')
             continue;
         const std::string serial(d.serial);
+        Track& listed = tracks_[serial]; // every device of the run is listed, posed or not
+        listed.deviceClass = d.device_class;
+        listed.role = d.role;
+        if (!d.pose_valid)
+            continue;
         size_t& stride = stride_[serial];
         if (stride == 0)
             stride = 1;
         if (seen_[serial]++ % stride != 0)
             continue;
-        Track& t = tracks_[serial];
-        t.deviceClass = d.device_class;
-        t.role = d.role;
+        Track& t = listed;
         t.t.push_back(timestampMs);
         t.x.push_back(d.position[0]);
         t.y.push_back(d.position[1]);
@@ -205,17 +208,25 @@ std::string xmlEscape(const std::string& text)
 
 namespace {
 
-const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e",
-                                "#17becf", "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22"};
-// Line styles, so that devices whose paths lie on top of each other stay apart.
+// Twenty clearly different colours, and line styles: device n takes colour n mod 20 and dash
+// (n + n / 20) mod 5, so that no two of the first hundred share both, and neighbours in the list
+// (the left and right trackers of a pair, whose heights lie on top of each other) differ in dash.
+const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e", "#17becf", "#8c564b",
+                                "#e377c2", "#bcbd22", "#393b79", "#ad494a", "#637939", "#7b4173", "#e7ba52",
+                                "#3182bd", "#31a354", "#756bb1", "#e6550d", "#843c39", "#5254a3"};
 const char* const kDashes[] = {"none", "7 4", "2 3", "10 3 2 3", "4 4"};
-const double kWidths[] = {2.6, 1.8, 1.4, 2.2, 1.2};
+const double kWidths[] = {2.6, 1.8, 1.6, 2.2, 1.4};
 
-// The n-th entry of a table of styles, round and round.
-template <class T, size_t N>
-T pick(const T (&table)[N], size_t n)
+struct Style {
+    const char* colour;
+    const char* dash;
+    double width;
+};
+
+Style styleOf(size_t n)
 {
-    return table[n % N];
+    const size_t dash = (n + n / 20) % 5;
+    return Style{kColours[n % 20], kDashes[dash], kWidths[dash]};
 }
 
 struct Range {
@@ -287,10 +298,11 @@ void axes(std::ostringstream& o, const Panel& p, const char* title, const char* 
 // One line per stretch of continuous tracking: a gap of more than a quarter second (a device
 // switched off, or out of sight) starts a new line instead of bridging it.
 void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::vector<float>& xs,
-              const std::vector<float>& ys, const Panel& p, const char* colour, size_t style)
+              const std::vector<float>& ys, const Panel& p, const Style& style, double lift = 0)
 {
-    const char* dash = pick(kDashes, style);
-    const double width = pick(kWidths, style);
+    const char* colour = style.colour;
+    const char* dash = style.dash;
+    const double width = style.width;
     bool open = false;
     for (size_t i = 0; i < xs.size(); ++i) {
         if (!std::isfinite(xs[i]) || !std::isfinite(ys[i]))
@@ -304,7 +316,7 @@ void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::ve
               << dash << "' stroke-linejoin='round' stroke-opacity='0.85' points='";
             open = true;
         }
-        o << p.px(xs[i]) << ',' << p.py(ys[i]) << ' ';
+        o << p.px(xs[i]) << ',' << p.py(ys[i]) - lift << ' ';
     }
     if (open)
         o << "'/>\n";
@@ -314,16 +326,24 @@ void polyline(std::ostringstream& o, const std::vector<float>& ts, const std::ve
 
 namespace {
 
+bool moving(const Track& tr)
+{
+    return tr.deviceClass >= 1 && tr.deviceClass <= 3;
+}
+
 // The floor plan seen from above (x to the right, OpenVR's forward -z up the page) keeps metres
-// square; the height panel spans the run's time and is fitted to the heights, with a margin.
+// square and is fitted to the moving devices (base stations beyond it are marked at its edge);
+// the height panel spans the run's time and is fitted to the heights, with a margin.
 void fitPanels(const std::map<std::string, Track>& tracks, Panel& floor, Panel& height, Range& t0)
 {
     for (const auto& [serial, tr] : tracks) {
         for (size_t i = 0; i < tr.t.size(); ++i) {
+            t0.add(tr.t[i]);
+            if (!moving(tr))
+                continue;
             floor.rx.add(tr.x[i]);
             floor.ry.add(-tr.z[i]);
             height.ry.add(tr.y[i]);
-            t0.add(tr.t[i]);
         }
     }
     floor.rx.settle(0.5);
@@ -344,49 +364,114 @@ void fitPanels(const std::map<std::string, Track>& tracks, Panel& floor, Panel& 
     height.ry.hi += margin;
 }
 
-// Events on the time axis: a tick and a short label (left, off: switched off, idx: an index
-// change, closed: the session ended).
-void drawEvents(std::ostringstream& o, const std::vector<PlotEvent>& events, const Panel& height, const Range& t0)
+std::string roleOf(const std::map<std::string, Track>& tracks, const std::string& serial)
+{
+    const auto it = tracks.find(serial);
+    const char* name = it == tracks.end() || it->second.role == TAVRIN_ROLE_NONE ? nullptr : tavrin_role_name(it->second.role);
+    return name ? std::string(" (") + name + ")" : "";
+}
+
+// Events on the time axis: a tick, labelled up its length with the device's serial (and role) and
+// what happened (left, off: switched off, idx: an index change, closed: the session ended).
+void drawEvents(std::ostringstream& o, const std::vector<PlotEvent>& events, const std::map<std::string, Track>& tracks,
+                const Panel& height, const Range& t0)
 {
     for (const PlotEvent& e : events) {
         const double secs = (e.t - t0.lo) / 1000.0;
         if (!worthMarking(e.kind) || secs < height.rx.lo || secs > height.rx.hi)
             continue;
         const double x = height.px(secs);
-        const char* label = markLabel(e.kind);
+        const std::string label = xmlEscape((e.serial.empty() ? "" : e.serial + roleOf(tracks, e.serial) + " ") +
+                                            markLabel(e.kind));
+        const double y = height.y + height.h - 4;
         o << "<line class='event' x1='" << x << "' y1='" << height.y << "' x2='" << x << "' y2='" << height.y + height.h
-          << "' stroke='#888' stroke-dasharray='3 3'><title>" << xmlEscape(e.serial) << ' ' << label
-          << "</title></line>\n"
-          << "<text x='" << x + 2 << "' y='" << height.y + 12 << "' font-size='10' fill='#555'>" << label << "</text>\n";
+          << "' stroke='#888' stroke-dasharray='3 3'><title>" << label << "</title></line>\n"
+          << "<text class='event-label' x='" << x - 3 << "' y='" << y << "' transform='rotate(-90 " << x - 3 << ' ' << y
+          << ")' font-size='10' fill='#555'>" << label << "</text>\n";
     }
 }
 
-// One device: its path on the floor with where it starts (circle) and ends (square), its height
-// over time, and its legend line.
-void drawTrack(std::ostringstream& o, const std::string& serial, const Track& tr, size_t n, const Panel& floor,
-               const Panel& height, const Range& t0, double legendTop)
+// The mean of a track's coordinate.
+double meanOf(const std::vector<float>& v)
 {
-    const char* colour = pick(kColours, n);
+    double sum = 0;
+    for (float x : v)
+        sum += x;
+    return v.empty() ? 0 : sum / static_cast<double>(v.size());
+}
+
+// A base station: a square with its cross where it stands, or, beyond the plan, a triangle at the
+// plan's edge pointing to it.
+void drawBase(std::ostringstream& o, const Track& tr, const Panel& floor, const Style& style)
+{
+    if (tr.t.empty())
+        return;
+    const double x = floor.px(meanOf(tr.x)), y = floor.py(-meanOf(tr.z));
+    const double cx = floor.x + floor.w / 2, cy = floor.y + floor.h / 2;
+    if (x >= floor.x && x <= floor.x + floor.w && y >= floor.y && y <= floor.y + floor.h) {
+        o << "<g class='base'><rect x='" << x - 6 << "' y='" << y - 6 << "' width='12' height='12' fill='" << style.colour
+          << "'/><path d='M" << x - 6 << ',' << y - 6 << " L" << x + 6 << ',' << y + 6 << " M" << x + 6 << ',' << y - 6
+          << " L" << x - 6 << ',' << y + 6 << "' stroke='white'/></g>\n";
+        return;
+    }
+    const double dx = x - cx, dy = y - cy;
+    const double k = std::min((floor.w / 2 - 8) / std::max(std::abs(dx), 1e-9), (floor.h / 2 - 8) / std::max(std::abs(dy), 1e-9));
+    const double ex = cx + dx * k, ey = cy + dy * k, a = std::atan2(dy, dx);
+    o << "<polygon class='base' points='" << ex + 9 * std::cos(a) << ',' << ey + 9 * std::sin(a) << ' '
+      << ex + 7 * std::cos(a + 2.4) << ',' << ey + 7 * std::sin(a + 2.4) << ' ' << ex + 7 * std::cos(a - 2.4) << ','
+      << ey + 7 * std::sin(a - 2.4) << "' fill='" << style.colour << "'/>\n";
+}
+
+// Whether two tracks' heights lie on top of each other (mirrored trackers): within 2 cm on average
+// at the samples of the first, matched to the nearest of the second.
+bool overlapping(const Track& a, const Track& b)
+{
+    if (a.t.empty() || b.t.empty())
+        return false;
+    double sum = 0;
+    size_t n = 0, j = 0;
+    for (size_t i = 0; i < a.t.size(); ++i) {
+        while (j + 1 < b.t.size() && std::abs(b.t[j + 1] - a.t[i]) <= std::abs(b.t[j] - a.t[i]))
+            ++j;
+        if (std::abs(b.t[j] - a.t[i]) > 20.0f)
+            continue;
+        sum += std::abs(a.y[i] - b.y[j]);
+        ++n;
+    }
+    return n > 0 && sum / static_cast<double>(n) < 0.02;
+}
+
+// One moving device: its path on the floor with where it starts (circle) and ends (square), and
+// its height over time, lifted a little when it would hide another's.
+void drawTrack(std::ostringstream& o, const Track& tr, const Style& style, const Panel& floor, const Panel& height,
+               const Range& t0, double lift)
+{
     std::vector<float> forward;
     for (float z : tr.z)
         forward.push_back(-z);
-    polyline(o, tr.t, tr.x, forward, floor, colour, n);
+    polyline(o, tr.t, tr.x, forward, floor, style);
     if (!tr.t.empty()) {
         o << "<circle cx='" << floor.px(tr.x.front()) << "' cy='" << floor.py(forward.front())
-          << "' r='5' fill='white' stroke='" << colour << "' stroke-width='2'/>\n"
+          << "' r='5' fill='white' stroke='" << style.colour << "' stroke-width='2'/>\n"
           << "<rect x='" << floor.px(tr.x.back()) - 4 << "' y='" << floor.py(forward.back()) - 4
-          << "' width='8' height='8' fill='" << colour << "'/>\n";
+          << "' width='8' height='8' fill='" << style.colour << "'/>\n";
     }
     std::vector<float> secs(tr.t.size());
     for (size_t i = 0; i < tr.t.size(); ++i)
         secs[i] = static_cast<float>((tr.t[i] - t0.lo) / 1000.0);
-    polyline(o, tr.t, secs, tr.y, height, colour, n);
-    const double ly = legendTop + 24.0 * static_cast<double>(n);
-    o << "<line x1='70' y1='" << ly - 8 << "' x2='94' y2='" << ly - 8 << "' stroke='" << colour << "' stroke-width='"
-      << pick(kWidths, n) << "' stroke-dasharray='" << pick(kDashes, n) << "'/>\n"
-      << "<text x='102' y='" << ly - 3 << "'>" << xmlEscape(serial) << " (" << className(tr.deviceClass) << ", "
-      << (tr.role != TAVRIN_ROLE_NONE && tavrin_role_name(tr.role) ? std::string(tavrin_role_name(tr.role)) + ", " : "")
-      << tr.t.size() << " points)</text>\n";
+    polyline(o, tr.t, secs, tr.y, height, style, lift);
+}
+
+void legendLine(std::ostringstream& o, double y, const std::string& serial, const Track& tr, const Style& style,
+                const std::string& note)
+{
+    o << "<line class='legend' x1='70' y1='" << y - 4 << "' x2='94' y2='" << y - 4 << "' stroke='" << style.colour
+      << "' stroke-width='" << style.width << "' stroke-dasharray='" << style.dash << "'/>\n"
+      << "<text x='102' y='" << y << "'>" << xmlEscape(serial) << " (" << className(tr.deviceClass)
+      << (tr.role != TAVRIN_ROLE_NONE && tavrin_role_name(tr.role) ? std::string(", ") + tavrin_role_name(tr.role) : "")
+      << ", " << (tr.t.empty() ? std::string("no valid pose") : moving(tr) ? std::to_string(tr.t.size()) + " points" : "fixed")
+      << ")"
+      << xmlEscape(note) << "</text>\n";
 }
 
 } // namespace
@@ -399,7 +484,7 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
     Range t0;
     fitPanels(tracks, floor, height, t0);
     const double legendTop = 540;
-    const double totalHeight = legendTop + 24.0 * static_cast<double>(tracks.size()) + 20;
+    const double totalHeight = legendTop + 22.0 * static_cast<double>(tracks.size() + 3) + 10;
     std::ostringstream o;
     o.precision(5);
     o << "<?xml version='1.0' encoding='UTF-8'?>\n"
@@ -409,12 +494,33 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
       << "<text x='20' y='26' font-size='16' font-weight='bold'>" << xmlEscape(title) << "</text>\n";
     axes(o, floor, "Floor plan from above (x right, \u2212z up)", "x (m) \u2192", "\u2212z (m), forward \u2191");
     axes(o, height, "Height over time", "time (s)", "height y (m)");
-    drawEvents(o, events, height, t0);
+    drawEvents(o, events, tracks, height, t0);
     size_t n = 0;
-    for (const auto& [serial, tr] : tracks)
-        drawTrack(o, serial, tr, n++, floor, height, t0, legendTop);
+    double y = legendTop;
+    std::vector<const Track*> drawn;
+    for (const auto& [serial, tr] : tracks) {
+        const Style style = styleOf(n++);
+        std::string note;
+        double lift = 0;
+        if (!moving(tr)) {
+            drawBase(o, tr, floor, style);
+        } else {
+            for (const Track* other : drawn)
+                lift += overlapping(tr, *other) ? 3 : 0;
+            if (lift > 0)
+                note = " \u2014 its height drawn " + std::to_string(static_cast<int>(lift)) + " px up: it overlaps another's";
+            drawTrack(o, tr, style, floor, height, t0, lift);
+            drawn.push_back(&tr);
+        }
+        legendLine(o, y, serial, tr, style, note);
+        y += 22;
+    }
     if (tracks.empty())
-        o << "<text x='70' y='" << legendTop << "'>no device was tracked</text>\n";
+        o << "<text x='70' y='" << legendTop << "'>no device was seen</text>\n";
+    o << "<text class='key' x='70' y='" << y + 8 << "' font-size='12' fill='#555'>\u25CB where a path starts, "
+      << "\u25A0 where it ends; \u22A0 a base station (\u25B2 at the plan's edge: beyond it, that way)</text>\n"
+      << "<text class='key' x='70' y='" << y + 26 << "' font-size='12' fill='#555'>dashed grey lines: events, "
+      << "labelled with the device (left, off: switched off, idx: index changed, closed: the session ended)</text>\n";
     o << "</svg>\n";
     return o.str();
 }
