@@ -20,8 +20,8 @@ void spinMargin::note(int64_t oversleepNs, bool missed)
     next = (next + 1) % kHistory;
     count = std::min(count + 1, kHistory);
     const int64_t target = std::clamp(percentile() + kPadNs, kMinNs, kMaxNs);
-    if (missed)
-        margin = std::min(std::max(margin * 2, oversleepNs + kPadNs), kMaxNs); // at once
+    if (missed) // at once, by half again: one preempted sleep should not make every later read spin long
+        margin = std::max(margin + margin / 2, target);
     else if (target > margin)
         margin = target; // at once
     else

@@ -1,7 +1,9 @@
 // The frame source's wait: sleep to an absolute deadline less a margin, then spin only that
-// margin. The margin is learnt from this machine's own oversleep: a high percentile of the
-// recent oversleeps plus a small pad, bounded; it grows at once after a miss (a sleep that ended
-// past the deadline itself) and shrinks slowly while sleeps are punctual. So a reading thread
+// margin. The margin is learnt from this machine's own oversleep: the 90th percentile of the
+// recent oversleeps plus a small pad, bounded; it grows at once, by half again, after a miss (a
+// sleep that ended past the deadline itself: a systematic lateness shows in the percentile within
+// a few reads, a thread preempted once should not make every later read spin long), and shrinks
+// slowly, by 1/64 of the difference a read, while sleeps are punctual. So a reading thread
 // spends a few hundred microseconds of CPU a read where the legacy wait spins two milliseconds,
 // and keeps its precision where the system's sleeps are coarse.
 //
