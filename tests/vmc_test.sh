@@ -18,28 +18,34 @@ fail() {
 free_port() {
   "$python" -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
-port=$(free_port)
+# oscdump on a free port ($port), writing to FILE, once it is seen to receive.
+listen() {
+  port=$(free_port)
+  oscdump -L "$port" >"$1" 2>"$work/oscdump.err" &
+  dump=$!
+  tries=0
+  until grep -q "^[0-9a-f.]* /probe" "$1" 2>/dev/null; do
+    tries=$((tries + 1))
+    [ $tries -lt 100 ] || fail "oscdump does not receive"
+    oscsend 127.0.0.1 "$port" /probe i 1
+    sleep 0.1
+  done
+}
+# Waits until FILE has stopped growing (loopback delivers at once), then ends oscdump.
+settle() {
+  last=-1
+  while [ "$(wc -c <"$1")" != "$last" ]; do
+    last=$(wc -c <"$1")
+    sleep 0.2
+  done
+  kill "$dump" 2>/dev/null
+}
 silent=$(free_port) # nothing listens there
-
-oscdump -L "$port" >"$work/osc.txt" 2>"$work/oscdump.err" &
-dump=$!
-tries=0
-until grep -q "^[0-9a-f.]* /probe" "$work/osc.txt" 2>/dev/null; do
-  tries=$((tries + 1))
-  [ $tries -lt 100 ] || fail "oscdump does not receive"
-  oscsend 127.0.0.1 "$port" /probe i 1
-  sleep 0.1
-done
+listen "$work/osc.txt"
 
 VRSIM_RIG=fullbody "$monitor" --seconds 3 --rate 120 --osc "127.0.0.1:$port" --osc "$silent" --osc-rate 30 \
   --csv "$work/run.csv" >"$work/out.txt" 2>&1 || fail "the monitor exited $?"
-# Loopback delivers at once; wait until the dump has stopped growing.
-last=-1
-while [ "$(wc -c <"$work/osc.txt")" != "$last" ]; do
-  last=$(wc -c <"$work/osc.txt")
-  sleep 0.2
-done
-kill "$dump" 2>/dev/null
+settle "$work/osc.txt"
 grep -q "osc  *[0-9]* bundles to 2 receivers" "$work/out.txt" || fail "no OSC figures in the summary"
 
 "$python" - "$work/osc.txt" "$work/run.csv" "$work/out.txt" <<'PY' || fail "the OSC stream"
@@ -114,25 +120,11 @@ PY
 # now and then) and the right knee (which drops out and comes back at a new index), the headset as
 # the head. Every message is checked against the CSV of the run: the position in Unity's frame and
 # the rotation as Unity's Euler angles (z, then x, then y).
-port=$(free_port)
-oscdump -L "$port" >"$work/vrchat.txt" 2>"$work/oscdump.err" &
-dump=$!
-tries=0
-until grep -q "^[0-9a-f.]* /probe" "$work/vrchat.txt" 2>/dev/null; do
-  tries=$((tries + 1))
-  [ $tries -lt 100 ] || fail "oscdump does not receive"
-  oscsend 127.0.0.1 "$port" /probe i 1
-  sleep 0.1
-done
+listen "$work/vrchat.txt"
 VRSIM_RIG=fullbody "$monitor" --seconds 3 --rate 120 --osc "127.0.0.1:$port" --osc-format vrchat --osc-rate 30 \
   --role LHR-1D40A7F3=waist --role LHR-3F62D5E0=left_foot --role LHR-3F62D4C9=right_knee \
   --csv "$work/vrchat.csv" >"$work/out.txt" 2>&1 || fail "the VRChat run exited $?"
-last=-1
-while [ "$(wc -c <"$work/vrchat.txt")" != "$last" ]; do
-  last=$(wc -c <"$work/vrchat.txt")
-  sleep 0.2
-done
-kill "$dump" 2>/dev/null
+settle "$work/vrchat.txt"
 "$python" - "$work/vrchat.txt" "$work/vrchat.csv" <<'PY' || fail "the VRChat stream"
 import csv, math, sys
 osc_path, csv_path = sys.argv[1:3]
