@@ -2,9 +2,11 @@
 // against its target and the CPU time per read, beside a plain sleep_for(period) loop.
 // Targets on an idle 2-core machine: p99 wait error at 120 Hz under 50 us and at least 10x lower
 // than the sleep-only loop's p99.
-#include <reading/pacing.h>
+#include "thread_cpu.h"
+
 #include <legacy/vr_driver.h>
 #include <platform/platform.h>
+#include <reading/pacing.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,13 +18,6 @@
 using namespace ViveSystem;
 
 namespace {
-
-double threadCpuMicros()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
 
 struct Figures {
     double meanPeriodUs, p50, p99, max, cpuPerReadUs;

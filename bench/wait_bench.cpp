@@ -5,6 +5,8 @@
 // Goal at 120 Hz: the source uses at most 0.4 ms of CPU a read, and its p99 deviation is within
 // twice the legacy read's plus 20 us, or 0.5 ms, whichever is larger.
 // Usage: bench_wait [seconds per rate and face, default 4]
+#include "thread_cpu.h"
+
 #include <legacy/vr_driver.h>
 
 #include <tavrin.h>
@@ -23,13 +25,6 @@
 using namespace ViveSystem;
 
 namespace {
-
-double threadCpuMicros()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
 
 double nowMicros()
 {

@@ -166,7 +166,12 @@ case "$1" in
   # ... also while a FIFO to replay has no writer yet.
   "$@" --replay "$dir/fifo" >"$dir/out.txt" 2>"$dir/err.txt" &
   pid=$!
-  sleep 0.5
+  tries=0
+  until ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$dir/fifo"; do # it waits on the FIFO now
+    tries=$((tries + 1))
+    [ $tries -lt 200 ] || fail "the monitor never opened the FIFO"
+    sleep 0.1
+  done
   kill -INT $pid
   wait $pid
   rc=$?

@@ -32,10 +32,7 @@ int fillPoseRecords(const poseFrame& frame, float timestampMs, _TrackedDevicePos
     for (uint32_t i = 0; i < indices; ++i) {
         const vr::TrackedDevicePose_t& pose = frame.poses[i];
         const int32_t result = runtimeValue(pose.eTrackingResult);
-        if (result == 0)
-            continue;
-        const float* v = pose.vVelocity.v;
-        if ((v[1] * v[1] + v[0] * v[0]) + v[2] * v[2] == 0.0f)
+        if (result == 0 || !hasMotion(pose))
             continue;
         const KnownDevice& label = frame.known[i];
         if (label.state != KnownDevice::Device || !isTakenClass(label.deviceClass))

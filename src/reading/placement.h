@@ -10,6 +10,16 @@
 
 namespace ViveSystem {
 
+// The quaternion of a rotation, stored w x y z.
+inline void writeQuaternion(const float (&r)[3][3], float (&quaternion)[4])
+{
+    const Quaternion q = rotationToQuaternion(r);
+    quaternion[0] = q.w;
+    quaternion[1] = q.x;
+    quaternion[2] = q.y;
+    quaternion[3] = q.z;
+}
+
 // Position, rotation rows (three elements of each; a fourth, if the layout has one, is left as it
 // was) and the quaternion, stored w x y z.
 template <size_t Columns>
@@ -23,11 +33,7 @@ void writePlacement(const vr::TrackedDevicePose_t& pose, float (&position)[3], f
         for (int col = 0; col < 3; ++col)
             rotation[row][col] = r[row][col] = m[row][col];
     }
-    const Quaternion q = rotationToQuaternion(r);
-    quaternion[0] = q.w;
-    quaternion[1] = q.x;
-    quaternion[2] = q.y;
-    quaternion[3] = q.z;
+    writeQuaternion(r, quaternion);
 }
 
 } // namespace ViveSystem

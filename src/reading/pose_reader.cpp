@@ -1,6 +1,7 @@
 #include "pose_reader.h"
 
 #include "../platform/platform.h"
+#include "../session/runtime_values.h"
 
 #include <openvr.h>
 
@@ -8,14 +9,15 @@
 
 namespace ViveSystem {
 
+bool hasMotion(const vr::TrackedDevicePose_t& pose)
+{
+    const float* v = pose.vVelocity.v;
+    return !((v[1] * v[1] + v[0] * v[0]) + v[2] * v[2] == 0.0f);
+}
+
 bool showsDevice(const vr::TrackedDevicePose_t& pose)
 {
-    if (pose.bDeviceIsConnected)
-        return true;
-    int32_t result;
-    std::memcpy(&result, &pose.eTrackingResult, sizeof result); // any value the runtime wrote
-    const float* v = pose.vVelocity.v;
-    return result != 0 && (v[1] * v[1] + v[0] * v[0]) + v[2] * v[2] != 0.0f;
+    return pose.bDeviceIsConnected || (runtimeValue(pose.eTrackingResult) != 0 && hasMotion(pose));
 }
 
 namespace {

@@ -37,6 +37,8 @@ struct LabelRules {
 constexpr LabelRules kLegacyLabels{kLegacyScope, true};
 constexpr LabelRules kSourceLabels{kSourceScope, false};
 
+// Whether a pose moves: a velocity that is not exactly zero (NaN counts as moving).
+bool hasMotion(const vr::TrackedDevicePose_t& pose);
 // Whether a pose shows a device at its index: connected, or tracked and moving.
 bool showsDevice(const vr::TrackedDevicePose_t& pose);
 

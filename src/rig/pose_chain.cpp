@@ -110,22 +110,25 @@ bool normaliseQuaternion(float (&q)[4])
     return true;
 }
 
-PoseLink bodyLink(const float (&t)[3], const float (&q)[4])
+namespace {
+PoseLink rigidLink(PoseLink::Kind kind, const float (&v)[3], const float (&q)[4])
 {
     PoseLink l{};
-    l.kind = PoseLink::Body;
-    std::memcpy(l.vector, t, sizeof l.vector);
+    l.kind = kind;
+    std::memcpy(l.vector, v, sizeof l.vector);
     quaternionToMatrix(q, l.matrix);
     return l;
+}
+} // namespace
+
+PoseLink bodyLink(const float (&t)[3], const float (&q)[4])
+{
+    return rigidLink(PoseLink::Body, t, q);
 }
 
 PoseLink frameLink(const float (&origin)[3], const float (&q)[4])
 {
-    PoseLink l{};
-    l.kind = PoseLink::Frame;
-    std::memcpy(l.vector, origin, sizeof l.vector);
-    quaternionToMatrix(q, l.matrix);
-    return l;
+    return rigidLink(PoseLink::Frame, origin, q);
 }
 
 PoseLink axesLink(int32_t axes)

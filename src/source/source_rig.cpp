@@ -1,6 +1,6 @@
 #include "source_rig.h"
 
-#include "../reading/quaternion.h"
+#include "../reading/placement.h"
 #include "../rig/rig_file.h"
 #include "../rig/roles.h"
 #include "../session/runtime_values.h"
@@ -34,11 +34,7 @@ void write(const Placement& p, tavrin_device& d)
     std::memcpy(d.rotation, p.rotation, sizeof d.rotation);
     std::memcpy(d.velocity, p.velocity, sizeof d.velocity);
     std::memcpy(d.angular_velocity, p.angularVelocity, sizeof d.angular_velocity);
-    const Quaternion q = rotationToQuaternion(p.rotation);
-    d.orientation[0] = q.w;
-    d.orientation[1] = q.x;
-    d.orientation[2] = q.y;
-    d.orientation[3] = q.z;
+    writeQuaternion(p.rotation, d.orientation);
 }
 
 // The rotation about +y that turns -z onto a device's forward on the floor: its -z axis projected,
@@ -66,14 +62,16 @@ bool headingOf(const float (&r)[3][3], float (&q)[4])
 
 sourceRig::sourceRig()
 {
-    std::memset(cache, 0, sizeof cache);
     std::memset(seen, 0, sizeof seen);
 }
 
+// What every read would otherwise work out again: the roles assigned, the space's links.
 void sourceRig::changed()
 {
     ++version;
     claimed = rig.claimed();
+    space = PoseChain();
+    pushSpace(space, rig.space);
 }
 
 const sourceRig::IndexRig& sourceRig::lookUp(uint32_t index, const char* serial)
@@ -86,17 +84,15 @@ const sourceRig::IndexRig& sourceRig::lookUp(uint32_t index, const char* serial)
     const auto role = rig.roles.find(serial);
     c.assigned = role == rig.roles.end() ? kRoleNone : role->second;
     const auto offset = rig.offsets.find(serial);
-    c.hasOffset = offset != rig.offsets.end();
-    if (c.hasOffset)
-        c.offset = bodyLink(offset->second.position, offset->second.orientation);
+    c.offset = PoseChain();
+    if (offset != rig.offsets.end())
+        c.offset.push(bodyLink(offset->second.position, offset->second.orientation));
     return c;
 }
 
 uint32_t sourceRig::fill(const poseFrame& frame, tavrin_device* out)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    PoseChain space;
-    pushSpace(space, rig.space);
     int32_t assigned[kSourceDevices], defaults[kSourceDevices];
     uint32_t n = 0;
     for (uint32_t i = 0; i < frame.count; ++i) {
@@ -114,11 +110,7 @@ uint32_t sourceRig::fill(const poseFrame& frame, tavrin_device* out)
         d.reserved = 0;
         Placement p = placementOf(pose);
         const IndexRig& r = lookUp(i, label.serial);
-        if (r.hasOffset) {
-            PoseChain body;
-            body.push(r.offset);
-            body.resolve(p);
-        }
+        r.offset.resolve(p);
         std::memcpy(seen[n].serial, label.serial, kSerialField);
         seen[n].valid = pose.bPoseIsValid;
         seen[n].placement = p;

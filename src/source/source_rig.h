@@ -41,8 +41,7 @@ private:
         char serial[kSerialField];
         uint64_t version;
         int32_t assigned;
-        bool hasOffset;
-        PoseLink offset;
+        PoseChain offset; // the device's own link, or none
     };
     // The latest frame's devices in the standing universe, their offsets applied.
     struct Seen {
@@ -52,13 +51,14 @@ private:
     };
 
     const IndexRig& lookUp(uint32_t index, const char* serial); // holds mutex
-    void changed();                                             // holds mutex
+    void changed(); // holds mutex
 
     mutable std::mutex mutex;
     RigSettings rig;
     uint64_t version = 1;
     uint32_t claimed = 0; // the roles assigned to any serial
-    IndexRig cache[kSourceDevices];
+    PoseChain space;      // the space's links: none for the default
+    IndexRig cache[kSourceDevices] = {}; // version 0: looked up at first use
     Seen seen[kSourceDevices];
     uint32_t seenCount = 0;
     std::string lastError;
