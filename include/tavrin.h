@@ -41,7 +41,10 @@
  * first that needs it opens it, and the last that stops shuts it down. When the VR runtime quits,
  * the library acknowledges it, reports every device gone and DeviceEvent_SessionClosed, shuts the
  * session down at once (the runtime kills a process whose client lingers) and tries to reopen
- * once a second until the runtime is back.
+ * once a second until the runtime is back. When someone else in the process shuts the client down
+ * and opens it again before a read notices, the library takes the new client's interface and
+ * goes on: no event, the devices stay known. Shut down and left closed, it is as the runtime
+ * quitting.
  *
  * Pacing. A read first waits until one frame period (1000/freq ms, see setFreq) has passed since
  * the end of the previous read's wait, then asks the runtime for the poses. So the waits of a
@@ -96,8 +99,9 @@ namespace ViveSystem {
 #  define TAVRIN_TYPE(name) name
 #endif
 
-/* Outcome codes. 104, 201 and 0x0FFFFFFF describe failed session opens; they are kept inside the
- * driver and never appear in the status word. */
+/* Outcome codes. 104 and 201 describe failed session opens; they are kept inside the driver and
+ * never appear in the status word. 0x0FFFFFFF does: when the system refuses what a call needs (a
+ * thread that cannot be started or joined, memory), and from a frame source's save_rig. */
 enum _DeviceError TAVRIN_ENUM_BASE {
     DeviceError_None = 0,
     DeviceError_NoSession = 100,     /* no OpenVR session is open (yet) */
@@ -121,7 +125,7 @@ enum _DeviceEvent TAVRIN_ENUM_BASE {
     DeviceEvent_TrackerDisconnected = 8,
     DeviceEvent_IndexChanged = 9, /* same serial, new device index */
     /* The session ended under the driver: the VR runtime quit, or someone else in the process shut
-     * the OpenVR client down. Every known device has just been reported gone (its disconnect
+     * the OpenVR client down and left it closed (one who opens it again keeps the session). Every known device has just been reported gone (its disconnect
      * event, count 0); this event follows with count 0 and an all-zero argument. Reads report
      * DeviceError_NoSession from then on, and the driver tries to open a session again once a
      * second: when the runtime is back, DeviceEvent_SessionOpened and the connect events follow as
@@ -296,7 +300,7 @@ TAVRIN_API const char* tavrin_event_name(int32_t code);
  *
  * A source joins the process's one OpenVR session as every driver does: the first user opens it,
  * the last one to stop shuts it down; when the runtime quits (or someone else shuts the client
- * down) the source reports its devices gone and TAVRIN_EVENT_SESSION_CLOSED, and reopens once the
+ * down and leaves it closed; one who opens it again keeps the session going) the source reports its devices gone and TAVRIN_EVENT_SESSION_CLOSED, and reopens once the
  * runtime is back. No callback runs in your code: events wait in a queue for
  * tavrin_source_next_event. Nothing here throws.
  *
@@ -500,7 +504,8 @@ TAVRIN_API int32_t tavrin_source_get_space(const tavrin_source* source, tavrin_s
  * rotation about +y that turns -z onto the device's -z axis projected on the floor (onto its +y
  * axis when -z is within 20 degrees of vertical: a tracker lying on a floor marker). Axes and units
  * are kept. DeviceError_InvalidArgument, changing nothing, for a NULL source or serial, or a device
- * with no valid pose in the latest frame read. */
+ * with no valid pose in the latest frame read (a read without a session leaves none; a pose
+ * whose position or rotation is not finite is none). */
 TAVRIN_API int32_t tavrin_source_set_origin_from_device(tavrin_source* source, const char* serial);
 
 /* The point a device stands for, in the device's own frame: position in metres, orientation
@@ -516,15 +521,23 @@ TAVRIN_API int32_t tavrin_source_set_offset(tavrin_source* source, const char* s
  *    "space": {"position": [0,0,0], "orientation": [1,0,0,0], "axes": "openvr", "units_per_metre": 1},
  *    "devices": {"LHR-1A2B3C4D": {"role": "left_foot",
  *                                 "offset": {"position": [0,0,0], "orientation": [1,0,0,0]}}}}
- * axes by name: "openvr", "z_up", "unity", "unreal". A save writes a new file and renames it over
- * the old one, so that a crash leaves the old file whole: DeviceError_None, or DeviceError_Unknown
- * leaving no new file behind. A load replaces roles, offsets and space together, or changes nothing
+ * axes by name: "openvr", "z_up", "unity", "unreal". A serial that is not UTF-8 (the runtime may
+ * send any bytes) is written with "serial_hex", its bytes in hexadecimal, which then names it.
+ * Keys the loader does not know (a "note", a device's "label") are kept by a load and written
+ * back by the next save. A save writes a new file beside the old one (its name begins with a dot
+ * and ends ".tavrin-save"; one left by a save that was killed is removed by the next), keeps the
+ * old file's mode, follows a link to the file it names, and renames the new file over the old, so
+ * that a crash leaves the old file whole; a file that already holds this rig is left untouched.
+ * DeviceError_None, or DeviceError_Unknown with the reason in tavrin_source_rig_error and no new
+ * file left behind. Files of more than 64 MiB are refused. A load replaces roles, offsets and space together, or changes nothing
  * and returns DeviceError_InvalidArgument. NULL arguments: DeviceError_InvalidArgument. */
 TAVRIN_API int32_t tavrin_source_save_rig(tavrin_source* source, const char* path);
 TAVRIN_API int32_t tavrin_source_load_rig(tavrin_source* source, const char* path);
-/* "" when the source's latest load or save went well; otherwise a sentence naming the file and,
- * for a bad file, the line and what is wrong. Valid until the next load or save on the source;
- * "" for NULL. */
+/* The reason for the calling thread's latest load or save on this source: "" when it went well
+ * (or this thread made none); otherwise a sentence naming the file and, for a bad file, the line
+ * and what is wrong. Each thread reads its own call's reason, whatever other threads load or save
+ * meanwhile: the text is the calling thread's, and stays valid until that thread's next load or
+ * save. "" for NULL. */
 TAVRIN_API const char* tavrin_source_rig_error(const tavrin_source* source);
 
 #ifdef __cplusplus

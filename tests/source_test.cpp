@@ -7,7 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -494,4 +501,80 @@ TEST_F(FrameSource, TheRigFileKeepsTheRigWhole)
     const std::string nowhere = dir + "no-such-folder/rig.json";
     EXPECT_EQ(tavrin_source_save_rig(b.get(), nowhere.c_str()), DeviceError_Unknown);
     EXPECT_NE(std::string(tavrin_source_rig_error(b.get())).find(nowhere), std::string::npos);
+}
+
+// What a hostile but legal caller tried: reasons read while other threads load, serials of any
+// bytes, a pose of no finite place, an origin taken from a frame older than the latest read, and
+// a save over a file that holds what the loader does not know, reached through a link.
+TEST_F(FrameSource, TheRigHoldsAgainstAHostileCaller)
+{
+    const std::string dir = ::testing::TempDir();
+    Source shared(tavrin_source_create(0.0));
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] {
+            const std::string mine = dir + "rig-thread-" + std::to_string(t) + ".json";
+            std::ofstream(mine) << "not json " << t;
+            for (int k = 0; k < 300; ++k)
+                if (tavrin_source_load_rig(shared.get(), mine.c_str()) != DeviceError_InvalidArgument ||
+                    std::string(tavrin_source_rig_error(shared.get())).find(mine) == std::string::npos)
+                    ++wrong;
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0) << "a reason that is not the caller's own";
+
+    // A serial of any bytes the runtime may send keeps its role through the file.
+    const std::string odd = "TRK-\xff\xfe\x80-1", saved = dir + "rig-odd.json", again = dir + "rig-odd-2.json";
+    Source a(tavrin_source_create(0.0)), b(tavrin_source_create(0.0));
+    ASSERT_EQ(tavrin_source_set_role(a.get(), odd.c_str(), TAVRIN_ROLE_WAIST), DeviceError_None);
+    ASSERT_EQ(tavrin_source_save_rig(a.get(), saved.c_str()), DeviceError_None) << tavrin_source_rig_error(a.get());
+    ASSERT_EQ(tavrin_source_load_rig(b.get(), saved.c_str()), DeviceError_None) << tavrin_source_rig_error(b.get());
+    ASSERT_EQ(tavrin_source_save_rig(b.get(), again.c_str()), DeviceError_None);
+    const auto text = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(text(saved), text(again));
+    EXPECT_EQ(tavrin_source_save_rig(a.get(), (dir + "no-such-folder/x.json").c_str()), DeviceError_Unknown);
+    EXPECT_STRNE(tavrin_source_rig_error(a.get()), "") << "a failed save says why";
+
+#ifndef _WIN32
+    // What the loader does not know stays; a link is written through, the file's mode kept, and
+    // no temporary file is left beside it.
+    const std::string target = dir + "rig-target.json", link = dir + "rig-link.json";
+    std::ofstream(target) << "{\"format\": \"tavrin-rig\", \"version\": 1, \"note\": \"lab B\",\n"
+                             " \"devices\": {\"LHR-T1\": {\"role\": \"chest\", \"label\": \"strap\"}}}\n";
+    ::chmod(target.c_str(), 0644);
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(tavrin_source_load_rig(b.get(), link.c_str()), DeviceError_None);
+    ASSERT_EQ(tavrin_source_set_role(b.get(), "LHR-T2", TAVRIN_ROLE_WAIST), DeviceError_None);
+    ASSERT_EQ(tavrin_source_save_rig(b.get(), link.c_str()), DeviceError_None);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced";
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    const std::string written = text(target);
+    for (const char* kept : {"\"note\": \"lab B\"", "\"label\": \"strap\"", "\"waist\"", "\"chest\""})
+        EXPECT_NE(written.find(kept), std::string::npos) << kept << " in\n" << written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find("rig-target.json."), std::string::npos) << entry.path();
+#endif
+
+    // No origin from a pose without a finite place, nor from a frame older than the latest read.
+    putDevice(0, 3, "LHR-INF");
+    putDevice(1, 3, "LHR-OK");
+    setPose(0, std::numeric_limits<float>::infinity(), 1.0f, 0.0f);
+    start();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, "LHR-OK"));
+    tavrin_frame frame;
+    ASSERT_EQ(read(frame), DeviceError_None);
+    EXPECT_EQ(tavrin_source_set_origin_from_device(source.get(), "LHR-INF"), DeviceError_InvalidArgument);
+    tavrin_source_stop(source.get());
+    EXPECT_EQ(read(frame), DeviceError_NoSession);
+    EXPECT_EQ(tavrin_source_set_origin_from_device(source.get(), "LHR-OK"), DeviceError_InvalidArgument)
+        << "an origin from a frame before the latest read";
 }

@@ -13,8 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <map>
 
 namespace ViveSystem {
 
@@ -45,7 +46,8 @@ json vector(const float* v, int n)
 }
 
 // The JSON text, with each list of numbers on one line.
-std::string layOut(const json& j)
+template <class Json>
+std::string layOut(const Json& j)
 {
     const std::string text = j.dump(2);
     std::string out;
@@ -75,19 +77,146 @@ std::string layOut(const json& j)
     return out + "\n";
 }
 
-json toJson(const RigSettings& rig)
+// Whether a serial is UTF-8 text, as JSON strings must be. The runtime may send any bytes.
+bool isUtf8(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 && c >= 0xC2 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E && c <= 0xF4 ? 4 : 0;
+        if (n == 0 || i + n > text.size())
+            return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2)
+                return false;
+        const auto c1 = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
+        if ((n == 3 && ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F))) ||
+            (n == 4 && ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))))
+            return false; // overlong forms, surrogates, beyond U+10FFFF
+        i += n;
+    }
+    return true;
+}
+
+const char* const kHex = "0123456789ABCDEF";
+
+std::string hexOf(const std::string& bytes)
+{
+    std::string out;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    }
+    return out;
+}
+
+// The bytes of a "serial_hex"; false for text that is not pairs of hexadecimal digits.
+bool bytesOf(const std::string& hex, std::string& out)
+{
+    if (hex.size() % 2 != 0)
+        return false;
+    out.clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const char* hi = std::strchr(kHex, std::toupper(static_cast<unsigned char>(hex[i])));
+        const char* lo = std::strchr(kHex, std::toupper(static_cast<unsigned char>(hex[i + 1])));
+        if (hex[i] == '\0' || hex[i + 1] == '\0' || hi == nullptr || lo == nullptr)
+            return false;
+        out += static_cast<char>(((hi - kHex) << 4) | (lo - kHex));
+    }
+    return true;
+}
+
+// A device's key in the file: its serial, or for one that is not UTF-8 a readable stand-in (each
+// byte outside ASCII as '?', then its bytes in hexadecimal) with the bytes in "serial_hex".
+std::string keyOf(const std::string& serial)
+{
+    if (isUtf8(serial))
+        return serial;
+    std::string shown;
+    for (const char c : serial)
+        shown += static_cast<unsigned char>(c) < 0x80 ? c : '?';
+    return shown + " (bytes " + hexOf(serial) + ")";
+}
+
+// Merges kept keys (a JSON object's text) into an object, after the keys it already holds.
+template <class Json>
+void keep(Json& into, const std::string& extra)
+{
+    if (extra.empty())
+        return;
+    const nlohmann::json kept = nlohmann::json::parse(extra);
+    for (const auto& [key, value] : kept.items())
+        if (!into.contains(key))
+            into[key] = value;
+}
+
+// The devices object: keys in byte order, built in one pass (a large rig saves in linear time).
+nlohmann::json devicesJson(const RigSettings& rig)
+{
+    std::map<std::string, nlohmann::json> entries;
+    for (const auto& [serial, role] : rig.roles)
+        entries[serial]["role"] = recording::roleName(role);
+    for (const auto& [serial, offset] : rig.offsets)
+        entries[serial]["offset"] = {{"position", vector(offset.position, 3)}, {"orientation", vector(offset.orientation, 4)}};
+    for (const auto& [serial, extra] : rig.extraDevices)
+        keep(entries[serial], extra);
+    nlohmann::json devices = nlohmann::json::object();
+    for (auto& [serial, entry] : entries) {
+        if (!isUtf8(serial))
+            entry["serial_hex"] = hexOf(serial);
+        devices[keyOf(serial)] = std::move(entry);
+    }
+    return devices;
+}
+
+// The file's text: format and version first, then the space, the devices and whatever else the
+// file held.
+std::string textOf(const RigSettings& rig)
 {
     json space = {{"position", vector(rig.space.position, 3)},
                   {"orientation", vector(rig.space.orientation, 4)},
                   {"axes", axesName(rig.space.axes)},
                   {"units_per_metre", shortest(rig.space.unitsPerMetre)}};
-    json devices = json::object();
-    for (const auto& [serial, role] : rig.roles)
-        devices[serial]["role"] = recording::roleName(role);
-    for (const auto& [serial, offset] : rig.offsets)
-        devices[serial]["offset"] = {{"position", vector(offset.position, 3)},
-                                     {"orientation", vector(offset.orientation, 4)}};
-    return json{{"format", "tavrin-rig"}, {"version", 1}, {"space", space}, {"devices", devices}};
+    keep(space, rig.extraSpace);
+    const json top{{"format", "tavrin-rig"}, {"version", 1}, {"space", space}, {"devices", json::object()}};
+    std::string text = layOut(top);
+    if (!rig.extraTop.empty()) {
+        // Kept keys follow, laid out apart for the same reason as the devices.
+        const std::string extra = layOut(nlohmann::json::parse(rig.extraTop));
+        if (extra.size() > 4) // "{\n" ... "\n}\n"
+            text.replace(text.size() - 3, 3, ",\n" + extra.substr(2, extra.size() - 5) + "\n}\n");
+    }
+    // The devices are laid in apart: an ordered object looks each key up in a list.
+    std::string devices = layOut(devicesJson(rig));
+    devices.pop_back(); // its newline
+    std::string indented;
+    for (const char c : devices)
+        indented += c == '\n' ? std::string("\n  ") : std::string(1, c);
+    const std::string slot = "\n  \"devices\": {}";
+    const size_t at = text.find(slot);
+    text.replace(at + slot.size() - 2, 2, indented);
+    return text;
+}
+
+// A file's bytes, at most kMaxRigFile of them: false when it cannot be read or is larger (then
+// `out` holds more than kMaxRigFile bytes).
+bool readWhole(const std::string& path, std::string& out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    out.clear();
+    char chunk[65536];
+    while (out.size() <= kMaxRigFile && in.read(chunk, sizeof chunk).gcount() > 0)
+        out.append(chunk, static_cast<size_t>(in.gcount()));
+    return in.eof() && out.size() <= kMaxRigFile;
+}
+
+bool isRegularFile(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
 }
 
 // A refusal of a file's content, with where it was found.
@@ -99,13 +228,13 @@ struct BadFile {
 // The line of the first occurrence of "key" (quoted, as JSON writes it); 0 when not found.
 size_t lineOf(const std::string& text, const std::string& key)
 {
-    const size_t at = text.find(json(key).dump());
+    const size_t at = text.find(nlohmann::json(key).dump());
     if (at == std::string::npos)
         return 0;
     return 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
 }
 
-void numbers(const json& j, const char* name, float* out, int n, const std::string& where)
+void numbers(const nlohmann::json& j, const char* name, float* out, int n, const std::string& where)
 {
     if (!j.is_array() || j.size() != static_cast<size_t>(n))
         throw BadFile{std::string(name) + " is not a list of " + std::to_string(n) + " numbers", where};
@@ -118,7 +247,7 @@ void numbers(const json& j, const char* name, float* out, int n, const std::stri
     }
 }
 
-UserSpace readSpace(const json& j)
+UserSpace readSpace(const nlohmann::json& j)
 {
     if (!j.is_object())
         throw BadFile{"\"space\" is not an object", "space"};
@@ -143,53 +272,85 @@ UserSpace readSpace(const json& j)
     return s;
 }
 
-void readDevice(const std::string& serial, const json& j, RigSettings& rig)
+// The keys of an object that the loader does not read, as a JSON object's text ("" for none).
+std::string unknownKeys(const nlohmann::json& j, std::initializer_list<const char*> known)
 {
-    if (!validSerial(serial.c_str()) || serial.size() != std::strlen(serial.c_str()))
-        throw BadFile{"the serial \"" + serial.substr(0, 80) + "\" is not 1 to 63 characters", serial};
+    nlohmann::json extra = nlohmann::json::object();
+    for (const auto& [key, value] : j.items())
+        if (std::none_of(known.begin(), known.end(), [&key = key](const char* k) { return key == k; }))
+            extra[key] = value;
+    return extra.empty() ? std::string() : extra.dump();
+}
+
+std::string roleNames()
+{
+    std::string names;
+    for (int32_t r = 0; recording::roleName(r) != nullptr; ++r)
+        names += std::string(names.empty() ? "" : ", ") + recording::roleName(r);
+    return names;
+}
+
+// One device of the file. `holders` is who holds each role so far (one lookup a device).
+void readDevice(const std::string& key, const nlohmann::json& j, RigSettings& rig, std::map<int32_t, std::string>& holders)
+{
     if (!j.is_object())
-        throw BadFile{"the device " + serial + " is not an object", serial};
+        throw BadFile{"the device " + key + " is not an object", key};
+    std::string serial = key;
+    if (j.contains("serial_hex") && (!j["serial_hex"].is_string() || !bytesOf(j["serial_hex"].get<std::string>(), serial)))
+        throw BadFile{"the serial_hex of " + key + " is not pairs of hexadecimal digits", key};
+    if (!validSerial(serial.c_str()) || serial.size() != std::strlen(serial.c_str()))
+        throw BadFile{"the serial \"" + key.substr(0, 80) + "\" is not 1 to 63 bytes", key};
     if (j.contains("role")) {
-        const int32_t role = j["role"].is_string() ? recording::roleFromName(j["role"].get<std::string>().c_str()) : -1;
+        const nlohmann::json& value = j["role"];
+        const int32_t role = value.is_string() ? recording::roleFromName(value.get<std::string>().c_str()) : -1;
         if (role < 0)
-            throw BadFile{"the role of " + serial + " is not a role's name", serial};
-        for (const auto& [other, held] : rig.roles)
-            if (role != kRoleProp && role != kRoleNone && held == role)
-                throw BadFile{"the role " + std::string(recording::roleName(role)) + " is given to " + other + " and " + serial,
-                              serial};
+            throw BadFile{"the role of " + key + " is " + value.dump() + ", not one of " + roleNames(), key};
+        if (role != kRoleProp && role != kRoleNone) {
+            const auto [held, fresh] = holders.emplace(role, key);
+            if (!fresh)
+                throw BadFile{"the role " + std::string(recording::roleName(role)) + " is given to " + held->second + " and " + key,
+                              key};
+        }
         if (role != kRoleNone)
             rig.roles[serial] = role;
     }
     if (j.contains("offset")) {
-        const json& o = j["offset"];
+        const nlohmann::json& o = j["offset"];
         if (!o.is_object())
-            throw BadFile{"the offset of " + serial + " is not an object", serial};
+            throw BadFile{"the offset of " + key + " is not an object", key};
         DeviceOffset offset{{0, 0, 0}, {1, 0, 0, 0}};
         if (o.contains("position"))
-            numbers(o["position"], "the offset's position", offset.position, 3, serial);
+            numbers(o["position"], "the offset's position", offset.position, 3, key);
         if (o.contains("orientation"))
-            numbers(o["orientation"], "the offset's orientation", offset.orientation, 4, serial);
+            numbers(o["orientation"], "the offset's orientation", offset.orientation, 4, key);
         if (!checkOffset(offset))
-            throw BadFile{"the offset's orientation of " + serial + " has no length", serial};
+            throw BadFile{"the offset's orientation of " + key + " has no length", key};
         rig.offsets[serial] = offset;
     }
+    std::string extra = unknownKeys(j, {"role", "offset", "serial_hex"});
+    if (!extra.empty())
+        rig.extraDevices[serial] = std::move(extra);
 }
 
-RigSettings fromJson(const json& j)
+RigSettings fromJson(const nlohmann::json& j)
 {
     if (!j.is_object() || !j.contains("format") || j["format"] != "tavrin-rig")
         throw BadFile{"it is not a rig file: \"format\" is not \"tavrin-rig\"", "format"};
     if (!j.contains("version") || j["version"] != 1)
         throw BadFile{"its version is not 1", "version"};
     RigSettings rig;
-    if (j.contains("space"))
+    if (j.contains("space")) {
         rig.space = readSpace(j["space"]);
+        rig.extraSpace = unknownKeys(j["space"], {"position", "orientation", "axes", "units_per_metre"});
+    }
     if (j.contains("devices")) {
         if (!j["devices"].is_object())
             throw BadFile{"\"devices\" is not an object", "devices"};
-        for (const auto& [serial, device] : j["devices"].items())
-            readDevice(serial, device, rig);
+        std::map<int32_t, std::string> holders;
+        for (const auto& [key, device] : j["devices"].items())
+            readDevice(key, device, rig, holders);
     }
+    rig.extraTop = unknownKeys(j, {"format", "version", "space", "devices"});
     return rig;
 }
 
@@ -211,7 +372,11 @@ int32_t axesFromName(const std::string& name)
 bool saveRigFile(const RigSettings& rig, const std::string& path, std::string& error)
 {
     std::string why;
-    if (platform::replaceFile(path, layOut(toJson(rig)), why))
+    const std::string text = textOf(rig);
+    std::string held;
+    if (isRegularFile(path) && readWhole(path, held) && held == text)
+        return true; // it holds this rig already: left as it is
+    if (platform::replaceFile(path, text, why))
         return true;
     error = "cannot save the rig file " + path + ": " + why;
     return false;
@@ -219,17 +384,16 @@ bool saveRigFile(const RigSettings& rig, const std::string& path, std::string& e
 
 bool loadRigFile(const std::string& path, RigSettings& out, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) {
-        error = "cannot read the rig file " + path;
+    std::string content;
+    if (!readWhole(path, content)) {
+        error = content.size() > kMaxRigFile ? "the rig file " + path + " is larger than " + std::to_string(kMaxRigFile >> 20) + " MiB"
+                                            : "cannot read the rig file " + path;
         return false;
     }
-    const std::string content = text.str();
     try {
-        out = fromJson(json::parse(content));
+        out = fromJson(nlohmann::json::parse(content));
         return true;
-    } catch (const json::parse_error& e) {
+    } catch (const nlohmann::json::parse_error& e) {
         // nlohmann's message names the line and the column: "parse error at line 3, column 7: ...".
         const std::string message = e.what();
         const size_t at = message.find("parse error");

@@ -10,9 +10,13 @@
 
 #include "rig_settings.h"
 
+#include <cstddef>
 #include <string>
 
 namespace ViveSystem {
+
+// The largest rig file read: a larger one is refused with this size in the reason.
+constexpr size_t kMaxRigFile = size_t{64} << 20;
 
 // Writes a new file beside `path` and renames it over the old one, so that a crash leaves the old
 // file whole; false, leaving no file behind, with a sentence naming the file in `error`.

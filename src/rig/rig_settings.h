@@ -44,6 +44,10 @@ struct RigSettings {
     UserSpace space = defaultSpace();
     std::map<std::string, int32_t> roles; // assignments; never kRoleNone
     std::map<std::string, DeviceOffset> offsets;
+    // What a rig file held that this library does not read (a note, a device's label), kept as
+    // JSON objects' text so that a save writes it back: at the top, in the space, by device.
+    std::string extraTop, extraSpace;
+    std::map<std::string, std::string> extraDevices;
 
     // Assigns a role to a serial; kRoleNone removes its assignment. Any other serial that held
     // the role (but prop, which any number may hold) loses its assignment.

@@ -78,6 +78,7 @@ int32_t frameSource::read(tavrin_frame* frame)
         frame->frame_number = frames.fetch_add(1, std::memory_order_relaxed) + 1;
         return DeviceError_None;
     }
+    settings.forgetSeen();
     frame->frame_number = 0;
     frame->time_ns = platform::steadyNanoseconds();
     frame->unix_time_ns = platform::wallNanoseconds();

@@ -7,6 +7,8 @@
 
 #include <openvr.h>
 
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -58,11 +60,59 @@ bool headingOf(const float (&r)[3][3], float (&q)[4])
     return true;
 }
 
+bool finitePlacement(const Placement& p)
+{
+    for (int row = 0; row < 3; ++row) {
+        if (!std::isfinite(p.position[row]))
+            return false;
+        for (int col = 0; col < 3; ++col)
+            if (!std::isfinite(p.rotation[row][col]))
+                return false;
+    }
+    return true;
+}
+
+// Each thread's reasons for its latest load or save, by source: what one thread reads is its own
+// call's reason, whatever other threads load meanwhile, and no other thread frees it. A few
+// sources a thread, the oldest forgotten first.
+struct Reason {
+    uint64_t source = 0;
+    std::string text;
+};
+thread_local std::array<Reason, 16> reasons;
+thread_local size_t nextReason = 0;
+std::atomic<uint64_t> sourceIds{1};
+
+Reason* reasonFor(uint64_t source)
+{
+    for (Reason& r : reasons)
+        if (r.source == source)
+            return &r;
+    return nullptr;
+}
+
+void noteReason(uint64_t source, std::string text)
+{
+    Reason* r = reasonFor(source);
+    if (r == nullptr) {
+        r = &reasons[nextReason];
+        nextReason = (nextReason + 1) % reasons.size();
+        r->source = source;
+    }
+    r->text = std::move(text);
+}
+
 } // namespace
 
-sourceRig::sourceRig()
+sourceRig::sourceRig() : id(sourceIds.fetch_add(1, std::memory_order_relaxed))
 {
     std::memset(seen, 0, sizeof seen);
+}
+
+void sourceRig::forgetSeen()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    seenCount = 0;
 }
 
 // What every read would otherwise work out again: the roles assigned, the space's links.
@@ -112,7 +162,7 @@ uint32_t sourceRig::fill(const poseFrame& frame, tavrin_device* out)
         const IndexRig& r = lookUp(i, label.serial);
         r.offset.resolve(p);
         std::memcpy(seen[n].serial, label.serial, kSerialField);
-        seen[n].valid = pose.bPoseIsValid;
+        seen[n].valid = pose.bPoseIsValid && finitePlacement(p);
         seen[n].placement = p;
         space.resolve(p);
         write(p, d);
@@ -213,9 +263,13 @@ int32_t sourceRig::save(const char* path)
         copy = rig;
     }
     std::string why;
-    const bool saved = saveRigFile(copy, path, why);
-    std::lock_guard<std::mutex> lock(mutex);
-    lastError = saved ? "" : why;
+    bool saved = false;
+    try {
+        saved = saveRigFile(copy, path, why);
+    } catch (const std::exception& e) {
+        why = std::string("cannot save the rig file ") + path + ": " + e.what();
+    }
+    noteReason(id, saved ? std::string() : why.empty() ? std::string("cannot save the rig file ") + path : why);
     return saved ? DeviceError_None : DeviceError_Unknown;
 }
 
@@ -225,11 +279,16 @@ int32_t sourceRig::load(const char* path)
         return DeviceError_InvalidArgument;
     RigSettings loaded;
     std::string why;
-    const bool ok = loadRigFile(path, loaded, why);
-    std::lock_guard<std::mutex> lock(mutex);
-    lastError = ok ? "" : why;
+    bool ok = false;
+    try {
+        ok = loadRigFile(path, loaded, why);
+    } catch (const std::exception& e) {
+        why = std::string("cannot load the rig file ") + path + ": " + e.what();
+    }
+    noteReason(id, ok ? std::string() : why);
     if (!ok)
         return DeviceError_InvalidArgument;
+    std::lock_guard<std::mutex> lock(mutex);
     rig = std::move(loaded);
     changed();
     return DeviceError_None;
@@ -237,8 +296,8 @@ int32_t sourceRig::load(const char* path)
 
 const char* sourceRig::error() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    return lastError.c_str();
+    const Reason* r = reasonFor(id);
+    return r == nullptr ? "" : r->text.c_str();
 }
 
 } // namespace ViveSystem

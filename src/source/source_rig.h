@@ -33,7 +33,10 @@ public:
     int32_t setOffset(const char* serial, const float* position, const float* orientation);
     int32_t save(const char* path);
     int32_t load(const char* path);
+    // The reason for the calling thread's latest load or save on this rig: "" when it went well.
     const char* error() const;
+    // A read without a session: the latest frame has no devices to take an origin from.
+    void forgetSeen();
 
 private:
     // What a fill needs of one index, looked up again only when its serial or the rig changes.
@@ -61,7 +64,7 @@ private:
     IndexRig cache[kSourceDevices] = {}; // version 0: looked up at first use
     Seen seen[kSourceDevices];
     uint32_t seenCount = 0;
-    std::string lastError;
+    const uint64_t id; // names the rig in each thread's reasons; never reused
 };
 
 } // namespace ViveSystem
