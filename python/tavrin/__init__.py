@@ -15,6 +15,7 @@ import ctypes
 import ctypes.util
 import glob
 import math
+import numbers
 import os
 import queue
 import threading
@@ -22,7 +23,7 @@ import time
 
 import numpy as np
 
-__all__ = ["AXES", "DEVICE_DTYPE", "POSE_DTYPE", "Event", "Frame", "Session", "Source", "SourceEvent", "version",
+__all__ = ["AXES", "ROLES", "DEVICE_DTYPE", "POSE_DTYPE", "Event", "Frame", "Session", "Source", "SourceEvent", "version",
            "session_error", "error_name", "event_name", "event_kind_name", "role_name", "library", "now_ns"]
 
 # The library's _TrackedDevicePose, 180 bytes, little-endian, packed.
@@ -57,6 +58,10 @@ DEVICE_DTYPE = np.dtype(
         "itemsize": 168,
     }
 )
+
+# tavrin_role's names, in role order.
+ROLES = ("none", "head", "left_hand", "right_hand", "waist", "chest", "left_foot", "right_foot", "left_knee",
+         "right_knee", "left_elbow", "right_elbow", "left_shoulder", "right_shoulder", "camera", "prop")
 
 # tavrin_axes by name.
 AXES = {"openvr": 0, "z_up": 1, "unity": 2, "unreal": 3}
@@ -250,13 +255,50 @@ def role_name(role):
     return None if name is None else name.decode()
 
 
+def _int(value, what, low, high):
+    """An integer argument as the library takes it: a float, a bool or a number outside low..high
+    is refused rather than cut to fit."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError("%s must be an integer, not %r" % (what, value))
+    if not low <= int(value) <= high:
+        raise ValueError("%s must be from %d to %d, not %r" % (what, low, high, value))
+    return int(value)
+
+
+def _text(value, what):
+    """A serial as the library takes it: str (as UTF-8) or bytes, holding no NUL (which would end
+    it early)."""
+    if isinstance(value, str):
+        value = value.encode("utf-8", "surrogateescape")
+    elif not isinstance(value, (bytes, bytearray)):
+        raise TypeError("%s must be str or bytes, not %r" % (what, value))
+    if b"\0" in value:
+        raise ValueError("%s holds a NUL character: %r" % (what, value))
+    return bytes(value)
+
+
+def _path(path):
+    encoded = os.fsencode(path)
+    if b"\0" in encoded:
+        raise ValueError("the path holds a NUL character: %r" % (path,))
+    return encoded
+
+
 def _role(role):
     if isinstance(role, str):
-        value = library().tavrin_role_from_name(role.encode())
+        value = library().tavrin_role_from_name(_text(role, "role"))
         if value < 0:
-            raise ValueError("not a role's name: %r" % (role,))
+            raise ValueError("not a role's name: %r (one of %s)" % (role, ", ".join(ROLES)))
         return value
-    return int(role)
+    return _int(role, "role", 0, len(ROLES) - 1)
+
+
+def _axes(axes):
+    if isinstance(axes, str):
+        if axes not in AXES:
+            raise ValueError("axes must be one of %s, not %r" % (", ".join(AXES), axes))
+        return AXES[axes]
+    return _int(axes, "axes", 0, len(AXES) - 1)
 
 
 def _floats(values, n, what):
@@ -418,13 +460,15 @@ class Source(_Started):
     def __init__(self, rate=120, spin_us=-1):
         self.rate = float(rate)
         self._handle = None
-        if int(spin_us) < -1:
-            raise ValueError("tavrin.Source: spin_us must be -1 (adaptive), 0 or more, not %r" % (spin_us,))
+        spin_us = _int(spin_us, "tavrin.Source: spin_us (-1 adaptive, 0 or more)", -1, 2 ** 31 - 1)
         handle = library().tavrin_source_create(self.rate)
         if not handle:
             raise ValueError("tavrin.Source: rate must be 0, or from 0.001 to 100000, not %r" % (rate,))
         self._handle = ctypes.c_void_p(handle)
-        library().tavrin_source_set_spin_us(self._handle, int(spin_us))
+        if library().tavrin_source_set_spin_us(self._handle, spin_us) != DEVICE_ERROR_NONE:
+            library().tavrin_source_destroy(self._handle)
+            self._handle = None
+            raise ValueError("tavrin.Source: the library refused spin_us %r" % (spin_us,))
         self._frame = np.zeros((), dtype=_FRAME_DTYPE)
         # Calls inside the library (read, next_event), counted so that close() frees the handle
         # only once none is.
@@ -497,13 +541,13 @@ class Source(_Started):
     def set_role(self, serial, role):
         """Gives the device with this serial a role (a tavrin_role or its name; 0 or "none" takes
         the assignment back). ValueError for a bad serial or role."""
-        self._rig("set_role", "role %r for %r" % (role, serial), serial.encode(), _role(role))
+        self._rig("set_role", "role %r for %r" % (role, serial), _text(serial, "serial"), _role(role))
 
     def set_space(self, position=(0, 0, 0), orientation=(1, 0, 0, 0), axes="openvr", units_per_metre=1.0):
         """The space frames are reported in: origin and rotation (w, x, y, z) in OpenVR's standing
         universe, axes ("openvr", "z_up", "unity", "unreal") and units per metre."""
         space = _Space(_floats(position, 3, "position"), _floats(orientation, 4, "orientation"),
-                       AXES[axes] if isinstance(axes, str) else int(axes), float(units_per_metre))
+                       _axes(axes), float(units_per_metre))
         self._rig("set_space", "space", ctypes.byref(space))
 
     def get_space(self):
@@ -516,22 +560,23 @@ class Source(_Started):
 
     def set_origin_from(self, serial):
         """Puts the space's origin and heading where the device is now (its latest valid pose)."""
-        self._rig("set_origin_from_device", "no valid pose of %r in the latest frame" % (serial,), serial.encode())
+        self._rig("set_origin_from_device", "no valid pose of %r in the latest frame" % (serial,),
+                  _text(serial, "serial"))
 
     def set_offset(self, serial, position=None, orientation=None):
         """The point the device stands for, in its own frame (metres; w, x, y, z); None for both
         removes it."""
-        self._rig("set_offset", "offset for %r" % (serial,), serial.encode(), _floats(position, 3, "position"),
+        self._rig("set_offset", "offset for %r" % (serial,), _text(serial, "serial"), _floats(position, 3, "position"),
                   _floats(orientation, 4, "orientation"))
 
     def save_rig(self, path):
         """Saves roles, offsets and space to a rig file (JSON); ValueError with the reason."""
-        self._rig("save_rig", None, os.fsencode(path))
+        self._rig("save_rig", None, _path(path))
 
     def load_rig(self, path):
         """Loads roles, offsets and space from a rig file, all or nothing; ValueError with the
         reason (the file, and for a bad one the line and what is wrong)."""
-        self._rig("load_rig", None, os.fsencode(path))
+        self._rig("load_rig", None, _path(path))
 
     def _rig(self, name, what, *args):
         with self._call() as handle:

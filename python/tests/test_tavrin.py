@@ -169,3 +169,40 @@ def test_a_library_that_cannot_be_loaded_is_an_import_error_naming_where(tmp_pat
     r = subprocess.run([sys.executable, "-c", "import tavrin"], env=env, capture_output=True, text=True)
     assert r.returncode != 0 and "ImportError" in r.stderr, r.stderr
     assert str(tmp_path) in r.stderr and "TAVRIN_LIBRARY" in r.stderr, r.stderr
+
+
+def test_bad_arguments_are_refused_and_each_thread_gets_its_own_reason(tmp_path):
+    source = tavrin.Source(rate=0)
+    try:
+        for role in (4294967297, 3.7, -1, 16, None):
+            with pytest.raises((ValueError, TypeError)):
+                source.set_role("LHR-T1", role)
+        with pytest.raises(ValueError):
+            source.set_role("A\x00TRK-B", "head")
+        with pytest.raises(ValueError):
+            source.load_rig(str(tmp_path / "rig.json") + "\x00x")
+        with pytest.raises(ValueError):
+            source.set_space(axes="sideways")
+        with pytest.raises(ValueError):
+            tavrin.Source(rate=0, spin_us=2 ** 31)
+
+        # Threads loading bad files of their own through one source: each hears of its own file.
+        wrong = []
+
+        def load(name):
+            path = tmp_path / name
+            path.write_text("not json")
+            for _ in range(200):
+                try:
+                    source.load_rig(path)
+                except ValueError as e:
+                    if name not in str(e):
+                        wrong.append(str(e))
+        threads = [threading.Thread(target=load, args=("rig-%d.json" % t,)) for t in range(3)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert wrong == []
+    finally:
+        source.close()
