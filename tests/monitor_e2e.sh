@@ -142,6 +142,51 @@ echo '{"format": "tavrin-rig", "version": 1, "devices": {"X": {"role": "tail"}}}
 expect_status 2 "$@" --seconds 1 --rig "$dir/bad.rig"
 grep -q "bad.rig, line 1: the role of X" "$dir/err.txt" || fail "a bad rig file is not named with its line"
 
+# A serial never seen is said, at the first frame and in the summary. A rig the run did not change
+# is not written; a changed one is written through a link, keeping the file's mode and the keys
+# the library does not read.
+VRSIM_RIG=fullbody "$@" --seconds 1 --rig "$dir/body.rig" --role LHR-NOSUCH=chest >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "the run with an unknown serial failed"
+[ "$(grep -c 'LHR-NOSUCH' "$dir/out.txt")" -ge 2 ] || fail "a serial never seen is not said at once and in the summary"
+printf '{"format": "tavrin-rig", "version": 1, "note": "lab B",\n "devices": {"LHR-1D40A7F3": {"role": "waist", "label": "belt"}}}\n' \
+  >"$dir/kept.rig"
+cp "$dir/kept.rig" "$dir/kept.orig"
+VRSIM_RIG=fullbody "$@" --seconds 1 --rig "$dir/kept.rig" >"$dir/out.txt" 2>"$dir/err.txt" || fail "the unchanged rig run failed"
+cmp -s "$dir/kept.rig" "$dir/kept.orig" || fail "a rig the run did not change was rewritten"
+case "$1" in
+*wine*) ;;
+*)
+  chmod 644 "$dir/kept.rig"
+  ln -s kept.rig "$dir/link.rig"
+  VRSIM_RIG=fullbody "$@" --seconds 1 --rig "$dir/link.rig" --role LHR-1D40A7F3=chest >"$dir/out.txt" 2>"$dir/err.txt" ||
+    fail "the rig run through a link failed"
+  [ -L "$dir/link.rig" ] || fail "the rig's link became a file"
+  [ "$(stat -c %a "$dir/kept.rig")" = 644 ] || fail "the rig file's mode changed"
+  grep -q '"note": "lab B"' "$dir/kept.rig" && grep -q '"label": "belt"' "$dir/kept.rig" || fail "kept keys were dropped"
+  grep -q '"role": "chest"' "$dir/kept.rig" || fail "the changed role was not written"
+  ls -a "$dir" | grep -q 'tavrin-save' && fail "a temporary file of the save was left"
+  # Ctrl-C while the rig's FIFO has no writer: 130, and no partial output left.
+  mkfifo "$dir/rig.fifo"
+  "$@" --rig "$dir/rig.fifo" --csv "$dir/never.csv" >"$dir/out.txt" 2>"$dir/err.txt" &
+  pid=$!
+  tries=0
+  until ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$dir/rig.fifo"; do
+    tries=$((tries + 1))
+    [ $tries -lt 200 ] || fail "the monitor never opened the rig's FIFO"
+    sleep 0.1
+  done
+  kill -INT $pid
+  wait $pid
+  rc=$?
+  [ $rc -eq 130 ] || fail "Ctrl-C while waiting for the rig's FIFO exited $rc, expected 130"
+  ls "$dir" | grep -q 'never.csv' && fail "Ctrl-C left the CSV's partial file"
+  # A device that never ends is refused by its first byte that no recording holds.
+  mkdir -p "$dir/tmp"
+  TMPDIR="$dir/tmp" expect_status 2 "$@" --seconds 1 --replay /dev/zero
+  [ -z "$(ls -A "$dir/tmp")" ] || fail "a refused replay left its copy"
+  ;;
+esac
+
 "$@" --version >"$dir/out.txt" 2>&1 || fail "--version failed"
 grep -q "tavrin-monitor [0-9]" "$dir/out.txt" || fail "--version shows no version"
 

@@ -5,6 +5,8 @@
 #include <vmc.h>
 #include <writers.h>
 
+#include <recording/recording_format.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -336,6 +338,34 @@ TEST(MonitorCsv, OneRowPerDeviceWithValuesThatRoundTrip)
     EXPECT_NE(rows[1].find(",0,1,101,none"), std::string::npos) << "switched off, its tracking result as reported";
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0], "#event2,123456789000000,device_switched_off,LHB-1,4,40,40,2");
+    std::remove(path.c_str());
+}
+
+// A serial may hold any character the runtime sends, a line break too: the recording quotes it
+// and the reader takes the quoted line break as part of the field.
+TEST(MonitorCsv, ASerialWithALineBreakReplays)
+{
+    const std::string path = tempPath("tavrin_monitor_newline.csv");
+    CsvWriter csv;
+    std::string error;
+    ASSERT_TRUE(csv.open(path, error, true)) << error;
+    static tavrin_frame frame;
+    std::memset(&frame, 0, sizeof frame);
+    frame.device_count = 2;
+    frame.devices[0] = device("TRK\n\"B\"\r\nC", 3, 3, 0.1f, 1.0f, 0.2f);
+    frame.devices[1] = device("LHR-A", 4, 3, 0.3f, 1.0f, 0.2f);
+    for (int k = 1; k <= 3; ++k) {
+        frame.frame_number = static_cast<uint64_t>(k);
+        frame.time_ns = k * 8333333;
+        csv.write(static_cast<unsigned long long>(k), frame, k * 8.3);
+    }
+    ASSERT_TRUE(csv.finish(error)) << error;
+    recording::Recording rec;
+    ASSERT_TRUE(recording::loadRecording(path, rec, error)) << error;
+    ASSERT_EQ(rec.tracks.size(), 2u);
+    EXPECT_EQ(rec.tracks[0].serial, "TRK\n\"B\"\r\nC");
+    EXPECT_EQ(rec.tracks[0].samples.size(), 3u);
+    EXPECT_EQ(rec.tracks[1].samples.size(), 3u);
     std::remove(path.c_str());
 }
 

@@ -113,8 +113,6 @@ Line readLine(std::FILE* f, std::string& line)
             return Line::TooLong;
         line.push_back(static_cast<char>(c));
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
     return Line::Text;
 }
 
@@ -174,6 +172,8 @@ public:
         return fail("longer than " + std::to_string(kMaxLine) + " characters");
     }
     bool finish();
+    // The lines a record took beyond its first.
+    void skipLines(size_t n) { lineNumber += n; }
 
 private:
     bool fail(const std::string& what)
@@ -434,10 +434,28 @@ bool readRecording(std::FILE* in, Recording& out, std::string& error)
 {
     Recording r;
     Parser parse(r, error);
-    std::string text;
+    std::string text, more;
     for (Line got = readLine(in, text); got != Line::End; got = readLine(in, text)) {
+        // A quoted field may hold a line break (a serial is any bytes the runtime sent): the
+        // record goes on over the next line until its quote closes.
+        size_t lines = 1;
+        while (got == Line::Text && std::count(text.begin(), text.end(), '"') % 2 == 1) {
+            const Line next = readLine(in, more);
+            if (next == Line::End)
+                break;
+            if (next == Line::TooLong || text.size() + 1 + more.size() > kMaxLine) {
+                got = Line::TooLong;
+                break;
+            }
+            text += '\n';
+            text += more;
+            ++lines;
+        }
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back(); // a line break written as CR LF
         if (!(got == Line::TooLong ? parse.tooLong() : parse.line(text)))
             return false;
+        parse.skipLines(lines - 1);
     }
     if (!parse.finish())
         return false;

@@ -23,8 +23,11 @@ bool replace(const std::string& from, const std::string& to);
 // its end, however long its writer takes to come (`interrupted` ends the wait), into a temporary
 // regular file whose path goes to `copy`. Where such files need no copy, `copy` is `path`.
 enum class Copied { Done, Failed, Interrupted };
+// A recording (`recording` true) is refused as it comes when it holds a NUL byte or a line longer
+// than the format's 65536 characters, so that a device that never ends fills no disk; anything
+// else is refused beyond 64 MiB.
 Copied copyToTemporary(const std::string& path, std::string& copy, const std::atomic<bool>& interrupted,
-                       std::string& error);
+                       std::string& error, bool recording = true);
 // Removes a copy made by copyToTemporary (nothing when it is the original).
 void removeCopy(const std::string& path, const std::string& copy);
 

@@ -13,6 +13,13 @@
 
 namespace monitor::files {
 
+namespace {
+// The recording format's longest line.
+constexpr size_t kMaxLine = 65536;
+// The most of anything else read whole.
+constexpr size_t kMaxOther = size_t{64} << 20;
+} // namespace
+
 Kind kindOf(const std::string& path)
 {
     struct stat st {};
@@ -87,7 +94,7 @@ public:
 // Opened without waiting for a writer; then polled a tenth of a second at a time, so that Ctrl-C
 // is seen while no writer has come yet (a FIFO reports neither data nor a hang-up until one does).
 Copied copyToTemporary(const std::string& path, std::string& copy, const std::atomic<bool>& interrupted,
-                       std::string& error)
+                       std::string& error, bool recording)
 {
     Fd in(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (in.fd < 0) {
@@ -105,6 +112,8 @@ Copied copyToTemporary(const std::string& path, std::string& copy, const std::at
     }
     copy = pattern.data();
     char buffer[65536];
+    size_t lineLength = 0, copied = 0;
+    error.clear();
     for (;;) {
         if (interrupted.load()) {
             unlink(copy.c_str());
@@ -127,6 +136,27 @@ Copied copyToTemporary(const std::string& path, std::string& copy, const std::at
             error = "cannot read " + path + ": " + std::strerror(errno);
             break;
         }
+        // A recording is text in lines of at most 65536 characters: anything else (a device such as
+        // /dev/zero, which never ends) is refused as it comes, before it fills the disk.
+        copied += static_cast<size_t>(n);
+        if (!recording && copied > kMaxOther) {
+            error = "cannot read " + path + ": it is longer than " + std::to_string(kMaxOther >> 20) + " MiB";
+            break;
+        }
+        for (ssize_t i = 0; recording && i < n; ++i) {
+            if (buffer[i] == '\0') {
+                error = "cannot replay " + path + ": it holds a NUL byte: not a recording";
+                break;
+            }
+            lineLength = buffer[i] == '\n' ? 0 : lineLength + 1;
+            if (lineLength > kMaxLine) {
+                error = "cannot replay " + path + ": a line is longer than " + std::to_string(kMaxLine) +
+                        " characters: not a recording";
+                break;
+            }
+        }
+        if (!error.empty())
+            break;
         if (!writeAll(out.fd, buffer, static_cast<size_t>(n))) {
             error = "cannot write a temporary copy of " + path + ": " + std::strerror(errno);
             break;

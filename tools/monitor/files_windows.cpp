@@ -40,7 +40,7 @@ bool replace(const std::string& from, const std::string& to)
 }
 
 // Windows has no FIFOs to wait on: whatever the path names is read by the replay itself.
-Copied copyToTemporary(const std::string& path, std::string& copy, const std::atomic<bool>&, std::string&)
+Copied copyToTemporary(const std::string& path, std::string& copy, const std::atomic<bool>&, std::string&, bool)
 {
     copy = path;
     return Copied::Done;

@@ -61,6 +61,8 @@ void Monitor::printLine(const std::string& line)
 
 int Monitor::prepare()
 {
+    // First: whatever follows may block (a FIFO with no writer yet) and Ctrl-C must end it.
+    sys::watchInterrupt(&interrupted);
     std::string error;
     if (!opt.osc.empty()) {
         if (!OscSender::available(error)) {
@@ -83,7 +85,7 @@ int Monitor::prepare()
     }
     tavrin_source_set_spin_us(source, opt.spinUs);
     if (const int refused = applyRig())
-        return refused;
+        return interrupted.load() ? 130 : refused;
     if (csvPath == "-" || opt.plotPath == "-")
         human = stderr;
     liveTable = human == stdout && sys::stdoutIsTerminal();
@@ -91,7 +93,6 @@ int Monitor::prepare()
         sys::enableTerminalEscapes();
         std::fputs("\x1b[?25l", human); // hide the cursor while redrawing
     }
-    sys::watchInterrupt(&interrupted);
     int refused = chooseRig();
     if (refused == 0)
         refused = startServing();
@@ -138,19 +139,41 @@ int Monitor::openOutputs()
     return 0;
 }
 
-// The rig file (when it exists) and the roles of the command line. A bad file refuses the run.
+// The rig file (when it exists) and the roles of the command line. A bad file refuses the run. A
+// FIFO or a pipe is read whole first (Ctrl-C ends the wait for its writer) and is not written back.
 int Monitor::applyRig()
 {
     if (!opt.rigPath.empty()) {
-        if (files::kindOf(opt.rigPath) == files::Kind::Missing) {
+        const files::Kind kind = files::kindOf(opt.rigPath);
+        if (kind == files::Kind::Missing) {
             printLine("rig: " + opt.rigPath + " does not exist yet; it is written at the end");
-        } else if (tavrin_source_load_rig(source, opt.rigPath.c_str()) != kNoError) {
-            std::fprintf(stderr, "tavrin-monitor: --rig: %s\n", tavrin_source_rig_error(source));
-            return 2;
+            rigChanged = true;
+        } else {
+            std::string copy = opt.rigPath, error;
+            if (kind == files::Kind::Other) {
+                rigWritable = false;
+                const files::Copied copied = files::copyToTemporary(opt.rigPath, copy, interrupted, error, false);
+                if (copied == files::Copied::Interrupted)
+                    return 130;
+                if (copied == files::Copied::Failed) {
+                    std::fprintf(stderr, "tavrin-monitor: --rig: %s\n", error.c_str());
+                    return 2;
+                }
+            }
+            const bool loaded = tavrin_source_load_rig(source, copy.c_str()) == kNoError;
+            std::string why = tavrin_source_rig_error(source);
+            files::removeCopy(opt.rigPath, copy);
+            if (!loaded) {
+                for (size_t at = why.find(copy); copy != opt.rigPath && at != std::string::npos; at = why.find(copy))
+                    why.replace(at, copy.size(), opt.rigPath);
+                std::fprintf(stderr, "tavrin-monitor: --rig: %s\n", why.c_str());
+                return 2;
+            }
         }
     }
     for (const auto& [serial, role] : opt.roles)
-        tavrin_source_set_role(source, serial.c_str(), role);
+        if (tavrin_source_set_role(source, serial.c_str(), role) == kNoError)
+            rigChanged = true;
     originPending = !opt.originSerial.empty();
     return 0;
 }
@@ -161,9 +184,37 @@ void Monitor::takeOrigin()
     if (!originPending.load() || tavrin_source_set_origin_from_device(source, opt.originSerial.c_str()) != kNoError)
         return;
     originPending = false;
+    rigChanged = true;
     printLine("origin and heading set from " + opt.originSerial);
 }
 
+// The serials that --role and --origin name and no frame has held.
+std::vector<std::string> Monitor::unseenSerials() const
+{
+    std::vector<std::string> named;
+    for (const auto& [serial, role] : opt.roles)
+        named.push_back(serial);
+    if (!opt.originSerial.empty())
+        named.push_back(opt.originSerial);
+    std::vector<std::string> unseen;
+    for (const std::string& serial : named)
+        if (reads.serials.count(serial) == 0 && std::find(unseen.begin(), unseen.end(), serial) == unseen.end())
+            unseen.push_back(serial);
+    return unseen;
+}
+
+// Once the first frame with a session has shown which devices are there: a serial the command
+// line names that is not among them is said at once, rather than a role that silently never shows.
+void Monitor::checkNamedSerials()
+{
+    for (const std::string& serial : unseenSerials())
+        printLine("warning: " + serial + " (named by " + (serial == opt.originSerial ? "--origin" : "--role") +
+                  ") is none of the " + std::to_string(reads.serials.size()) +
+                  " devices present; check the serial (it applies if the device comes)");
+}
+
+// Written only when this run changed the rig (or the file is new): a file that is as it was keeps
+// its bytes, its time and everything in it.
 bool Monitor::saveRig()
 {
     if (opt.rigPath.empty())
@@ -171,6 +222,15 @@ bool Monitor::saveRig()
     if (originPending.load())
         std::fprintf(stderr, "tavrin-monitor: --origin: %s never had a valid pose; the origin is as it was\n",
                      opt.originSerial.c_str());
+    if (!rigChanged) {
+        std::fprintf(human, "rig: %s (unchanged, not written)\n", opt.rigPath.c_str());
+        return true;
+    }
+    if (!rigWritable) {
+        std::fprintf(stderr, "tavrin-monitor: --rig: %s is not a regular file; the changed rig is not written back\n",
+                     opt.rigPath.c_str());
+        return true;
+    }
     if (tavrin_source_save_rig(source, opt.rigPath.c_str()) != kNoError) {
         std::fprintf(stderr, "tavrin-monitor: --rig: %s\n", tavrin_source_rig_error(source));
         return false;
@@ -313,6 +373,10 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
         if (!opt.osc.empty())
             osc.offer(frame, tMs / 1000.0);
         takeOrigin();
+        for (uint32_t k = 0; k < frame.device_count; ++k)
+            reads.serials.emplace(frame.devices[k].serial);
+        if (reads.frames == 1)
+            checkNamedSerials();
     } else {
         previousFrameNs = 0; // a gap in the session is not a frame spacing
     }
@@ -391,6 +455,13 @@ void Monitor::drawTable()
 
 void Monitor::show(bool due, bool newEvent)
 {
+    const std::vector<std::string> unseen = unseenSerials();
+    if (!unseen.empty()) {
+        std::string list;
+        for (const std::string& serial : unseen)
+            list += (list.empty() ? "" : ", ") + serial;
+        std::fprintf(human, "  never seen       %s (named by --role or --origin)\n", list.c_str());
+    }
     if (!opt.osc.empty()) {
         const OscSender::Figures f = osc.figures();
         std::lock_guard<std::mutex> lock(board.mutex);

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -50,11 +51,14 @@ private:
         std::vector<double> waitErrorUs;
         std::vector<double> frameSpacingMs; // successive frames' time_ns differences
         int64_t previousFrameNs = 0;        // the latest frame's, 0 after a read without a session
+        std::set<std::string> serials;      // every serial a frame held
     };
 
     int openOutputs();
     int applyRig();
     void takeOrigin();
+    std::vector<std::string> unseenSerials() const;
+    void checkNamedSerials();
     bool saveRig();
     int chooseRig();
     int startReplay(const std::string& path);
@@ -89,6 +93,8 @@ private:
     RigFn stopRig = nullptr;
     tavrin_source* source = nullptr;
     std::atomic<bool> originPending{false}; // --origin waits for the device's first valid pose
+    std::atomic<bool> rigChanged{false};    // what --rig names is written back only when so
+    bool rigWritable = true;                // false for a FIFO or a pipe
     std::atomic<bool> stopReading{false}, stopEvents{false};
     std::thread reader, events;
     Reads reads;
