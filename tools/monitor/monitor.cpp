@@ -455,13 +455,6 @@ void Monitor::drawTable()
 
 void Monitor::show(bool due, bool newEvent)
 {
-    const std::vector<std::string> unseen = unseenSerials();
-    if (!unseen.empty()) {
-        std::string list;
-        for (const std::string& serial : unseen)
-            list += (list.empty() ? "" : ", ") + serial;
-        std::fprintf(human, "  never seen       %s (named by --role or --origin)\n", list.c_str());
-    }
     if (!opt.osc.empty()) {
         const OscSender::Figures f = osc.figures();
         std::lock_guard<std::mutex> lock(board.mutex);
@@ -571,6 +564,13 @@ void Monitor::printSummary()
                  percentile(r.waitErrorUs, 0.50), percentile(r.waitErrorUs, 0.99), percentile(r.waitErrorUs, 1.0),
                  percentile(r.frameSpacingMs, 0.50), percentile(r.frameSpacingMs, 0.99),
                  r.reads ? r.cpuSeconds * 1e6 / static_cast<double>(r.reads) : 0.0, board.events, board.dropped);
+    const std::vector<std::string> unseen = unseenSerials();
+    if (!unseen.empty()) {
+        std::string list;
+        for (const std::string& serial : unseen)
+            list += (list.empty() ? "" : ", ") + serial;
+        std::fprintf(human, "  never seen       %s (named by --role or --origin)\n", list.c_str());
+    }
     if (!opt.osc.empty()) {
         const OscSender::Figures f = osc.figures();
         std::fprintf(human, "  osc              %llu bundles to %zu receivers, %llu failed sends, %llu frames skipped%s\n",
