@@ -15,7 +15,9 @@ fail() {
   exit 1
 }
 
-VRSIM_RIG=fullbody "$monitor" --serve 127.0.0.1:0 --seconds 10 >"$work/monitor.txt" 2>&1 &
+# Long enough for a slow machine to take the snapshot while the monitor runs; ended by Ctrl-C
+# once it has.
+VRSIM_RIG=fullbody "$monitor" --serve 127.0.0.1:0 --seconds 120 >"$work/monitor.txt" 2>&1 &
 pid=$!
 tries=0
 until url=$(grep -a -o 'http://127.0.0.1:[0-9]*/' "$work/monitor.txt"); do
@@ -118,7 +120,10 @@ wait $shot
 kill -0 $pid 2>/dev/null || fail "the snapshot waited for the monitor to end"
 grep -q 'data-snapshot="done"' "$work/snapshot.html" || fail "the snapshot did not finish"
 grep -q 'data-role="' "$work/snapshot.html" || fail "the page shows no roles"
-wait $pid || fail "the monitor exited $?"
+kill -INT $pid
+wait $pid
+rc=$?
+[ $rc -eq 130 ] || fail "the monitor exited $rc"
 wait $dom || fail "chromium could not load the page"
 # The full-body rig: a headset, two controllers, four base stations, eleven body trackers (all but
 # the right knee, which drops out at 10 s, as the run ends).
