@@ -1,6 +1,8 @@
 // What tavrin and the simulated runtime rely on in the OpenVR header, checked when this compiles:
 // against the bundled header in every build, and against a real SDK's header in a check build
-// (TAVRIN_OPENVR_HEADERS, scripts/check-openvr-sdk), so that both are seen to agree.
+// (TAVRIN_OPENVR_HEADERS, scripts/check-openvr-sdk), so that both are seen to agree. What differs
+// between the SDK's 1.0.x headers (IVRSystem_015) and its 2.x headers (IVRSystem_023) is checked
+// for the one compiled against (TAVRIN_IVRSYSTEM, the header's interface version).
 #include <openvr.h>
 
 #include <cstddef>
@@ -13,16 +15,24 @@ template <class F, class G>
 constexpr bool sameType = std::is_same<F, G>::value;
 
 // The loader's entry points: in namespace vr, with these signatures.
+#if TAVRIN_IVRSYSTEM >= 23
+static_assert(sameType<decltype(&vr::VR_InitInternal2),
+                       uint32_t(VR_CALLTYPE*)(vr::EVRInitError*, vr::EVRApplicationType, const char*)>,
+              "VR_InitInternal2");
+static_assert(sameType<decltype(&vr::VR_Init), vr::IVRSystem* (*)(vr::EVRInitError*, vr::EVRApplicationType, const char*)>,
+              "VR_Init");
+#else
 static_assert(sameType<decltype(&vr::VR_InitInternal), uint32_t(VR_CALLTYPE*)(vr::EVRInitError*, vr::EVRApplicationType)>,
               "VR_InitInternal");
+static_assert(sameType<decltype(&vr::VR_Init), vr::IVRSystem* (*)(vr::EVRInitError*, vr::EVRApplicationType)>,
+              "VR_Init");
+#endif
 static_assert(sameType<decltype(&vr::VR_ShutdownInternal), void(VR_CALLTYPE*)()>, "VR_ShutdownInternal");
 static_assert(sameType<decltype(&vr::VR_IsInterfaceVersionValid), bool(VR_CALLTYPE*)(const char*)>,
               "VR_IsInterfaceVersionValid");
 static_assert(sameType<decltype(&vr::VR_GetInitToken), uint32_t(VR_CALLTYPE*)()>, "VR_GetInitToken");
 static_assert(sameType<decltype(&vr::VR_GetGenericInterface), void*(VR_CALLTYPE*)(const char*, vr::EVRInitError*)>,
               "VR_GetGenericInterface");
-static_assert(sameType<decltype(&vr::VR_Init), vr::IVRSystem* (*)(vr::EVRInitError*, vr::EVRApplicationType)>,
-              "VR_Init");
 static_assert(sameType<decltype(&vr::VR_Shutdown), void (*)()>, "VR_Shutdown");
 
 // The interface calls, by signature.
@@ -41,9 +51,14 @@ static_assert(sameType<decltype(&System::PollNextEvent), bool (System::*)(vr::VR
 static_assert(sameType<decltype(&System::AcknowledgeQuit_Exiting), void (System::*)()>, "AcknowledgeQuit_Exiting");
 
 // Values.
+#if TAVRIN_IVRSYSTEM >= 23
+static_assert(vr::k_unMaxTrackedDeviceCount == 64, "k_unMaxTrackedDeviceCount");
+static_assert(vr::VRApplication_Background == 3 && vr::VRApplication_Max == 14, "EVRApplicationType");
+#else
 static_assert(vr::k_unMaxTrackedDeviceCount == 16, "k_unMaxTrackedDeviceCount");
-static_assert(vr::k_unTrackedDeviceIndexInvalid == 0xFFFFFFFFu, "k_unTrackedDeviceIndexInvalid");
 static_assert(vr::VRApplication_Background == 3 && vr::VRApplication_Max == 8, "EVRApplicationType");
+#endif
+static_assert(vr::k_unTrackedDeviceIndexInvalid == 0xFFFFFFFFu, "k_unTrackedDeviceIndexInvalid");
 static_assert(vr::TrackingUniverseStanding == 1, "ETrackingUniverseOrigin");
 static_assert(vr::TrackedDeviceClass_Invalid == 0 && vr::TrackedDeviceClass_HMD == 1 &&
                   vr::TrackedDeviceClass_Controller == 2 && vr::TrackedDeviceClass_GenericTracker == 3 &&
@@ -81,12 +96,18 @@ static_assert(offsetof(vr::TrackedDevicePose_t, vAngularVelocity) == 60, "Tracke
 static_assert(offsetof(vr::TrackedDevicePose_t, eTrackingResult) == 72, "TrackedDevicePose_t");
 static_assert(offsetof(vr::TrackedDevicePose_t, bPoseIsValid) == 76, "TrackedDevicePose_t");
 static_assert(offsetof(vr::TrackedDevicePose_t, bDeviceIsConnected) == 77, "TrackedDevicePose_t");
-static_assert(sizeof(vr::VREvent_Data_t) == 24 && alignof(vr::VREvent_Data_t) == 8, "VREvent_Data_t");
+// The event's data grew in 2.x (VREvent_Property_t's 64-bit container handle and more).
+#if TAVRIN_IVRSYSTEM >= 23
+constexpr size_t kEventData = 48;
+#else
+constexpr size_t kEventData = 24;
+#endif
+static_assert(sizeof(vr::VREvent_Data_t) == kEventData && alignof(vr::VREvent_Data_t) == 8, "VREvent_Data_t");
 #if defined(__linux__) || defined(__APPLE__)
-static_assert(sizeof(vr::VREvent_t) == 36 && offsetof(vr::VREvent_t, data) == 12, "VREvent_t (packed to 4)");
+static_assert(sizeof(vr::VREvent_t) == 12 + kEventData && offsetof(vr::VREvent_t, data) == 12, "VREvent_t (packed to 4)");
 static_assert(sizeof(vr::VRControllerState_t) == 60, "VRControllerState_t (packed to 4)");
 #else
-static_assert(sizeof(vr::VREvent_t) == 40 && offsetof(vr::VREvent_t, data) == 16, "VREvent_t");
+static_assert(sizeof(vr::VREvent_t) == 16 + kEventData && offsetof(vr::VREvent_t, data) == 16, "VREvent_t");
 static_assert(sizeof(vr::VRControllerState_t) == 64, "VRControllerState_t");
 #endif
 

@@ -262,7 +262,7 @@ TEST_F(SharedSession, SomeoneElsesInitIsNotALostSession)
     ASSERT_EQ(arrived, 3);
 
     vr::EVRInitError initError = vr::VRInitError_Unknown;
-    ASSERT_NE(vr::VR_InitInternal(&initError, vr::VRApplication_Background), 0u);
+    ASSERT_NE(vr::VR_Init(&initError, vr::VRApplication_Background), nullptr);
     // Two discovery passes of each user and reads of both faces.
     const uint32_t polls = counters().event_polls;
     ASSERT_TRUE(waitUntil([polls] { return counters().event_polls >= polls + 4; }));

@@ -1,6 +1,7 @@
 // The OpenVR loader's entry points, as the real openvr_api exports them: one client per process,
 // no lock of its own (two threads inside at once are counted), a token that changes with every
 // init and shutdown.
+#include "loader.h"
 #include "rig.h"
 #include "system.h"
 
@@ -51,20 +52,11 @@ private:
 };
 
 } // namespace
-} // namespace vrsim
 
-using vrsim::rig;
-
-// ---- loader entry points -----------------------------------------------------------------------
-// Declared in namespace vr with C linkage, as the SDK declares them: the exported names are the
-// plain ones.
-
-namespace vr {
-
-VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr::EVRApplicationType)
+uint32_t initClient(vr::EVRInitError* peError, vr::EVRApplicationType)
 {
-    vrsim::LoaderCall call;
-    vrsim::Rig& r = rig();
+    LoaderCall call;
+    Rig& r = rig();
     ++r.counters.init_calls;
     // Any 32-bit value may be scripted, also one the SDK does not name: kept as an integer and
     // written byte for byte, as a runtime newer than the SDK would write it.
@@ -80,7 +72,7 @@ VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr:
     }
     // One client per process: an init while it is open initialises the same client again.
     if (!r.clientOpen) {
-        r.sessions.push_back(vrsim::newSystem());
+        r.sessions.push_back(newSystem());
         r.current = r.sessions.back();
         r.clientOpen = true;
         r.events.clear();
@@ -91,6 +83,21 @@ VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr:
     if (peError)
         *peError = vr::VRInitError_None;
     return token;
+}
+
+} // namespace vrsim
+
+using vrsim::rig;
+
+// ---- loader entry points -----------------------------------------------------------------------
+// Declared in namespace vr with C linkage, as the SDK declares them: the exported names are the
+// plain ones.
+
+namespace vr {
+
+VR_INTERFACE uint32_t VR_CALLTYPE VR_InitInternal(vr::EVRInitError* peError, vr::EVRApplicationType type)
+{
+    return vrsim::initClient(peError, type);
 }
 
 VR_INTERFACE void VR_CALLTYPE VR_ShutdownInternal()

@@ -2,6 +2,7 @@
 // past VR_ShutdownInternal is recognised and counted instead of answering for a later session.
 #include "rig.h"
 #include "system.h"
+#include "system_version.h"
 
 #include <openvr.h>
 
@@ -25,10 +26,9 @@ Enum sdkValue(int32_t value)
 
 // One session's interface. A new object serves every session, so a pointer kept past
 // VR_ShutdownInternal is recognised and counted instead of answering for a later session.
-class SimSystem final : public vr::IVRSystem {
+class SimSystem final : public SystemVersion {
 public:
-    // Takes the rig lock and tells whether this interface belongs to the open session.
-    bool enter(std::unique_lock<std::mutex>& lock)
+    bool enter(std::unique_lock<std::mutex>& lock) override
     {
         callDelay();
         lock = std::unique_lock<std::mutex>(rig().mutex);
@@ -97,7 +97,6 @@ public:
         }
     }
 
-    void ResetSeatedZeroPose() override {}
     vr::HmdMatrix34_t GetSeatedZeroPoseToStandingAbsoluteTrackingPose() override { return identity(); }
     vr::HmdMatrix34_t GetRawZeroPoseToStandingAbsoluteTrackingPose() override { return identity(); }
     uint32_t GetSortedTrackedDeviceIndicesOfClass(vr::ETrackedDeviceClass, vr::TrackedDeviceIndex_t*, uint32_t,
@@ -254,15 +253,6 @@ public:
     {
         return "k_eControllerAxis_Unknown";
     }
-    bool CaptureInputFocus() override { return false; }
-    void ReleaseInputFocus() override {}
-    bool IsInputFocusCapturedByAnotherProcess() override { return false; }
-    uint32_t DriverDebugRequest(vr::TrackedDeviceIndex_t, const char*, char* response, uint32_t size) override
-    {
-        if (response && size > 0)
-            response[0] = '\0';
-        return 0;
-    }
     vr::EVRFirmwareError PerformFirmwareUpdate(vr::TrackedDeviceIndex_t) override { return vr::VRFirmwareError_None; }
 
     void AcknowledgeQuit_Exiting() override
@@ -270,11 +260,6 @@ public:
         std::unique_lock<std::mutex> lock;
         if (enter(lock))
             ++rig().counters.quit_acks;
-    }
-    void AcknowledgeQuit_UserPrompt() override
-    {
-        std::unique_lock<std::mutex> lock;
-        enter(lock);
     }
 
 private:
