@@ -1,9 +1,9 @@
 // The simulated runtime, reached the way the library reaches a runtime: through the
 // OpenVR-compatible header's VR_Init and VR_Shutdown.
-#include "loader_init.h"
 #include "support.h"
 
 #include <openvr.h>
+#include <session/openvr_init.h>
 
 #include <gtest/gtest.h>
 
@@ -107,7 +107,7 @@ TEST_F(Sim, LoaderAnswersLikeTheRealOneWithoutASession)
     EXPECT_EQ(vr::VR_GetGenericInterface(vr::IVRSystem_Version, &err), nullptr);
     EXPECT_EQ(err, vr::VRInitError_Init_NotInitialized);
 
-    const uint32_t first = loaderInit(&err);
+    const uint32_t first = ViveSystem::openvrInit(&err);
     EXPECT_NE(first, 0u);
     EXPECT_EQ(vr::VR_GetInitToken(), first);
     EXPECT_TRUE(vr::VR_IsInterfaceVersionValid(vr::IVRSystem_Version));
@@ -117,13 +117,13 @@ TEST_F(Sim, LoaderAnswersLikeTheRealOneWithoutASession)
     vr::VR_ShutdownInternal();
     EXPECT_EQ(vr::VR_GetInitToken(), 0u);
 
-    const uint32_t second = loaderInit(&err);
+    const uint32_t second = ViveSystem::openvrInit(&err);
     EXPECT_NE(second, 0u);
     EXPECT_NE(second, first);
     // One client per process: a second init gives a new token and the SAME session, and one
     // shutdown ends it for both, killing the interface.
     auto* iface = static_cast<vr::IVRSystem*>(vr::VR_GetGenericInterface(vr::IVRSystem_Version, &err));
-    const uint32_t third = loaderInit(&err);
+    const uint32_t third = ViveSystem::openvrInit(&err);
     EXPECT_NE(third, second);
     EXPECT_EQ(vr::VR_GetInitToken(), third);
     EXPECT_EQ(vr::VR_GetGenericInterface(vr::IVRSystem_Version, &err), iface);

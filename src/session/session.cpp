@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "openvr_init.h"
 #include "runtime_values.h"
 
 #include <openvr.h>
@@ -28,20 +29,6 @@ vr::IVRSystem* fetchSystem(int32_t& code)
     return nullptr;
 }
 
-// The loader's init as the SDK's header declares it: VR_InitInternal2 (with no startup info) where
-// it does, as SDKs from 1.0.10 on; VR_InitInternal before. Both are found by argument-dependent
-// lookup, so that each header compiles with the one it declares; every loader since exports both.
-template <class Error, class Type>
-auto initInternal(Error* error, Type type, int) -> decltype(VR_InitInternal2(error, type, nullptr))
-{
-    return VR_InitInternal2(error, type, nullptr);
-}
-template <class Error, class Type>
-auto initInternal(Error* error, Type type, long) -> decltype(VR_InitInternal(error, type))
-{
-    return VR_InitInternal(error, type);
-}
-
 // Opens the process's client as a background application, as the SDK's VR_Init does (init, the
 // version check, the interface), reading every error as the integer the runtime wrote. A client
 // that opens without serving the interface is shut again rather than leaked.
@@ -49,7 +36,7 @@ vr::IVRSystem* openClient(int32_t& code)
 {
     vr::EVRInitError raw;
     clearRuntimeValue(raw);
-    initInternal(&raw, vr::VRApplication_Background, 0);
+    openvrInit(&raw);
     code = runtimeValue(raw);
     if (code != vr::VRInitError_None)
         return nullptr;
