@@ -112,12 +112,12 @@ void sourceRead(benchmark::State& state, uint32_t callDelayUs)
     while (arrived < 16 && tavrin_source_next_event(source, &e, 10000) == 1)
         arrived += e.kind == TAVRIN_EVENT_DEVICE_ARRIVED ? 1 : 0;
     static tavrin_frame frame;
-    tavrin_source_read(source, &frame);
+    tavrin_source_read(source, &frame, sizeof frame);
     vrsim_set_call_delay_us(callDelayUs);
     const uint32_t calls0 = runtimeCalls();
     const auto begin = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(tavrin_source_read(source, &frame));
+        benchmark::DoNotOptimize(tavrin_source_read(source, &frame, sizeof frame));
         benchmark::ClobberMemory();
     }
     const double perRead = seconds(begin) / static_cast<double>(state.iterations());
@@ -146,7 +146,7 @@ static void BM_LegacyFill16(benchmark::State& state)
     labelIndices(sys, raw, 16, known, kLegacyLabels);
     _TrackedDevicePose out[16];
     for (auto _ : state) {
-        benchmark::DoNotOptimize(fillPoseRecords(poseFrame{raw, known, 16, 0}, 1.0f, out));
+        benchmark::DoNotOptimize(fillPoseRecords(poseFrame{raw, known, 16, 0, 0, 0}, 1.0f, out));
         benchmark::ClobberMemory();
     }
     vr::VR_Shutdown();

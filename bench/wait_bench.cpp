@@ -108,7 +108,7 @@ int main(int argc, char** argv)
         const double periodUs = 1e6 / hz, blockSeconds = 0.25;
         for (double done = 0; done < seconds; done += blockSeconds) {
             block([&] { legacy.readPoses(poses); }, periodUs, blockSeconds, legacyFigures);
-            block([&] { tavrin_source_read(source, &frame); }, periodUs, blockSeconds, sourceFigures);
+            block([&] { tavrin_source_read(source, &frame, sizeof frame); }, periodUs, blockSeconds, sourceFigures);
         }
         report("legacy (2 ms spin)", hz, legacyFigures);
         report("source (adaptive)", hz, sourceFigures);

@@ -331,17 +331,23 @@ typedef struct tavrin_device {
     float rotation[3][3];      /* rows of the rotation */
 } tavrin_device;
 
-/* One read: 10784 bytes, devices at offset 32. */
+/* One read: 10792 bytes, devices at offset 40. Records grow only at their end: a later library
+ * accepts every size of this record that an earlier header gave (the frame_size of the reads). */
 typedef struct tavrin_frame {
-    uint64_t frame_number;  /* 1 for a source's first frame with a session, then +1 per frame; 0 when
-                               the read had no session */
-    int64_t time_ns;        /* tavrin_now_ns() when the runtime was asked for these poses */
-    int64_t unix_time_ns;   /* the same moment on the wall clock, ns since 1970-01-01 UTC */
+    uint64_t frame_number;  /* the instant's number: 1 for a source's first, +1 an instant; a gap
+                               means instants skipped; 0 for read_at and without a session */
+    int64_t time_ns;        /* the instant these poses are for, on tavrin_now_ns()'s clock */
+    int64_t unix_time_ns;   /* that instant on the wall clock, ns since 1970-01-01 UTC */
+    int64_t query_time_ns;  /* tavrin_now_ns() when the runtime was asked */
     uint32_t device_count;  /* devices[0 .. device_count-1] are filled, ascending by index; the
                                records after them are left as they were */
     uint32_t reserved;      /* zero */
     tavrin_device devices[TAVRIN_MAX_DEVICES];
 } tavrin_frame;
+
+/* How far from now the runtime answers for an instant: it keeps this much pose history and
+ * extrapolates this far with each device's velocity. */
+#define TAVRIN_REACH_NS 100000000
 
 typedef enum tavrin_event_kind {
     TAVRIN_EVENT_SESSION_OPENED = 1,     /* the source has a session; a fresh device list follows */
@@ -398,26 +404,45 @@ TAVRIN_API int32_t tavrin_source_start(tavrin_source* source);
  * kept. */
 TAVRIN_API void tavrin_source_stop(tavrin_source* source);
 
-/* Waits until one period has passed since the previous read's wait ended (no wait at rate 0; see
- * tavrin_source_set_spin_us for how the wait ends), asks the runtime for the poses of all 64 indices in one call,
- * and fills a record for every device the source knows (switched-off ones with connected 0 and
+/* The next frame of the source's grid: at rate R the instants t0 + round(k x 1e9 / R) ns, k = 0,
+ * 1, 2, ... (no drift from adding rounded periods), t0 being the moment of the first read that has
+ * a session, which returns at once. Each read returns the instant after the previous frame's: it
+ * waits until that instant has come (see tavrin_source_set_spin_us for how the wait ends); an
+ * instant already past but within TAVRIN_REACH_NS comes at once, so a reader that fell behind
+ * catches up and loses nothing; older ones are skipped and frame_number jumps by as many. The
+ * runtime is asked for the poses of all 64 indices at that instant (its prediction: the instant
+ * less now), so the poses are where the devices were at time_ns however late the thread woke;
+ * query_time_ns says when it was asked. At rate 0 each read is for now: time_ns == query_time_ns,
+ * frame_number +1 a read.
+ *
+ * A record is filled for every device the source knows (switched-off ones with connected 0 and
  * pose_valid 0), ascending by index. A steady read asks the runtime nothing else: classes and
  * serials come from discovery; an index the source does not know whose pose reports a connected
  * device is asked for them once, in that read, so it is in that very frame. When that finds a
  * known serial at a new index, the index it came from is asked again in the same read (or left
- * out until discovery knows it): no frame holds one serial twice. Returns
- * DeviceError_None; DeviceError_NoSession with device_count 0 (and frame_number 0) while the
- * source has no session; DeviceError_InvalidArgument for a NULL source or frame. One reading
- * thread per source. */
-TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame);
+ * out until discovery knows it): no frame holds one serial twice.
+ *
+ * frame_size is sizeof(tavrin_frame) as the caller's header gives it. Returns DeviceError_None;
+ * DeviceError_NoSession while the source has no session, with device_count 0 and frame_number 0
+ * (the grid goes on: its instants pass meanwhile); DeviceError_InvalidArgument for a NULL source
+ * or frame or a frame_size this library does not know. One reading thread per source. */
+TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame, uint32_t frame_size);
 
-/* How a paced read's wait ends. -1, the default: adaptive: it sleeps to an absolute deadline less
- * a margin learnt from this machine's own oversleep (a high percentile of the recent ones plus a
- * small pad; grown at once after a late wake, shrunk slowly while sleeps are punctual), then spins
- * only that margin: a few hundred microseconds of CPU a read. 0: sleep only (the system's
- * oversleep, often 0.1-0.3 ms, goes into the read's lateness). N > 0: spin exactly the last N
- * microseconds, whatever it costs (2000 is the legacy reads' wait). Takes effect at the next read.
- * DeviceError_InvalidArgument for a NULL source or a value below -1. Any thread. */
+/* The poses at instant_ns (on tavrin_now_ns()'s clock), at once, the grid untouched: for a caller
+ * that stamps its own samples (a camera, a force plate) and wants the body at that moment.
+ * frame_number 0, time_ns instant_ns. DeviceError_InvalidArgument for an instant further than
+ * TAVRIN_REACH_NS either side of now, and as tavrin_source_read; DeviceError_NoSession as it. May
+ * be called from any thread, also while another reads. */
+TAVRIN_API int32_t tavrin_source_read_at(tavrin_source* source, int64_t instant_ns, tavrin_frame* frame,
+                                         uint32_t frame_size);
+
+/* How a paced read's wait for its instant ends. The frame's poses are for its instant however late
+ * the thread wakes, so the default is 0: sleep only (the system's oversleep, often 0.1-0.3 ms,
+ * only delays when the frame is in hand). -1: adaptive: it sleeps to the instant less a margin
+ * learnt from this machine's own oversleep (a high percentile of the recent ones plus a small pad;
+ * grown at once after a late wake, shrunk slowly while sleeps are punctual), then spins only that
+ * margin. N > 0: spin exactly the last N microseconds, whatever it costs. Takes effect at the next
+ * read. DeviceError_InvalidArgument for a NULL source or a value below -1. Any thread. */
 TAVRIN_API int32_t tavrin_source_set_spin_us(tavrin_source* source, int32_t spin_us);
 
 /* Takes the oldest queued event: 1 with *event filled; 0 when none came within timeout_ms (0
@@ -557,13 +582,14 @@ static_assert(offsetof(tavrin_device, orientation) == 92, "layout");
 static_assert(offsetof(tavrin_device, velocity) == 108, "layout");
 static_assert(offsetof(tavrin_device, angular_velocity) == 120, "layout");
 static_assert(offsetof(tavrin_device, rotation) == 132, "layout");
-static_assert(sizeof(tavrin_frame) == 32 + 64 * 168, "tavrin_frame is 10784 bytes");
+static_assert(sizeof(tavrin_frame) == 40 + 64 * 168, "tavrin_frame is 10792 bytes");
 static_assert(offsetof(tavrin_frame, frame_number) == 0, "layout");
 static_assert(offsetof(tavrin_frame, time_ns) == 8, "layout");
 static_assert(offsetof(tavrin_frame, unix_time_ns) == 16, "layout");
-static_assert(offsetof(tavrin_frame, device_count) == 24, "layout");
-static_assert(offsetof(tavrin_frame, reserved) == 28, "layout");
-static_assert(offsetof(tavrin_frame, devices) == 32, "layout");
+static_assert(offsetof(tavrin_frame, query_time_ns) == 24, "layout");
+static_assert(offsetof(tavrin_frame, device_count) == 32, "layout");
+static_assert(offsetof(tavrin_frame, reserved) == 36, "layout");
+static_assert(offsetof(tavrin_frame, devices) == 40, "layout");
 static_assert(sizeof(tavrin_event) == 96, "tavrin_event is 96 bytes");
 static_assert(offsetof(tavrin_event, kind) == 0, "layout");
 static_assert(offsetof(tavrin_event, device_class) == 4, "layout");
@@ -579,8 +605,8 @@ static_assert(offsetof(tavrin_space, axes) == 28, "layout");
 static_assert(offsetof(tavrin_space, units_per_metre) == 32, "layout");
 #else
 _Static_assert(sizeof(tavrin_device) == 168, "tavrin_device is 168 bytes");
-_Static_assert(offsetof(tavrin_frame, devices) == 32, "tavrin_frame layout");
-_Static_assert(sizeof(tavrin_frame) == 10784, "tavrin_frame is 10784 bytes");
+_Static_assert(offsetof(tavrin_frame, devices) == 40, "tavrin_frame layout");
+_Static_assert(sizeof(tavrin_frame) == 10792, "tavrin_frame is 10792 bytes");
 _Static_assert(sizeof(tavrin_event) == 96, "tavrin_event is 96 bytes");
 _Static_assert(sizeof(tavrin_space) == 36, "tavrin_space is 36 bytes");
 #endif

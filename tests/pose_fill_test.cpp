@@ -74,7 +74,7 @@ protected:
     int fill(float stamp, _TrackedDevicePose* out)
     {
         labelIndices(sys, raw, 16, known, kLegacyLabels);
-        return fillPoseRecords(poseFrame{raw, known, 16, 0}, stamp, out);
+        return fillPoseRecords(poseFrame{raw, known, 16, 0, 0, 0}, stamp, out);
     }
     vr::TrackedDevicePose_t raw[16];
     KnownDevice known[16];

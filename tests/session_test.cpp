@@ -270,7 +270,7 @@ TEST_F(SharedSession, SomeoneElsesInitIsNotALostSession)
     EXPECT_EQ(readPlain(records), DeviceError_None);
     EXPECT_EQ(records, 3);
     static tavrin_frame frame;
-    EXPECT_EQ(tavrin_source_read(source, &frame), DeviceError_None);
+    EXPECT_EQ(tavrin_source_read(source, &frame, sizeof frame), DeviceError_None);
     EXPECT_EQ(frame.device_count, 3u);
     EXPECT_EQ(tavrin_source_next_event(source, &event, 0), 0) << "event kind " << event.kind;
     EXPECT_FALSE(has(globalLog().snapshot(), DeviceEvent_SessionClosed));

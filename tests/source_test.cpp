@@ -12,7 +12,9 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -39,11 +41,11 @@ std::string serialAt(uint32_t i)
     return "LHR-" + std::to_string(1000 + i);
 }
 
-// A connected, moving device at index i.
+// A connected device at index i, standing still (so that every read finds it where it was put).
 void putDevice(uint32_t i, int32_t cls, const std::string& serial, bool connected = true)
 {
     vrsim_set_device(i, cls, serial.c_str(), connected ? 1 : 0);
-    setPose(i, 0.1f * static_cast<float>(i), 1.0f, -0.5f, 0.1f * static_cast<float>(i));
+    setPose(i, 0.1f * static_cast<float>(i), 1.0f, -0.5f, 0.1f * static_cast<float>(i), 0.0f);
 }
 
 class FrameSource : public ::testing::Test {
@@ -94,7 +96,7 @@ protected:
         return out;
     }
 
-    int32_t read(tavrin_frame& f) { return tavrin_source_read(source.get(), &f); }
+    int32_t read(tavrin_frame& f) { return tavrin_source_read(source.get(), &f, sizeof f); }
 
     Source source;
     std::vector<tavrin_event> seen;
@@ -250,34 +252,62 @@ TEST_F(FrameSource, ASteadyReadAsksTheRuntimeOnceAndANewDeviceIsInTheNextFrame)
     EXPECT_EQ(frame.devices[16].pose_valid, 0);
 }
 
-TEST_F(FrameSource, FramesAreNumberedAndTimedOnTheLibrarysClock)
+// Frames on an exact grid from the first read with a session; each pose for its frame's instant
+// (the runtime extrapolates a moving device to it), however late the reading thread woke; a reader
+// that falls further behind than the runtime's reach skips the instants it lost; read_at answers
+// for any instant within reach, the grid untouched.
+TEST_F(FrameSource, FramesLieOnTheGridWithThePosesOfTheirInstants)
 {
     putDevice(0, 1, serialAt(0));
+    vrsim_set_device(1, 3, serialAt(1).c_str(), 1);
     start(500.0);
-    ASSERT_TRUE(waitFor(TAVRIN_EVENT_SESSION_OPENED));
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, serialAt(1)));
     tavrin_frame frame;
-    uint64_t last = 0;
-    int64_t lastTime = 0;
+    EXPECT_EQ(tavrin_source_read(source.get(), &frame, sizeof frame - 1), DeviceError_InvalidArgument);
+    const int64_t before = tavrin_now_ns();
+    ASSERT_EQ(read(frame), DeviceError_None);
+    EXPECT_EQ(frame.frame_number, 1u);
+    const int64_t t0 = frame.time_ns;
+    EXPECT_GE(t0, before) << "the first frame is at once";
+    EXPECT_LE(t0, tavrin_now_ns());
+    const int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_NEAR(static_cast<double>(frame.unix_time_ns), static_cast<double>(wall - (tavrin_now_ns() - t0)), 5e6);
     for (int n = 0; n < 20; ++n) {
-        const int64_t before = tavrin_now_ns();
-        const int64_t wallBefore =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+        // A tracker moving along x at 1 m/s, set now: at the frame's instant it is where it got to.
+        const float m[12] = {1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 0}, v[3] = {1, 0, 0}, w[3] = {0, 0, 0};
+        vrsim_set_pose(1, m, v, w, 200);
+        const int64_t set = tavrin_now_ns();
         ASSERT_EQ(read(frame), DeviceError_None);
-        const int64_t after = tavrin_now_ns();
-        const int64_t wallAfter =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-        if (n == 0)
-            EXPECT_EQ(frame.frame_number, 1u);
-        else
-            EXPECT_EQ(frame.frame_number, last + 1);
-        EXPECT_GE(frame.time_ns, before);
-        EXPECT_LE(frame.time_ns, after);
-        EXPECT_GT(frame.time_ns, lastTime);
-        EXPECT_GE(frame.unix_time_ns, wallBefore);
-        EXPECT_LE(frame.unix_time_ns, wallAfter);
-        last = frame.frame_number;
-        lastTime = frame.time_ns;
+        const uint64_t k = frame.frame_number - 1;
+        EXPECT_EQ(frame.time_ns, t0 + static_cast<int64_t>(std::llround(static_cast<double>(k) * 2e6))) << "on the grid";
+        EXPECT_GE(frame.query_time_ns, frame.time_ns) << "asked once the instant had come";
+        ASSERT_EQ(frame.device_count, 2u);
+        const double expected = std::min(0.1, static_cast<double>(frame.time_ns - set) / 1e9);
+        EXPECT_NEAR(frame.devices[1].position[0], expected, 5e-4) << "where it was at the instant";
     }
+    // Fallen behind by more than the reach: the lost instants are skipped, the rest caught up.
+    const uint64_t last = frame.frame_number;
+    const int64_t late = tavrin_now_ns() + 250000000;
+    ASSERT_TRUE(waitUntil([late] { return tavrin_now_ns() > late; }));
+    const float m[12] = {1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 0}, v[3] = {1, 0, 0}, w[3] = {0, 0, 0};
+    vrsim_set_pose(1, m, v, w, 200);
+    const int64_t set = tavrin_now_ns();
+    ASSERT_EQ(read(frame), DeviceError_None);
+    EXPECT_GT(frame.frame_number, last + 1 + 50) << "instants beyond the reach are skipped";
+    EXPECT_GE(frame.time_ns, late - TAVRIN_REACH_NS - 2000000);
+    EXPECT_LT(frame.time_ns, tavrin_now_ns() - 10000000) << "the oldest instant within reach comes first";
+    EXPECT_NEAR(frame.devices[1].position[0], std::max(-0.1, static_cast<double>(frame.time_ns - set) / 1e9), 5e-4)
+        << "a past instant's pose, not the latest";
+
+    // Any instant within reach, at once.
+    const int64_t now = tavrin_now_ns();
+    ASSERT_EQ(tavrin_source_read_at(source.get(), now - 30000000, &frame, sizeof frame), DeviceError_None);
+    EXPECT_EQ(frame.frame_number, 0u);
+    EXPECT_EQ(frame.time_ns, now - 30000000);
+    EXPECT_EQ(frame.device_count, 2u);
+    for (int64_t far : {now - TAVRIN_REACH_NS - 1000000, now + TAVRIN_REACH_NS + 1000000})
+        EXPECT_EQ(tavrin_source_read_at(source.get(), far, &frame, sizeof frame), DeviceError_InvalidArgument);
 }
 
 TEST_F(FrameSource, TheRuntimeQuitsAndComesBack)
@@ -324,15 +354,15 @@ TEST_F(FrameSource, BadArgumentsAreRefusedNotFollowed)
     EXPECT_NE(bounds, nullptr);
     tavrin_frame frame;
     tavrin_event event;
-    EXPECT_EQ(tavrin_source_read(nullptr, &frame), DeviceError_InvalidArgument);
-    EXPECT_EQ(tavrin_source_read(bounds.get(), nullptr), DeviceError_InvalidArgument);
+    EXPECT_EQ(tavrin_source_read(nullptr, &frame, sizeof frame), DeviceError_InvalidArgument);
+    EXPECT_EQ(tavrin_source_read(bounds.get(), nullptr, sizeof frame), DeviceError_InvalidArgument);
     EXPECT_EQ(tavrin_source_next_event(nullptr, &event, 0), -1);
     EXPECT_EQ(tavrin_source_next_event(bounds.get(), nullptr, 0), -1);
     EXPECT_EQ(tavrin_source_start(nullptr), DeviceError_InvalidArgument);
     tavrin_source_stop(nullptr);
     tavrin_source_destroy(nullptr);
     // Never started: no session.
-    EXPECT_EQ(tavrin_source_read(bounds.get(), &frame), DeviceError_NoSession);
+    EXPECT_EQ(tavrin_source_read(bounds.get(), &frame, sizeof frame), DeviceError_NoSession);
     EXPECT_EQ(frame.device_count, 0u);
     EXPECT_EQ(frame.frame_number, 0u);
 

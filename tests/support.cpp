@@ -80,7 +80,7 @@ void setPose(uint32_t index, float x, float y, float z, float yaw, float vx, flo
     const float c = std::cos(yaw), s = std::sin(yaw);
     const float m[12] = {c, 0, s, x, 0, 1, 0, y, -s, 0, c, z};
     const float v[3] = {vx, vy, vz};
-    const float w[3] = {0.0f, 0.5f, 0.0f};
+    const float w[3] = {0.0f, 5.0f * std::sqrt(vx * vx + vy * vy + vz * vz), 0.0f};
     vrsim_set_pose(index, m, v, w, result);
 }
 

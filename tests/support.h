@@ -55,7 +55,9 @@ bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
 
 vrsim_counters counters();
 
-// A pose: rotation about y by `yaw` radians, position, velocity.
+// A pose: rotation about y by `yaw` radians, position, velocity, and an angular velocity about y
+// of 5 rad/s per m/s of it. The runtime extrapolates a pose by its velocities to the instant asked
+// for: a still one (no velocity) is where it was set at any instant.
 void setPose(uint32_t index, float x, float y, float z, float yaw = 0.0f, float vx = 0.1f, float vy = 0.0f,
              float vz = 0.0f, int32_t result = 200);
 

@@ -23,7 +23,7 @@ import time
 
 import numpy as np
 
-__all__ = ["AXES", "ROLES", "DEVICE_DTYPE", "POSE_DTYPE", "Event", "Frame", "Session", "Source", "SourceEvent", "version",
+__all__ = ["AXES", "ROLES", "REACH_NS", "DEVICE_DTYPE", "POSE_DTYPE", "Event", "Frame", "Session", "Source", "SourceEvent", "version",
            "session_error", "error_name", "event_name", "event_kind_name", "role_name", "library", "now_ns"]
 
 # The library's _TrackedDevicePose, 180 bytes, little-endian, packed.
@@ -45,6 +45,7 @@ assert POSE_DTYPE.itemsize == 180
 
 DEVICE_ERROR_NONE = 0
 DEVICE_ERROR_NO_SESSION = 100
+DEVICE_ERROR_INVALID_ARGUMENT = 103
 MAX_DEVICES = 64
 
 # The library's tavrin_device, 168 bytes (its reserved byte left out of the fields).
@@ -73,12 +74,16 @@ _FRAME_DTYPE = np.dtype(
         ("frame_number", "<u8"),
         ("time_ns", "<i8"),
         ("unix_time_ns", "<i8"),
+        ("query_time_ns", "<i8"),
         ("device_count", "<u4"),
         ("reserved", "<u4"),
         ("devices", DEVICE_DTYPE, (MAX_DEVICES,)),
     ]
 )
-assert _FRAME_DTYPE.itemsize == 32 + 64 * 168
+assert _FRAME_DTYPE.itemsize == 40 + 64 * 168
+
+# How far from now the runtime answers for an instant (ns).
+REACH_NS = 100000000
 
 class _SourceEvent(ctypes.Structure):
     _fields_ = [
@@ -210,8 +215,10 @@ def library():
             lib.tavrin_source_start.restype = ctypes.c_int32
             lib.tavrin_source_stop.argtypes = [ctypes.c_void_p]
             lib.tavrin_source_stop.restype = None
-            lib.tavrin_source_read.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+            lib.tavrin_source_read.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_uint32]
             lib.tavrin_source_read.restype = ctypes.c_int32
+            lib.tavrin_source_read_at.argtypes = [ctypes.c_void_p, ctypes.c_int64, ctypes.c_void_p, ctypes.c_uint32]
+            lib.tavrin_source_read_at.restype = ctypes.c_int32
             lib.tavrin_source_next_event.argtypes = [ctypes.c_void_p, ctypes.POINTER(_SourceEvent), ctypes.c_int32]
             lib.tavrin_source_next_event.restype = ctypes.c_int32
             _lib = lib
@@ -405,21 +412,24 @@ class Session(_Started):
 
 
 class Frame:
-    """One read of a Source: frame_number (1 for the source's first frame with a session, then +1
-    per frame), time_ns (now_ns() when the runtime was asked for the poses), unix_time_ns (the
-    same moment on the wall clock), devices (a numpy array of DEVICE_DTYPE, ascending by index,
-    whose serial column is bytes) and serials (the same serials as a list of str)."""
+    """One read of a Source: frame_number (the instant's number on the source's grid: 1 for its
+    first, +1 an instant, a gap for instants skipped; 0 from read_at), time_ns (the instant these
+    poses are for, on now_ns()'s clock), unix_time_ns (that instant on the wall clock),
+    query_time_ns (now_ns() when the runtime was asked), devices (a numpy array of DEVICE_DTYPE,
+    ascending by index, whose serial column is bytes) and serials (the same serials as a list of
+    str)."""
 
-    __slots__ = ("frame_number", "time_ns", "unix_time_ns", "devices")
+    __slots__ = ("frame_number", "time_ns", "unix_time_ns", "query_time_ns", "devices")
 
     @property
     def serials(self):
         return [s.decode("utf-8", "replace") for s in self.devices["serial"]]
 
-    def __init__(self, frame_number, time_ns, unix_time_ns, devices):
+    def __init__(self, frame_number, time_ns, unix_time_ns, devices, query_time_ns=None):
         self.frame_number = frame_number
         self.time_ns = time_ns
         self.unix_time_ns = unix_time_ns
+        self.query_time_ns = time_ns if query_time_ns is None else query_time_ns
         self.devices = devices
 
     def __repr__(self):
@@ -451,13 +461,14 @@ class SourceEvent:
 
 
 class Source(_Started):
-    """A frame source: every device OpenVR serves, paced at rate reads a second (0: unpaced), its
-    wait ending as spin_us says (-1 adaptive: a sleep, then a spin of a margin learnt from the
-    machine; 0 sleep only; N spin exactly the last N microseconds). Starts on enter (or start())
-    and stops on exit (or stop()); close() frees it. One thread reads; events may be taken on any
-    thread."""
+    """A frame source: every device OpenVR serves, in frames on a grid of rate instants a second
+    (0: each read is for now), the poses of each frame for its instant. The wait for an instant
+    ends as spin_us says (0, the default: sleep only; -1 adaptive: a sleep, then a spin of a margin
+    learnt from the machine; N spin exactly the last N microseconds). Starts on enter (or start())
+    and stops on exit (or stop()); close() frees it. One thread reads; events may be taken, and
+    read_at called, on any thread."""
 
-    def __init__(self, rate=120, spin_us=-1):
+    def __init__(self, rate=120, spin_us=0):
         self.rate = float(rate)
         self._handle = None
         spin_us = _int(spin_us, "tavrin.Source: spin_us (-1 adaptive, 0 or more)", -1, 2 ** 31 - 1)
@@ -507,16 +518,33 @@ class Source(_Started):
             pass
 
     def read(self):
-        """A paced read: a Frame, or None while the source has no session. RuntimeError("tavrin.Source
-        is closed") once it is closed."""
+        """The next frame of the source's grid (its instant waited for): a Frame, or None while the
+        source has no session. RuntimeError("tavrin.Source is closed") once it is closed."""
         with self._call() as handle:
-            err = library().tavrin_source_read(handle, self._frame.ctypes.data_as(ctypes.c_void_p))
-            if err != DEVICE_ERROR_NONE:
-                return None
-            f = self._frame
-            count = int(f["device_count"])
-            return Frame(int(f["frame_number"]), int(f["time_ns"]), int(f["unix_time_ns"]),
-                         f["devices"][:count].copy())
+            err = library().tavrin_source_read(handle, self._frame.ctypes.data_as(ctypes.c_void_p),
+                                               _FRAME_DTYPE.itemsize)
+            return self._taken(err)
+
+    def read_at(self, instant_ns):
+        """The poses at instant_ns (on now_ns()'s clock, within REACH_NS of now), at once, the grid
+        untouched: a Frame (frame_number 0), or None while the source has no session. ValueError
+        for an instant out of reach."""
+        instant_ns = _int(instant_ns, "instant_ns", -2 ** 63, 2 ** 63 - 1)
+        with self._call() as handle:
+            frame = np.zeros((), dtype=_FRAME_DTYPE)
+            err = library().tavrin_source_read_at(handle, instant_ns, frame.ctypes.data_as(ctypes.c_void_p),
+                                                  _FRAME_DTYPE.itemsize)
+            if err == DEVICE_ERROR_INVALID_ARGUMENT:
+                raise ValueError("tavrin.Source.read_at: %d is more than %d ns from now" % (instant_ns, REACH_NS))
+            return self._taken(err, frame)
+
+    def _taken(self, err, frame=None):
+        if err != DEVICE_ERROR_NONE:
+            return None
+        f = self._frame if frame is None else frame
+        count = int(f["device_count"])
+        return Frame(int(f["frame_number"]), int(f["time_ns"]), int(f["unix_time_ns"]),
+                     f["devices"][:count].copy(), int(f["query_time_ns"]))
 
     def next_event(self, timeout=None):
         """The next event, or None when none comes within timeout seconds (None or infinity: wait

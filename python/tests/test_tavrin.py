@@ -27,8 +27,9 @@ def rig():
     vrsim.vrsim_reset()
     for index, cls, serial, x in ((0, 1, b"LHR-HMD", 0.0), (1, 2, b"LHR-C1", -0.3), (2, 3, b"LHR-T1", 0.3)):
         vrsim.vrsim_set_device(index, cls, serial, 1)
-        vrsim.vrsim_set_pose(index, floats(1, 0, 0, x, 0, 1, 0, 1.5, 0, 0, 1, -0.2), floats(0.1, 0, 0),
-                             floats(0, 0.5, 0), 200)
+        # Barely moving: live, and where it was put at any instant the runtime is asked for.
+        vrsim.vrsim_set_pose(index, floats(1, 0, 0, x, 0, 1, 0, 1.5, 0, 0, 1, -0.2), floats(1e-6, 0, 0),
+                             floats(0, 0, 0), 200)
     yield
     vrsim.vrsim_reset()
 
@@ -206,3 +207,18 @@ def test_bad_arguments_are_refused_and_each_thread_gets_its_own_reason(tmp_path)
         assert wrong == []
     finally:
         source.close()
+
+
+def test_frames_on_the_grid_and_poses_at_any_instant_within_reach(rig):
+    with tavrin.Source(rate=250) as source:
+        while source.next_event(timeout=20).serial != "LHR-T1":
+            pass
+        first, second = source.read(), source.read()
+        assert second.frame_number == first.frame_number + 1
+        assert second.time_ns - first.time_ns == 4000000 and second.query_time_ns >= second.time_ns
+        now = tavrin.now_ns()
+        at = source.read_at(now - 50000000)
+        assert at.frame_number == 0 and at.time_ns == now - 50000000 and len(at.devices) == 3
+        with pytest.raises(ValueError):
+            source.read_at(now + 2 * tavrin.REACH_NS)
+        assert source.read().frame_number == second.frame_number + 1, "read_at leaves the grid as it was"

@@ -64,8 +64,7 @@ VRSIM_API void vrsim_set_pose(uint32_t index, const float matrix3x4[12], const f
     if (index >= vrsim::kDevices)
         return;
     std::lock_guard<std::mutex> lock(rig().mutex);
-    vrsim::Pose& p = rig().poses[index];
-    p = vrsim::Pose{};
+    vrsim::Pose p{};
     if (matrix3x4)
         std::memcpy(p.matrix, matrix3x4, sizeof p.matrix);
     if (velocity)
@@ -73,6 +72,7 @@ VRSIM_API void vrsim_set_pose(uint32_t index, const float matrix3x4[12], const f
     if (angular_velocity)
         std::memcpy(p.angular, angular_velocity, sizeof p.angular);
     p.result = tracking_result;
+    rig().setPoseLocked(index, p);
 }
 
 VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_error)
@@ -136,7 +136,7 @@ VRSIM_API int32_t vrsim_play_recording(const char* path, int32_t loop)
     vrsim::Rig& r = rig();
     r.replay = std::move(recording);
     r.replayLoop = loop != 0;
-    r.replayStart = std::chrono::steady_clock::now();
+    r.replayStartNs = 0; // from the first pose query on
     r.moving = vrsim::Rig::Moving::No;
     replayError[0] = '\0';
     return 0;

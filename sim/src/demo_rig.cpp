@@ -393,7 +393,7 @@ void startMoving(vrsim::Rig::Moving rig)
 {
     std::lock_guard<std::mutex> lock(vrsim::rig().mutex);
     vrsim::rig().moving = rig;
-    vrsim::rig().demoStart = std::chrono::steady_clock::now();
+    vrsim::rig().demoStartNs = vrsim::nowNs();
     vrsim::rig().replay.reset();
 }
 } // namespace

@@ -11,6 +11,34 @@
 
 namespace vrsim {
 
+Pose extrapolate(const Pose& pose, double dt)
+{
+    Pose out = pose;
+    if (dt == 0.0)
+        return out;
+    for (int i = 0; i < 3; ++i)
+        out.matrix[4 * i + 3] = pose.matrix[4 * i + 3] + static_cast<float>(pose.velocity[i] * dt);
+    // The rotation turned by the angular velocity (in the universe's frame) over dt: R' = exp(w dt) R.
+    const double w[3] = {pose.angular[0], pose.angular[1], pose.angular[2]};
+    const double angle = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]) * dt;
+    if (angle == 0.0)
+        return out;
+    const double len = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+    const double k[3] = {w[0] / len, w[1] / len, w[2] / len};
+    const double c = std::cos(angle), sn = std::sin(angle), t = 1 - c;
+    const double turn[3][3] = {{t * k[0] * k[0] + c, t * k[0] * k[1] - sn * k[2], t * k[0] * k[2] + sn * k[1]},
+                               {t * k[0] * k[1] + sn * k[2], t * k[1] * k[1] + c, t * k[1] * k[2] - sn * k[0]},
+                               {t * k[0] * k[2] - sn * k[1], t * k[1] * k[2] + sn * k[0], t * k[2] * k[2] + c}};
+    for (int r = 0; r < 3; ++r)
+        for (int col = 0; col < 3; ++col) {
+            double v = 0;
+            for (int m = 0; m < 3; ++m)
+                v += turn[r][m] * pose.matrix[4 * m + col];
+            out.matrix[4 * r + col] = static_cast<float>(v);
+        }
+    return out;
+}
+
 Rig& rig()
 {
     // Never destroyed: a driver thread may still query the runtime while the process exits.
@@ -23,7 +51,7 @@ void Rig::resetLocked()
     for (auto& d : devices)
         d = Device{};
     for (auto& p : poses)
-        p = Pose{};
+        p.assign(1, Stamped{nowNs(), Pose{}});
     initError = 0;
     interfaceValid = true;
     counters = vrsim_counters{};
@@ -74,49 +102,64 @@ void callDelay()
         std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
-double Rig::replayTime() const
+double Rig::replayTime(int64_t atNs) const
 {
-    const double elapsed =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - replayStart).count();
+    const double elapsed = replayStartNs == 0 ? 0.0 : static_cast<double>(atNs - replayStartNs) / 1e6;
     const double span = replay->end() - replay->start();
-    if (span <= 0)
+    if (span <= 0 || elapsed <= 0)
         return replay->start();
     return replay->start() + (replayLoop ? std::fmod(elapsed, span) : std::min(elapsed, span));
 }
 
-bool Rig::deviceAt(uint32_t index, double now, Device& out) const
+void Rig::setPoseLocked(uint32_t index, const Pose& pose)
+{
+    const int64_t at = nowNs();
+    std::deque<Stamped>& history = poses[index];
+    history.push_back(Stamped{at, pose});
+    while (history.size() > 1 && history.front().atNs < at - kReachNs)
+        history.pop_front();
+}
+
+bool Rig::deviceAt(uint32_t index, int64_t atNs, Device& out) const
 {
     if (index >= kDevices)
         return false;
     if (replay) {
         out = Device{};
-        replay->deviceAt(index, replayTime(), out);
+        replay->deviceAt(index, replayTime(atNs), out);
         return true;
     }
     if (moving == Moving::Demo)
-        return demoDevice(index, now, out);
+        return demoDevice(index, demoSeconds(atNs), out);
     if (moving == Moving::Fullbody)
-        return fullbodyDevice(index, now, out);
+        return fullbodyDevice(index, demoSeconds(atNs), out);
     out = devices[index];
     return true;
 }
 
-Pose Rig::poseAt(uint32_t index, double now) const
+Pose Rig::poseAt(uint32_t index, int64_t atNs, bool movingPose) const
 {
     if (replay)
-        return replay->poseAt(index, replayTime());
+        return replay->poseAt(index, replayTime(atNs));
     if (moving == Moving::Demo)
-        return demoPose(index, now);
+        return demoPose(index, demoSeconds(atNs));
     if (moving == Moving::Fullbody)
-        return fullbodyPose(index, now);
-    return poses[index];
+        return fullbodyPose(index, demoSeconds(atNs));
+    // The newest pose set at or before the instant (the oldest kept, for an instant before them
+    // all), moved by its velocities over the time between, as far as the runtime extrapolates.
+    const std::deque<Stamped>& history = poses[index];
+    auto it = std::upper_bound(history.begin(), history.end(), atNs,
+                               [](int64_t t, const Stamped& s) { return t < s.atNs; });
+    const Stamped& from = it == history.begin() ? history.front() : *(it - 1);
+    const int64_t dt = movingPose ? std::clamp(atNs - from.atNs, -kReachNs, kReachNs) : 0;
+    return extrapolate(from.pose, static_cast<double>(dt) / 1e9);
 }
 
-double Rig::demoSeconds() const
+double Rig::demoSeconds(int64_t atNs) const
 {
     if (moving == Moving::No)
         return 0.0;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - demoStart).count();
+    return static_cast<double>(atNs - demoStartNs) / 1e9;
 }
 
 } // namespace vrsim

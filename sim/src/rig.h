@@ -37,12 +37,29 @@ struct Pose {
     int32_t result = 0;
 };
 
+// The runtime's clock: tavrin_now_ns()'s (the monotonic clock in ns).
+int64_t nowNs();
+
+// How far from a sample the runtime answers: it keeps this much pose history and extrapolates this
+// far with a pose's velocity.
+constexpr int64_t kReachNs = 100000000;
+
+// A scripted pose and the moment it was set.
+struct Stamped {
+    int64_t atNs;
+    Pose pose;
+};
+
+// A pose moved by its velocity and angular velocity over dt seconds.
+Pose extrapolate(const Pose& pose, double dt);
+
 struct Rig {
     Rig() { resetLocked(); }
 
     std::mutex mutex;
     Device devices[kDevices];
-    Pose poses[kDevices];
+    // Each index's scripted poses of the last kReachNs (the newest always), oldest first.
+    std::deque<Stamped> poses[kDevices];
     int32_t initError = 0;
     bool interfaceValid = true;
 
@@ -81,19 +98,25 @@ struct Rig {
     // time since it started.
     enum class Moving { No, Demo, Fullbody };
     Moving moving = Moving::No;
-    std::chrono::steady_clock::time_point demoStart{};
+    int64_t demoStartNs = 0;
 
-    // A recording replayed as the rig (from its first pose on, looping or holding its end).
+    // A recording replayed as the rig, from its first pose on (looping or holding its end). Its
+    // clock starts at the first pose query, so that a reader's first instant is its first frame.
     std::shared_ptr<const Replay> replay;
     bool replayLoop = false;
-    std::chrono::steady_clock::time_point replayStart{};
-    double replayTime() const; // ms on the recording's clock
+    int64_t replayStartNs = 0; // 0: not yet asked for a pose
+    double replayTime(int64_t atNs) const; // ms on the recording's clock
 
     void resetLocked();
-    // The device at an index at time `now` (seconds of the moving rig); false for an index above 63.
-    bool deviceAt(uint32_t index, double now, Device& out) const;
-    Pose poseAt(uint32_t index, double now) const;
-    double demoSeconds() const;
+    // Sets a scripted pose at this moment, forgetting what is older than kReachNs before it.
+    void setPoseLocked(uint32_t index, const Pose& pose);
+    // The device at an index at instant atNs (the runtime's clock); false for an index above 63.
+    bool deviceAt(uint32_t index, int64_t atNs, Device& out) const;
+    // Its pose at atNs: a moving rig's at that instant, a replay's interpolated, a scripted one
+    // from the newest set at or before it, extrapolated to it when `moving` (a switched-off device
+    // stays where it was).
+    Pose poseAt(uint32_t index, int64_t atNs, bool moving = true) const;
+    double demoSeconds(int64_t atNs) const;
 
     // The moving rigs: functions of time only, so every query sees a consistent, smooth rig.
     static bool demoDevice(uint32_t index, double t, Device& out);

@@ -6,6 +6,8 @@
 
 #include <openvr.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vrsim {
@@ -76,12 +78,16 @@ public:
             r.counters.last_pose_origin = origin;
             r.counters.last_pose_prediction = predicted;
         }
-        const double now = r.demoSeconds();
+        // The instant asked for: now and the prediction, which the runtime clamps to its reach.
+        const double ahead = std::clamp(static_cast<double>(predicted), -kReachNs / 1e9, kReachNs / 1e9);
+        const int64_t now = nowNs() + static_cast<int64_t>(std::llround(ahead * 1e9));
+        if (live && r.replay && r.replayStartNs == 0)
+            r.replayStartNs = now;
         for (uint32_t i = 0; i < count; ++i) {
             vr::TrackedDevicePose_t pose{};
             Device dev{};
             if (live && i < kDevices && r.deviceAt(i, now, dev) && dev.cls != 0) {
-                const Pose p = r.poseAt(i, now);
+                const Pose p = r.poseAt(i, now, dev.connected);
                 std::memcpy(pose.mDeviceToAbsoluteTracking.m, p.matrix, sizeof p.matrix);
                 std::memcpy(&pose.eTrackingResult, &p.result, sizeof p.result);
                 // A switched-off device keeps its last matrix but has no valid pose and no motion.
@@ -126,7 +132,7 @@ public:
         Rig& r = rig();
         ++r.counters.role_queries;
         Device dev{};
-        if (!r.deviceAt(index, r.demoSeconds(), dev) || dev.cls != vr::TrackedDeviceClass_Controller)
+        if (!r.deviceAt(index, nowNs(), dev) || dev.cls != vr::TrackedDeviceClass_Controller)
             return vr::TrackedControllerRole_Invalid;
         return sdkValue<vr::ETrackedControllerRole>(dev.hand);
     }
@@ -139,7 +145,7 @@ public:
         Rig& r = rig();
         ++r.counters.class_queries;
         Device dev{};
-        if (!r.deviceAt(index, r.demoSeconds(), dev))
+        if (!r.deviceAt(index, nowNs(), dev))
             return vr::TrackedDeviceClass_Invalid;
         return sdkValue<vr::ETrackedDeviceClass>(dev.cls);
     }
@@ -152,7 +158,7 @@ public:
         Rig& r = rig();
         ++r.counters.connected_queries;
         Device dev{};
-        return r.deviceAt(index, r.demoSeconds(), dev) && dev.cls != 0 && dev.connected;
+        return r.deviceAt(index, nowNs(), dev) && dev.cls != 0 && dev.connected;
     }
 
     bool GetBoolTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
@@ -195,7 +201,7 @@ public:
             Rig& r = rig();
             ++r.counters.serial_queries;
             Device dev{};
-            if (!r.deviceAt(index, r.demoSeconds(), dev) || dev.cls == 0) {
+            if (!r.deviceAt(index, nowNs(), dev) || dev.cls == 0) {
                 result = vr::TrackedProp_InvalidDevice;
             } else if (prop != vr::Prop_SerialNumber_String) {
                 result = vr::TrackedProp_UnknownProperty;

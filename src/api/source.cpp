@@ -28,6 +28,13 @@ int32_t guarded(Call&& call)
     }
 }
 
+// The frame sizes a caller's header may give: this header's. A later layout grows at the end
+// and keeps accepting this one.
+bool knownFrameSize(uint32_t size)
+{
+    return size == sizeof(tavrin_frame);
+}
+
 } // namespace
 
 struct tavrin_source {
@@ -84,11 +91,19 @@ TAVRIN_API void tavrin_source_stop(tavrin_source* source)
         source->source.stop();
 }
 
-TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame)
+TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame, uint32_t frame_size)
 {
-    if (source == nullptr || frame == nullptr)
-        return ViveSystem::DeviceError_InvalidArgument;
-    return source->source.read(frame);
+    if (source == nullptr || frame == nullptr || !knownFrameSize(frame_size))
+        return kInvalid;
+    return guarded([&] { return source->source.read(frame); });
+}
+
+TAVRIN_API int32_t tavrin_source_read_at(tavrin_source* source, int64_t instant_ns, tavrin_frame* frame,
+                                         uint32_t frame_size)
+{
+    if (source == nullptr || frame == nullptr || !knownFrameSize(frame_size))
+        return kInvalid;
+    return guarded([&] { return source->source.readAt(instant_ns, frame); });
 }
 
 TAVRIN_API int32_t tavrin_source_next_event(tavrin_source* source, tavrin_event* event, int32_t timeout_ms)

@@ -42,7 +42,7 @@ void vrDriver::relayEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
 void vrDriver::readPoses(_TrackedDevicePose* poses)
 {
     waitForFrame(clock, framePeriodMs.load(std::memory_order_relaxed), lastFrameNs);
-    const bool read = reader.read(finder.session(), &driverMutex, kMaxDevices, [&](const poseFrame& frame) {
+    const bool read = reader.read(finder.session(), &driverMutex, kMaxDevices, kQueryInstant, [&](const poseFrame& frame) {
         // Milliseconds since construction on the monotonic clock (counted in 100-ns ticks):
         // setting the wall clock must not make a motion-capture stream jump.
         const float stamp = static_cast<float>(frame.timeNs / 100 - startNs / 100) / 10000.0f;

@@ -43,13 +43,10 @@ private:
 // last N microseconds (2000 is the legacy wait's).
 constexpr int32_t kAdaptiveSpin = -1;
 
-// Waits until one period has passed since the previous wait ended (lastFrameNs), then moves
-// lastFrameNs to the end of this wait. periodMs above zero.
+// Waits until `deadline` (the clock's ns), ending the wait as spinUs says; returns the clock then.
 template <class Clock>
-void waitForFrameAdaptive(Clock& clock, double periodMs, std::atomic<int64_t>& lastFrameNs, int32_t spinUs,
-                          spinMargin& margin)
+int64_t waitUntilAdaptive(Clock& clock, int64_t deadline, int32_t spinUs, spinMargin& margin)
 {
-    const int64_t deadline = lastFrameNs.load(std::memory_order_relaxed) + static_cast<int64_t>(periodMs * 1e6);
     int64_t now = clock.steadyNs();
     if (now < deadline) {
         const int64_t spin = spinUs < 0 ? margin.marginNs() : static_cast<int64_t>(spinUs) * 1000;
@@ -66,6 +63,17 @@ void waitForFrameAdaptive(Clock& clock, double periodMs, std::atomic<int64_t>& l
             now = clock.steadyNs();
         }
     }
+    return now;
+}
+
+// Waits until one period has passed since the previous wait ended (lastFrameNs), then moves
+// lastFrameNs to the end of this wait. periodMs above zero.
+template <class Clock>
+void waitForFrameAdaptive(Clock& clock, double periodMs, std::atomic<int64_t>& lastFrameNs, int32_t spinUs,
+                          spinMargin& margin)
+{
+    const int64_t deadline = lastFrameNs.load(std::memory_order_relaxed) + static_cast<int64_t>(periodMs * 1e6);
+    const int64_t now = waitUntilAdaptive(clock, deadline, spinUs, margin);
     lastFrameNs.store(now, std::memory_order_relaxed);
 }
 

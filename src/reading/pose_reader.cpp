@@ -126,18 +126,22 @@ void poseReader::forget()
     std::memset(known, 0, sizeof known);
 }
 
-bool poseReader::readFrame(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, frameUse& use)
+bool poseReader::readFrame(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, int64_t instantNs,
+                           frameUse& use)
 {
     if (count > static_cast<uint32_t>(kSourceDevices))
         count = kSourceDevices;
     return sessionOwner::instance().useSession(ticket, serialise, [&](vr::IVRSystem* system) {
         vr::TrackedDevicePose_t raw[kSourceDevices];
         std::memset(raw, 0, sizeof raw[0] * count); // a runtime serving fewer leaves the rest empty
-        system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, raw, count);
+        const int64_t queryNs = platform::steadyNanoseconds();
+        const int64_t instant = instantNs == kQueryInstant ? queryNs : instantNs;
+        const float prediction = instantNs == kQueryInstant ? 0.0f : static_cast<float>(static_cast<double>(instant - queryNs) / 1e9);
+        system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, prediction, raw, count);
         const int64_t timeNs = platform::steadyNanoseconds();
         std::lock_guard<std::mutex> lock(knownMutex);
         labelIndices(system, raw, count, known, rules);
-        use.use(poseFrame{raw, known, count, timeNs});
+        use.use(poseFrame{raw, known, count, timeNs, instant, queryNs});
     });
 }
 

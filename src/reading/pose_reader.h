@@ -7,6 +7,7 @@
 #include "../discovery/device_table.h"
 #include "../session/session.h"
 
+#include <climits>
 #include <cstdint>
 #include <mutex>
 
@@ -51,13 +52,19 @@ bool showsDevice(const vr::TrackedDevicePose_t& pose);
 void labelIndices(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, uint32_t count, KnownDevice* known,
                   const LabelRules& rules);
 
-// One read as the faces see it: the poses of `count` indices, the labels, and the moment the
-// runtime was asked (the monotonic clock, ns).
+// An instant of a read: the moment the runtime is asked, with no prediction (the legacy reads).
+constexpr int64_t kQueryInstant = INT64_MIN;
+
+// One read as the faces see it: the poses of `count` indices, the labels, the instant the poses
+// are for, when the runtime was asked (queryNs, just before the call) and when it answered
+// (timeNs), all on the monotonic clock in ns.
 struct poseFrame {
     const vr::TrackedDevicePose_t* poses;
     const KnownDevice* known;
     uint32_t count;
     int64_t timeNs;
+    int64_t instantNs;
+    int64_t queryNs;
 };
 
 class poseReader {
@@ -73,17 +80,19 @@ public:
     void forget();
 
     // One pose query of indices 0..count-1 (at most kSourceDevices) inside a use of the ticket's
-    // session, under `serialise` when given; the labels brought up to date; then fill(frame), with
-    // the labels locked. False, with nothing called, when the ticket holds no live session.
+    // session, under `serialise` when given, for `instantNs` (the runtime's prediction: the instant
+    // less the moment it is asked; kQueryInstant: no prediction, the poses of that moment); the
+    // labels brought up to date; then fill(frame), with the labels locked. False, with nothing
+    // called, when the ticket holds no live session.
     template <class Fill>
-    bool read(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, Fill&& fill)
+    bool read(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, int64_t instantNs, Fill&& fill)
     {
         struct Call final : frameUse {
             explicit Call(Fill& fill) : fill(fill) {}
             void use(const poseFrame& frame) override { fill(frame); }
             Fill& fill;
         } call(fill);
-        return readFrame(ticket, serialise, count, call);
+        return readFrame(ticket, serialise, count, instantNs, call);
     }
 
 private:
@@ -94,7 +103,7 @@ private:
     protected:
         ~frameUse() = default;
     };
-    bool readFrame(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, frameUse& use);
+    bool readFrame(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, int64_t instantNs, frameUse& use);
 
     const LabelRules rules;
     std::mutex knownMutex; // discovery's table updates against reads

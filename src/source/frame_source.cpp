@@ -14,10 +14,7 @@ bool frameSource::validRate(double rateHz)
     return std::isfinite(rateHz) && (rateHz == 0.0 || (rateHz >= kMinRate && rateHz <= kMaxRate));
 }
 
-frameSource::frameSource(double rateHz)
-    : periodMs(rateHz > 0.0 ? 1000.0 / rateHz : 0.0), lastFrameNs(platform::steadyNanoseconds())
-{
-}
+frameSource::frameSource(double rate) : rateHz(rate) {}
 
 frameSource::~frameSource() = default;
 
@@ -47,43 +44,75 @@ void frameSource::close()
     events.close();
 }
 
-// The margin is only learnt from the adaptive wait's own sleeps; a copy serves the wait, so that no
-// lock is held while it sleeps.
-void frameSource::wait()
+void frameSource::waitUntil(int64_t deadlineNs)
 {
-    const int32_t spinUs = spin.load(std::memory_order_relaxed);
-    spinMargin learnt;
-    {
-        std::lock_guard<std::mutex> lock(marginMutex);
-        learnt = margin;
-    }
-    waitForFrameAdaptive(clock, periodMs, lastFrameNs, spinUs, learnt);
-    if (spinUs < 0) {
-        std::lock_guard<std::mutex> lock(marginMutex);
-        margin = learnt;
-    }
+    waitUntilAdaptive(clock, deadlineNs, spin.load(std::memory_order_relaxed), margin);
+}
+
+bool frameSource::query(int64_t instantNs, tavrin_frame* frame)
+{
+    frame->reserved = 0;
+    const bool read = reader.read(finder.session(), nullptr, kSourceDevices, instantNs, [&](const poseFrame& poses) {
+        frame->time_ns = poses.instantNs;
+        frame->query_time_ns = poses.queryNs;
+        // The instant on the wall clock: the wall clock now, less how long ago the instant was.
+        const int64_t steady = platform::steadyNanoseconds();
+        frame->unix_time_ns = platform::wallNanoseconds() - (steady - poses.instantNs);
+        frame->device_count = settings.fill(poses, frame->devices);
+    });
+    if (read)
+        return true;
+    settings.forgetSeen();
+    frame->frame_number = 0;
+    frame->query_time_ns = platform::steadyNanoseconds();
+    if (instantNs == kQueryInstant)
+        instantNs = frame->query_time_ns;
+    frame->time_ns = instantNs;
+    frame->unix_time_ns = platform::wallNanoseconds() - (frame->query_time_ns - instantNs);
+    frame->device_count = 0;
+    return false;
 }
 
 int32_t frameSource::read(tavrin_frame* frame)
 {
-    if (periodMs > 0.0)
-        wait();
-    frame->reserved = 0;
-    const bool read = reader.read(finder.session(), nullptr, kSourceDevices, [&](const poseFrame& poses) {
-        frame->time_ns = poses.timeNs;
-        frame->unix_time_ns = platform::wallNanoseconds();
-        frame->device_count = settings.fill(poses, frame->devices);
-    });
-    if (read) {
-        frame->frame_number = frames.fetch_add(1, std::memory_order_relaxed) + 1;
+    std::lock_guard<std::mutex> lock(readMutex);
+    if (rateHz == 0.0) { // each read is for now
+        if (!query(kQueryInstant, frame))
+            return DeviceError_NoSession;
+        frame->frame_number = ++unpacedNumber;
         return DeviceError_None;
     }
-    settings.forgetSeen();
+    if (!grid.started()) {
+        // No grid before the first read with a session, which starts it at once; attempts without
+        // one are a period apart.
+        const int64_t period = static_cast<int64_t>(1e9 / rateHz);
+        if (lastAttemptNs != 0)
+            waitUntil(lastAttemptNs + period);
+        lastAttemptNs = platform::steadyNanoseconds();
+        if (!query(kQueryInstant, frame))
+            return DeviceError_NoSession;
+        grid.start(frame->time_ns, rateHz, 1);
+        frame->frame_number = grid.number(0);
+        return DeviceError_None;
+    }
+    const uint64_t k = grid.next(platform::steadyNanoseconds(), kReachNs);
+    const int64_t instant = grid.instant(k);
+    waitUntil(instant);
+    grid.take(k); // without a session too: the grid goes on
+    if (!query(instant, frame))
+        return DeviceError_NoSession;
+    frame->frame_number = grid.number(k);
+    return DeviceError_None;
+}
+
+int32_t frameSource::readAt(int64_t instantNs, tavrin_frame* frame)
+{
+    const int64_t now = platform::steadyNanoseconds();
+    if (instantNs < now - kReachNs || instantNs > now + kReachNs)
+        return DeviceError_InvalidArgument;
+    const bool read = query(instantNs, frame);
     frame->frame_number = 0;
-    frame->time_ns = platform::steadyNanoseconds();
-    frame->unix_time_ns = platform::wallNanoseconds();
-    frame->device_count = 0;
-    return DeviceError_NoSession;
+    return read ? DeviceError_None : DeviceError_NoSession;
 }
 
 void frameSource::queue(int32_t kind, const DeviceChange* change, uint32_t count)

@@ -7,6 +7,7 @@
 #include "../discovery/event_queue.h"
 #include "../reading/adaptive_wait.h"
 #include "../reading/frame_clock.h"
+#include "../reading/frame_grid.h"
 #include "../reading/pose_reader.h"
 #include "source_rig.h"
 
@@ -24,6 +25,8 @@ public:
     static constexpr double kMaxRate = 100000.0;
     // The lowest: a period of 1000 s. Slower rates would only overflow the clock's arithmetic.
     static constexpr double kMinRate = 0.001;
+    // How far from now the runtime answers for an instant.
+    static constexpr int64_t kReachNs = TAVRIN_REACH_NS;
     static bool validRate(double rateHz);
 
     explicit frameSource(double rateHz);
@@ -35,8 +38,10 @@ public:
     int32_t start();
     // Joins the loop, leaves the session and forgets the devices; queues nothing.
     void stop();
-    // The paced read (see tavrin_source_read). One reading thread.
+    // The next frame of the grid (see tavrin_source_read). One reading thread.
     int32_t read(tavrin_frame* frame);
+    // The poses at an instant within kReachNs of now, the grid untouched (see tavrin_source_read_at).
+    int32_t readAt(int64_t instantNs, tavrin_frame* frame);
     int32_t nextEvent(tavrin_event* event, int32_t timeoutMs) { return events.pop(event, timeoutMs); }
     // Before destruction: stops, and wakes every thread waiting for an event (which then returns).
     void close();
@@ -54,15 +59,21 @@ private:
     void tableChanged(const DeviceSlot* table, int size) override;
     void queue(int32_t kind, const DeviceChange* change, uint32_t count);
 
-    void wait();
+    // Waits until the deadline as the spin setting says.
+    void waitUntil(int64_t deadlineNs);
+    // One query for the instant (kQueryInstant: now) and the frame filled; false without a session.
+    bool query(int64_t instantNs, tavrin_frame* frame);
 
-    const double periodMs; // 0: unpaced
+    const double rateHz; // 0: each read is for now
     frameClock clock;
-    std::atomic<int64_t> lastFrameNs;
-    std::atomic<int32_t> spin{kAdaptiveSpin};
-    std::mutex marginMutex; // the margin is the reading thread's; a second reader must not tear it
+    std::atomic<int32_t> spin{0};
+    // The reading thread's: the grid, the wait's margin and the latest attempt without a grid. A
+    // second reader must not tear them.
+    std::mutex readMutex;
+    frameGrid grid;
     spinMargin margin;
-    std::atomic<uint64_t> frames{0};
+    int64_t lastAttemptNs = 0;
+    uint64_t unpacedNumber = 0;
     eventQueue events;
     sourceRig settings;
     poseReader reader{kSourceLabels};

@@ -14,7 +14,7 @@ int main(void)
         tavrin_event e;
         while (tavrin_source_next_event(src, &e, 0) == 1) /* never blocks with 0 */
             printf("%s: %s at %u (%u devices)\n", tavrin_event_kind_name(e.kind), e.serial, e.index, e.device_count);
-        if (tavrin_source_read(src, &frame) == DeviceError_None && i % 120 == 0) /* paced */
+        if (tavrin_source_read(src, &frame, sizeof frame) == DeviceError_None && i % 120 == 0) /* paced */
             for (uint32_t k = 0; k < frame.device_count; ++k)
                 printf("#%llu %s %.3f %.3f %.3f\n", (unsigned long long)frame.frame_number, frame.devices[k].serial,
                        frame.devices[k].position[0], frame.devices[k].position[1], frame.devices[k].position[2]);

@@ -337,7 +337,7 @@ void Monitor::readLoop()
     const Clock::time_point begin = Clock::now();
     Clock::time_point previous{};
     while (!stopReading.load()) {
-        const int32_t status = tavrin_source_read(source, &frame);
+        const int32_t status = tavrin_source_read(source, &frame, sizeof frame);
         const Clock::time_point now = Clock::now();
         double waitErrorUs = -1;
         if (reads.reads > 0) {
