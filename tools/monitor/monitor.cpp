@@ -366,6 +366,8 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
         if (previousFrameNs != 0 && reads.frameSpacingMs.size() < (1u << 22))
             reads.frameSpacingMs.push_back(static_cast<double>(frame.time_ns - previousFrameNs) / 1e6);
         previousFrameNs = frame.time_ns;
+        if (reads.latenessUs.size() < (1u << 22))
+            reads.latenessUs.push_back(static_cast<double>(frame.query_time_ns - frame.time_ns) / 1e3);
         if (!csvPath.empty())
             csv.write(reads.reads, frame, tMs);
         if (!opt.plotPath.empty())
@@ -557,12 +559,14 @@ void Monitor::printSummary()
                  "  achieved rate    %.2f reads/s (asked %u)\n"
                  "  wait error       p50 %.1f us, p99 %.1f us, max %.1f us\n"
                  "  frame spacing    p50 %.3f ms, p99 %.3f ms (successive frame times)\n"
+                 "  sample lateness  p50 %.1f us, p99 %.1f us (the runtime asked after the instant)\n"
                  "  cpu per read     %.1f us\n"
                  "  events           %llu (%llu dropped)\n",
                  r.reads, r.frames, r.elapsedSeconds, r.frames, static_cast<unsigned long long>(r.firstFrame),
                  static_cast<unsigned long long>(r.lastFrame), numbered - r.frames, rate, opt.rate,
                  percentile(r.waitErrorUs, 0.50), percentile(r.waitErrorUs, 0.99), percentile(r.waitErrorUs, 1.0),
-                 percentile(r.frameSpacingMs, 0.50), percentile(r.frameSpacingMs, 0.99),
+                 percentile(r.frameSpacingMs, 0.50), percentile(r.frameSpacingMs, 0.99), percentile(r.latenessUs, 0.50),
+                 percentile(r.latenessUs, 0.99),
                  r.reads ? r.cpuSeconds * 1e6 / static_cast<double>(r.reads) : 0.0, board.events, board.dropped);
     const std::vector<std::string> unseen = unseenSerials();
     if (!unseen.empty()) {

@@ -50,6 +50,7 @@ private:
         double elapsedSeconds = 0, cpuSeconds = 0;
         std::vector<double> waitErrorUs;
         std::vector<double> frameSpacingMs; // successive frames' time_ns differences
+        std::vector<double> latenessUs;     // each frame's query time less its instant
         int64_t previousFrameNs = 0;        // the latest frame's, 0 after a read without a session
         std::set<std::string> serials;      // every serial a frame held
     };

@@ -10,7 +10,7 @@ namespace monitor {
 
 struct Options {
     unsigned rate = 120;                // reads per second
-    int spinUs = -1;                    // how the source's wait ends: -1 adaptive, 0 sleep only, N us
+    int spinUs = 0;                     // how the source's wait ends: 0 sleep only, -1 adaptive, N us
     std::optional<double> seconds;      // run time; none: until Ctrl-C
     std::string csvPath;                // empty: no CSV
     std::string plotPath;               // empty: no plot
