@@ -307,7 +307,7 @@ TEST(MonitorCsv, OneRowPerDeviceWithValuesThatRoundTrip)
             rows.push_back(line);
     }
     // 0.2.0's columns first, unchanged, then the frame's, then the role.
-    ASSERT_EQ(header.size(), 26u);
+    ASSERT_EQ(header.size(), 35u);
     EXPECT_EQ(header[0], "read");
     EXPECT_EQ(header[2], "serial");
     EXPECT_EQ(header[18], "angvel_z");
@@ -315,8 +315,11 @@ TEST(MonitorCsv, OneRowPerDeviceWithValuesThatRoundTrip)
     EXPECT_EQ(header[24], "tracking_result");
     EXPECT_EQ(header[25], "role");
     ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(header[26], "rot_00");
+    EXPECT_EQ(header[34], "rot_22");
     const auto f = split(rows[0], ',');
-    ASSERT_EQ(f.size(), 26u);
+    ASSERT_EQ(f.size(), 35u);
+    EXPECT_EQ(std::strtof(f[29].c_str(), nullptr), frame.devices[0].rotation[1][0]) << "the rotation's rows";
     EXPECT_EQ(f[25], "head");
     EXPECT_EQ(f[0], "1");
     EXPECT_EQ(f[1], "1234.500");
@@ -335,7 +338,7 @@ TEST(MonitorCsv, OneRowPerDeviceWithValuesThatRoundTrip)
     for (int k = 0; k < 13; ++k)
         EXPECT_EQ(std::strtof(f[6 + k].c_str(), nullptr), expected[k]) << header[6 + k];
     EXPECT_NE(rows[1].find("\"ODD,SERIAL\"\"X\",40,4,0,"), std::string::npos) << "quoted, a base station, not ok";
-    EXPECT_NE(rows[1].find(",0,1,101,none"), std::string::npos) << "switched off, its tracking result as reported";
+    EXPECT_NE(rows[1].find(",0,1,101,none,"), std::string::npos) << "switched off, its tracking result as reported";
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0], "#event2,123456789000000,device_switched_off,LHB-1,4,40,40,2");
     std::remove(path.c_str());

@@ -11,6 +11,9 @@ namespace {
 
 // Samples further apart than this are a gap (the device was off or out of sight): not bridged.
 constexpr double kGapMs = 250.0;
+// A query this close to a recorded instant (ms) is for that instant: the runtime's clock and the
+// reader's differ by the microseconds between them.
+constexpr double kSnapMs = 0.5;
 
 void matrixFromQuaternion(const float q[4], float m[12], const float p[3])
 {
@@ -86,6 +89,12 @@ bool Replay::deviceAt(uint32_t index, double t, Device& out) const
     out.cls = tr->deviceClass;
     out.serial = tr->serial;
     out.connected = presence.connected;
+    // A recording that wrote each frame's connected flag changes it at that frame, not when the
+    // event (discovery's, a pass later) came: the latest sample at or near t says.
+    const auto& ss = tr->samples;
+    auto it = std::upper_bound(ss.begin(), ss.end(), t + kSnapMs, [](double v, const recording::Sample& a) { return v < a.t; });
+    if (it != ss.begin() && (it - 1)->connected >= 0 && t - (it - 1)->t <= kGapMs)
+        out.connected = (it - 1)->connected != 0;
     return true;
 }
 
@@ -129,15 +138,26 @@ Pose Replay::poseAt(uint32_t index, double t) const
     const auto& ss = tr->samples;
     const auto it = std::upper_bound(ss.begin(), ss.end(), t, [](double v, const recording::Sample& a) { return v < a.t; });
     recording::Sample s;
+    bool recorded = true; // a sample as it was recorded, not one made between two
     if (it == ss.begin())
         s = ss.front();
     else if (it == ss.end())
         s = ss.back();
     else if (it->t - (it - 1)->t > kGapMs) // a gap: hold the nearer side
         s = (t - (it - 1)->t < it->t - t) ? *(it - 1) : *it;
-    else
+    else if (t - (it - 1)->t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 4))
+        s = *(it - 1); // a query lands microseconds off a recorded instant: that instant's sample
+    else if (it->t - t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 4))
+        s = *it;
+    else {
         s = interpolate(*(it - 1), *it, t);
+        recorded = false;
+    }
     matrixFromQuaternion(s.quat, pose.matrix, s.pos);
+    if (recorded && s.hasRotation) // the matrix the runtime gave, whose quaternion was recorded
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                pose.matrix[4 * r + c] = s.rotation[3 * r + c];
     for (int i = 0; i < 3; ++i) {
         pose.velocity[i] = s.vel[i];
         pose.angular[i] = s.ang[i];

@@ -34,7 +34,8 @@ const char* preamble()
 const char* header()
 {
     return "read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,quat_y,quat_z,"
-           "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z,frame,t_ns,unix_ns,connected,pose_valid,tracking_result,role\n";
+           "vel_x,vel_y,vel_z,angvel_x,angvel_y,angvel_z,frame,t_ns,unix_ns,connected,pose_valid,tracking_result,role,"
+           "rot_00,rot_01,rot_02,rot_10,rot_11,rot_12,rot_20,rot_21,rot_22\n";
 }
 
 namespace {
@@ -70,9 +71,15 @@ unsigned writeRows(std::FILE* out, unsigned long long readNumber, const tavrin_f
                 std::fprintf(out, ",%.9g", values[i]);
         }
         const char* role = roleName(d.role);
-        std::fprintf(out, ",%llu,%lld,%lld,%d,%d,%d,%s\n", static_cast<unsigned long long>(frame.frame_number),
+        std::fprintf(out, ",%llu,%lld,%lld,%d,%d,%d,%s", static_cast<unsigned long long>(frame.frame_number),
                      static_cast<long long>(frame.time_ns), static_cast<long long>(frame.unix_time_ns), d.connected,
                      d.pose_valid, d.tracking_result, role ? role : "none");
+        // The rotation as the runtime gave it: a replay hands back this matrix, whose quaternion is
+        // then the one recorded to the last digit.
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                std::fprintf(out, ",%.9g", d.rotation[r][c]);
+        std::fputc('\n', out);
         ++rows;
     }
     return rows;
@@ -95,8 +102,11 @@ constexpr size_t kMaxLine = 65536;
 constexpr size_t kPoseFields = 19;
 constexpr size_t kEventFields = 7;
 constexpr size_t kFramePoseFields = 25; // and a role after them, since roles came
+constexpr size_t kRotationFields = 9;    // and the rotation's rows after the role, since exact replays came
 constexpr size_t kFrameEventFields = 8;
-const char* const kFrameColumns[] = {"frame", "t_ns", "unix_ns", "connected", "pose_valid", "tracking_result", "role"};
+const char* const kFrameColumns[] = {"frame",  "t_ns",   "unix_ns", "connected", "pose_valid", "tracking_result",
+                                     "role",   "rot_00", "rot_01",  "rot_02",    "rot_10",     "rot_11",
+                                     "rot_12", "rot_20", "rot_21",  "rot_22"};
 // Positions further from the origin than this (metres) are no room's: a broken recording.
 constexpr double kMaxPositionMetres = 1000.0;
 
@@ -340,7 +350,8 @@ bool Parser::headerLine()
 {
     if (fields.size() < kPoseFields || fields[0] != "read" || fields[1] != "timestamp_ms" || fields[2] != "serial")
         return fail("not a tavrin recording: the header 'read,timestamp_ms,serial,...' is missing");
-    bool frames = fields.size() == kFramePoseFields || fields.size() == kFramePoseFields + 1;
+    bool frames = fields.size() == kFramePoseFields || fields.size() == kFramePoseFields + 1 ||
+                  fields.size() == kFramePoseFields + 1 + kRotationFields;
     for (size_t i = kPoseFields; frames && i < fields.size(); ++i)
         frames = fields[i] == kFrameColumns[i - kPoseFields];
     if (fields.size() != kPoseFields && !frames)
@@ -392,8 +403,22 @@ bool Parser::poseRow()
         // The frame's own time, and the runtime's tracking result as it was.
         if (!realField(20, "t_ns", s.t) || !wholeField(24, "tracking_result", -2147483647L - 1, 2147483647L, result))
             return false;
+        long connected = 0;
+        if (!wholeField(22, "connected", 0, 1, connected))
+            return false;
         s.t /= 1e6;
         s.result = static_cast<int32_t>(result);
+        s.connected = static_cast<int8_t>(connected);
+        s.hasRotation = columns == kFramePoseFields + 1 + kRotationFields;
+        for (size_t i = 0; s.hasRotation && i < kRotationFields; ++i) {
+            double v = 0;
+            if (!realField(kFramePoseFields + 1 + i, kFrameColumns[7 + i], v))
+                return false;
+            if (!(std::abs(v) <= 1.001))
+                return fail(std::string(kFrameColumns[7 + i]) + " is not a rotation's: '" +
+                            fields[kFramePoseFields + 1 + i].substr(0, 40) + "'");
+            s.rotation[i] = static_cast<float>(v);
+        }
     }
     if (s.t < lastPose)
         return fail("time goes backwards (" + std::to_string(s.t) + " ms after " + std::to_string(lastPose) + " ms)");

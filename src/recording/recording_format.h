@@ -1,7 +1,8 @@
 // tavrin's recording format, written by tavrin-monitor --record (and, without its '#' lines, by
 // --csv) and read by the simulated runtime's replay. Two versions are read:
 //  - 2, the frame source's: "# tavrin recording 2", '#' comment lines, the header of
-//    kPoseColumns, one row per device per frame, and '#event2,t_ns,kind,serial,class,index,
+//    kPoseColumns, one row per device per frame (ending with the role and the rotation's rows,
+//    which older recordings of this version lack), and '#event2,t_ns,kind,serial,class,index,
 //    old_index,count' lines with the event kinds by name;
 //  - 0.2.0's: the header without its last six columns, rows of the plain functions' records and
 //    '#event,t_ms,code,serial,index,old_index,count' lines with _DeviceEvent codes (a disconnect
@@ -40,6 +41,9 @@ struct Sample {
     float pos[3];   // metres, at most 1 km from the origin
     float quat[4];  // w x y z, of length 1
     float vel[3], ang[3];
+    int8_t connected = -1;    // the frame source's: the frame's connected flag (-1: not recorded)
+    bool hasRotation = false; // the frame source's recordings since the rotation's rows came
+    float rotation[9];        // the rows of the rotation as the runtime gave it
 };
 
 struct Event {
