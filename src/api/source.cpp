@@ -72,7 +72,10 @@ TAVRIN_API void tavrin_source_destroy(tavrin_source* source)
 {
     if (source == nullptr)
         return;
-    source->source.close();
+    guarded([&] {
+        source->source.close();
+        return 0;
+    });
     while (source->waiting.load(std::memory_order_acquire) > 0)
         std::this_thread::yield(); // each is woken by the close and leaves at once
     delete source;
@@ -80,15 +83,16 @@ TAVRIN_API void tavrin_source_destroy(tavrin_source* source)
 
 TAVRIN_API int32_t tavrin_source_start(tavrin_source* source)
 {
-    if (source == nullptr)
-        return ViveSystem::DeviceError_InvalidArgument;
-    return source->source.start();
+    return source ? guarded([&] { return source->source.start(); }) : kInvalid;
 }
 
 TAVRIN_API void tavrin_source_stop(tavrin_source* source)
 {
     if (source != nullptr)
-        source->source.stop();
+        guarded([&] {
+            source->source.stop();
+            return 0;
+        });
 }
 
 TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame, uint32_t frame_size)
@@ -111,7 +115,9 @@ TAVRIN_API int32_t tavrin_source_next_event(tavrin_source* source, tavrin_event*
     if (source == nullptr || event == nullptr)
         return -1;
     source->waiting.fetch_add(1, std::memory_order_acq_rel);
-    const int32_t got = source->source.nextEvent(event, timeout_ms);
+    int32_t got = guarded([&] { return source->source.nextEvent(event, timeout_ms); });
+    if (got == ViveSystem::DeviceError_Unknown)
+        got = -1;
     source->waiting.fetch_sub(1, std::memory_order_acq_rel);
     return got;
 }
@@ -148,8 +154,10 @@ TAVRIN_API int32_t tavrin_source_get_space(const tavrin_source* source, tavrin_s
 {
     if (source == nullptr || out == nullptr)
         return kInvalid;
-    source->source.rig().getSpace(*out);
-    return ViveSystem::DeviceError_None;
+    return guarded([&] {
+        source->source.rig().getSpace(*out);
+        return ViveSystem::DeviceError_None;
+    });
 }
 
 TAVRIN_API int32_t tavrin_source_set_origin_from_device(tavrin_source* source, const char* serial)

@@ -5,6 +5,7 @@
 #include "../platform/platform.h"
 
 #include <cstdint>
+#include <mutex>
 
 namespace ViveSystem {
 
@@ -15,12 +16,13 @@ public:
     uint64_t nowMicros() const;
     int64_t counter() const;
     int64_t counterFrequency() const;
-    void sleepMicros(int64_t us) const;
+    void sleepMicros(int64_t us);
     // Keeps the system's timer of the thread that reads (see platform::preciseSleeper).
     void sleepUntilNs(int64_t deadlineNs);
 
 private:
     platform::preciseSleeper sleeper;
+    std::mutex sleeperMutex; // the sleeper serves one thread at a time
     int64_t startEpochMicros = 0;
     int64_t qpcFrequency = 1;
     int64_t qpcStart = 0;
