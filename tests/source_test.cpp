@@ -256,24 +256,29 @@ TEST_F(FrameSource, ASteadyReadAsksTheRuntimeOnceAndANewDeviceIsInTheNextFrame)
 // (the runtime extrapolates a moving device to it), however late the reading thread woke; a reader
 // that falls further behind than the runtime's reach skips the instants it lost; read_at answers
 // for any instant within reach, the grid untouched.
-// Whether x is where a device moving at 1 m/s from 0, set at some moment between setFrom and setTo,
-// is at the frame's instant (the runtime extrapolates at most its reach either way). The runtime
-// reads its clock inside the call, after the frame's query time: the instant it answers for is
-// later by as long as that took, at most until `returned`.
-bool movedFor(float x, const tavrin_frame& frame, int64_t returned, int64_t setFrom, int64_t setTo)
+// Whether x is where a device moving along x at 1 m/s since `start` is at the frame's instant,
+// given that its latest sample was set between setFrom and setTo.
+bool movedFor(float x, const tavrin_frame& frame, int64_t returned, int64_t start, int64_t setFrom, int64_t setTo)
 {
-    const auto at = [](int64_t instant, int64_t set) {
-        return std::clamp(static_cast<double>(instant - set) / 1e9, -TAVRIN_REACH_NS / 1e9, TAVRIN_REACH_NS / 1e9);
-    };
-    const int64_t latest = frame.time_ns + (returned - frame.query_time_ns);
-    return x >= at(frame.time_ns, setTo) - 1e-5 && x <= at(latest, setFrom) + 1e-5;
+    // The runtime stamps a sample between setFrom and setTo, and reads its clock for the query
+    // after the frame's query time, before the read returned.
+    const double earliest = static_cast<double>(frame.time_ns - start - (setTo - setFrom)) / 1e9;
+    const double latest = static_cast<double>(frame.time_ns + (returned - frame.query_time_ns) - start) / 1e9;
+    return x >= earliest - 1e-4 && x <= latest + 1e-4;
 }
 
 TEST_F(FrameSource, FramesLieOnTheGridWithThePosesOfTheirInstants)
 {
     putDevice(0, 1, serialAt(0));
     vrsim_set_device(1, 3, serialAt(1).c_str(), 1);
-    start(500.0);
+    const int64_t start = tavrin_now_ns();
+    const auto moveTo = [start](int64_t now) {
+        const float x = static_cast<float>(static_cast<double>(now - start) / 1e9);
+        const float m[12] = {1, 0, 0, x, 0, 1, 0, 1, 0, 0, 1, 0}, v[3] = {1, 0, 0}, w[3] = {0, 0, 0};
+        vrsim_set_pose(1, m, v, w, 200);
+    };
+    moveTo(start);
+    this->start(500.0);
     ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, serialAt(1)));
     tavrin_frame frame;
     EXPECT_EQ(tavrin_source_read(source.get(), &frame, sizeof frame - 1), DeviceError_InvalidArgument);
@@ -287,10 +292,10 @@ TEST_F(FrameSource, FramesLieOnTheGridWithThePosesOfTheirInstants)
                              std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_NEAR(static_cast<double>(frame.unix_time_ns), static_cast<double>(wall - (tavrin_now_ns() - t0)), 5e7);
     for (int n = 0; n < 20; ++n) {
-        // A tracker moving along x at 1 m/s, set now: at the frame's instant it is where it got to.
-        const float m[12] = {1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 0}, v[3] = {1, 0, 0}, w[3] = {0, 0, 0};
+        // A tracker moving along x at 1 m/s since `start`, sampled now: at the frame's instant it is
+        // where it got to.
         const int64_t setFrom = tavrin_now_ns();
-        vrsim_set_pose(1, m, v, w, 200);
+        moveTo(setFrom);
         const int64_t setTo = tavrin_now_ns();
         ASSERT_EQ(read(frame), DeviceError_None);
         const int64_t returned = tavrin_now_ns();
@@ -298,23 +303,22 @@ TEST_F(FrameSource, FramesLieOnTheGridWithThePosesOfTheirInstants)
         EXPECT_EQ(frame.time_ns, t0 + static_cast<int64_t>(std::llround(static_cast<double>(k) * 2e6))) << "on the grid";
         EXPECT_GE(frame.query_time_ns, frame.time_ns) << "asked once the instant had come";
         ASSERT_EQ(frame.device_count, 2u);
-        EXPECT_TRUE(movedFor(frame.devices[1].position[0], frame, returned, setFrom, setTo))
+        EXPECT_TRUE(movedFor(frame.devices[1].position[0], frame, returned, start, setFrom, setTo))
             << "where it was at the instant: " << frame.devices[1].position[0];
     }
     // Fallen behind by more than the reach: the lost instants are skipped, the rest caught up.
     const uint64_t last = frame.frame_number;
     const int64_t late = tavrin_now_ns() + 250000000;
     ASSERT_TRUE(waitUntil([late] { return tavrin_now_ns() > late; }));
-    const float m[12] = {1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 0}, v[3] = {1, 0, 0}, w[3] = {0, 0, 0};
     const int64_t setFrom = tavrin_now_ns();
-    vrsim_set_pose(1, m, v, w, 200);
+    moveTo(setFrom);
     const int64_t setTo = tavrin_now_ns();
     ASSERT_EQ(read(frame), DeviceError_None);
     const int64_t returned = tavrin_now_ns();
     EXPECT_GT(frame.frame_number, last + 1 + 50) << "instants beyond the reach are skipped";
     EXPECT_GE(frame.time_ns, late - TAVRIN_REACH_NS - 2000000);
     EXPECT_LT(frame.time_ns, tavrin_now_ns() - 10000000) << "the oldest instant within reach comes first";
-    EXPECT_TRUE(movedFor(frame.devices[1].position[0], frame, returned, setFrom, setTo))
+    EXPECT_TRUE(movedFor(frame.devices[1].position[0], frame, returned, start, setFrom, setTo))
         << "a past instant's pose, not the latest: " << frame.devices[1].position[0];
 
     // Any instant within reach, at once.
@@ -445,7 +449,7 @@ TEST_F(FrameSource, ALabelNeverLies)
     ASSERT_EQ(read(frame), DeviceError_None);
     putDevice(9, 3, "LHR-TRACKER");
     vrsim_set_device(5, 2, "LHR-CONTROLLER", 1);
-    setPose(5, -2.0f, 0.5f, 0.0f);
+    setPose(5, -2.0f, 0.5f, 0.0f, 0.0f, 0.0f); // still: where it was put at any instant
     ASSERT_EQ(read(frame), DeviceError_None);
     std::map<std::string, uint32_t> labels;
     for (uint32_t k = 0; k < frame.device_count; ++k) {

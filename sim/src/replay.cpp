@@ -11,9 +11,10 @@ namespace {
 
 // Samples further apart than this are a gap (the device was off or out of sight): not bridged.
 constexpr double kGapMs = 250.0;
-// A query this close to a recorded instant (ms) is for that instant: the runtime's clock and the
-// reader's differ by the microseconds between them.
-constexpr double kSnapMs = 0.5;
+// A query this close to a recorded instant (ms), and within a third of the way to the next, is for
+// that instant: the runtime's clock and the reader's differ by the time the call takes to arrive,
+// microseconds usually, milliseconds on a loaded or instrumented machine.
+constexpr double kSnapMs = 5.0;
 
 void matrixFromQuaternion(const float q[4], float m[12], const float p[3])
 {
@@ -92,7 +93,9 @@ bool Replay::deviceAt(uint32_t index, double t, Device& out) const
     // A recording that wrote each frame's connected flag changes it at that frame, not when the
     // event (discovery's, a pass later) came: the latest sample at or near t says.
     const auto& ss = tr->samples;
-    auto it = std::upper_bound(ss.begin(), ss.end(), t + kSnapMs, [](double v, const recording::Sample& a) { return v < a.t; });
+    auto it = std::upper_bound(ss.begin(), ss.end(), t, [](double v, const recording::Sample& a) { return v < a.t; });
+    if (it != ss.end() && it != ss.begin() && it->t - t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 3))
+        ++it; // the next recorded instant, which this query is for
     if (it != ss.begin() && (it - 1)->connected >= 0 && t - (it - 1)->t <= kGapMs)
         out.connected = (it - 1)->connected != 0;
     return true;
@@ -145,9 +148,9 @@ Pose Replay::poseAt(uint32_t index, double t) const
         s = ss.back();
     else if (it->t - (it - 1)->t > kGapMs) // a gap: hold the nearer side
         s = (t - (it - 1)->t < it->t - t) ? *(it - 1) : *it;
-    else if (t - (it - 1)->t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 4))
+    else if (t - (it - 1)->t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 3))
         s = *(it - 1); // a query lands microseconds off a recorded instant: that instant's sample
-    else if (it->t - t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 4))
+    else if (it->t - t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 3))
         s = *it;
     else {
         s = interpolate(*(it - 1), *it, t);

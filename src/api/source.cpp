@@ -3,7 +3,7 @@
 #include "../source/frame_source.h"
 
 #include "../platform/platform.h"
-#include "../recording/names.h"
+#include "../names/names.h"
 
 #include <tavrin.h>
 
@@ -49,7 +49,7 @@ extern "C" {
 
 TAVRIN_API const char* tavrin_event_kind_name(int32_t kind)
 {
-    return recording::eventKindName(kind);
+    return names::eventKindName(kind);
 }
 
 TAVRIN_API int64_t tavrin_now_ns(void)
@@ -132,12 +132,12 @@ TAVRIN_API int32_t tavrin_source_set_spin_us(tavrin_source* source, int32_t spin
 
 TAVRIN_API const char* tavrin_role_name(int32_t role)
 {
-    return recording::roleName(role);
+    return names::roleName(role);
 }
 
 TAVRIN_API int32_t tavrin_role_from_name(const char* name)
 {
-    return recording::roleFromName(name);
+    return names::roleFromName(name);
 }
 
 TAVRIN_API int32_t tavrin_source_set_role(tavrin_source* source, const char* serial, int32_t role)

@@ -1,6 +1,6 @@
 #include "recording_format.h"
 
-#include "names.h"
+#include "../names/names.h"
 #include "present_devices.h"
 
 #include <algorithm>
@@ -70,7 +70,7 @@ unsigned writeRows(std::FILE* out, unsigned long long readNumber, const tavrin_f
             for (int i = 0; i < n; ++i)
                 std::fprintf(out, ",%.9g", values[i]);
         }
-        const char* role = roleName(d.role);
+        const char* role = names::roleName(d.role);
         std::fprintf(out, ",%llu,%lld,%lld,%d,%d,%d,%s", static_cast<unsigned long long>(frame.frame_number),
                      static_cast<long long>(frame.time_ns), static_cast<long long>(frame.unix_time_ns), d.connected,
                      d.pose_valid, d.tracking_result, role ? role : "none");
@@ -87,7 +87,7 @@ unsigned writeRows(std::FILE* out, unsigned long long readNumber, const tavrin_f
 
 void writeEvent(std::FILE* out, const tavrin_event& e)
 {
-    const char* kind = eventKindName(e.kind);
+    const char* kind = names::eventKindName(e.kind);
     std::fprintf(out, "#event2,%lld,%s,%s,%d,%u,%u,%u\n", static_cast<long long>(e.time_ns), kind ? kind : "unknown",
                  csvField(e.serial).c_str(), e.device_class, e.index, e.old_index, e.device_count);
 }
@@ -293,7 +293,7 @@ bool Parser::frameEvent(double t)
     if (!wholeField(4, "class", 0, 4, cls) || !wholeField(5, "index", 0, 63, index) ||
         !wholeField(6, "old_index", 0, 63, old) || !wholeField(7, "count", 0, 64, count))
         return false;
-    const int32_t kind = eventKindFromName(fields[2]);
+    const int32_t kind = names::eventKindFromName(fields[2]);
     if (kind == 0)
         return fail("not an event kind: '" + fields[2].substr(0, 40) + "'");
     const bool deviceEvent = kind >= TAVRIN_EVENT_DEVICE_ARRIVED;

@@ -2,7 +2,7 @@
 
 #include "roles.h"
 
-#include "../recording/names.h"
+#include "../names/names.h"
 
 #include "../platform/platform.h"
 
@@ -156,7 +156,7 @@ nlohmann::json devicesJson(const RigSettings& rig)
 {
     std::map<std::string, nlohmann::json> entries;
     for (const auto& [serial, role] : rig.roles)
-        entries[serial]["role"] = recording::roleName(role);
+        entries[serial]["role"] = names::roleName(role);
     for (const auto& [serial, offset] : rig.offsets)
         entries[serial]["offset"] = {{"position", vector(offset.position, 3)}, {"orientation", vector(offset.orientation, 4)}};
     for (const auto& [serial, extra] : rig.extraDevices)
@@ -285,8 +285,8 @@ std::string unknownKeys(const nlohmann::json& j, std::initializer_list<const cha
 std::string roleNames()
 {
     std::string names;
-    for (int32_t r = 0; recording::roleName(r) != nullptr; ++r)
-        names += std::string(names.empty() ? "" : ", ") + recording::roleName(r);
+    for (int32_t r = 0; names::roleName(r) != nullptr; ++r)
+        names += std::string(names.empty() ? "" : ", ") + names::roleName(r);
     return names;
 }
 
@@ -302,13 +302,13 @@ void readDevice(const std::string& key, const nlohmann::json& j, RigSettings& ri
         throw BadFile{"the serial \"" + key.substr(0, 80) + "\" is not 1 to 63 bytes", key};
     if (j.contains("role")) {
         const nlohmann::json& value = j["role"];
-        const int32_t role = value.is_string() ? recording::roleFromName(value.get<std::string>().c_str()) : -1;
+        const int32_t role = value.is_string() ? names::roleFromName(value.get<std::string>().c_str()) : -1;
         if (role < 0)
             throw BadFile{"the role of " + key + " is " + value.dump() + ", not one of " + roleNames(), key};
         if (role != kRoleProp && role != kRoleNone) {
             const auto [held, fresh] = holders.emplace(role, key);
             if (!fresh)
-                throw BadFile{"the role " + std::string(recording::roleName(role)) + " is given to " + held->second + " and " + key,
+                throw BadFile{"the role " + std::string(names::roleName(role)) + " is given to " + held->second + " and " + key,
                               key};
         }
         if (role != kRoleNone)

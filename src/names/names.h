@@ -1,12 +1,12 @@
 // The names the library gives its values: the frame source's event kinds and the body roles. The
-// one table of each, behind tavrin_event_kind_name and tavrin_role_name, the recordings, the
-// monitor and the simulated runtime's replay.
+// one table of each, below everything that names them: tavrin_event_kind_name and
+// tavrin_role_name, the rig file, the recordings, the monitor and the simulated runtime's replay.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-namespace recording {
+namespace names {
 
 // "session_opened", "session_closed", "device_arrived", "device_left", "device_switched_on",
 // "device_switched_off", "index_changed"; null for any other value.
@@ -21,4 +21,4 @@ const char* roleName(int32_t role);
 // The role of a name; -1 for an unknown name or null.
 int32_t roleFromName(const char* name);
 
-} // namespace recording
+} // namespace names

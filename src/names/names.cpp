@@ -4,7 +4,7 @@
 
 #include <tavrin.h>
 
-namespace recording {
+namespace names {
 
 namespace {
 const char* const kNames[] = {"session_opened",     "session_closed",      "device_arrived", "device_left",
@@ -47,4 +47,4 @@ int32_t roleFromName(const char* name)
     return -1;
 }
 
-} // namespace recording
+} // namespace names
