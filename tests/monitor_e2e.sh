@@ -32,6 +32,24 @@ grep -q "LHR-5F0A11C2" "$dir/run.svg" || fail "plot does not name the headset"
 grep -q "</svg>" "$dir/run.svg" || fail "plot incomplete"
 ls "$dir" | grep -q partial && fail "a temporary file was left behind"
 
+# Sends Ctrl-C to the monitor $pid once the command after WHY succeeds (polled for 20 s; WHY is
+# the failure otherwise), and puts its exit status in $rc.
+interrupt_once() {
+  why="$1"
+  shift
+  tries=0
+  until "$@"; do
+    tries=$((tries + 1))
+    [ $tries -lt 200 ] || fail "$why"
+    sleep 0.1
+  done
+  kill -INT $pid
+  wait $pid
+  rc=$?
+}
+# Whether the monitor $pid has PATH open.
+has_open() { ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$1"; }
+
 expect_status() {
   want=$1
   shift
@@ -179,15 +197,7 @@ case "$1" in
   mkfifo "$dir/rig.fifo"
   "$@" --rig "$dir/rig.fifo" --csv "$dir/never.csv" >"$dir/out.txt" 2>"$dir/err.txt" &
   pid=$!
-  tries=0
-  until ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$dir/rig.fifo"; do
-    tries=$((tries + 1))
-    [ $tries -lt 200 ] || fail "the monitor never opened the rig's FIFO"
-    sleep 0.1
-  done
-  kill -INT $pid
-  wait $pid
-  rc=$?
+  interrupt_once "the monitor never opened the rig's FIFO" has_open "$dir/rig.fifo"
   [ $rc -eq 130 ] || fail "Ctrl-C while waiting for the rig's FIFO exited $rc, expected 130"
   ls "$dir" | grep -q 'never.csv' && fail "Ctrl-C left the CSV's partial file"
   # A device that never ends is refused by its first byte that no recording holds.
@@ -207,29 +217,13 @@ case "$1" in
 *)
   "$@" --seconds 60 >"$dir/out.txt" 2>"$dir/err.txt" &
   pid=$!
-  tries=0
-  until grep -q "session_opened" "$dir/out.txt"; do
-    tries=$((tries + 1))
-    [ $tries -lt 200 ] || fail "no session within 20 s"
-    sleep 0.1
-  done
-  kill -INT $pid
-  wait $pid
-  rc=$?
+  interrupt_once "no session within 20 s" grep -q "session_opened" "$dir/out.txt"
   [ $rc -eq 130 ] || fail "Ctrl-C exited $rc, expected 130"
   grep -q "summary" "$dir/out.txt" || fail "no summary after Ctrl-C"
   # ... also while a FIFO to replay has no writer yet.
   "$@" --replay "$dir/fifo" >"$dir/out.txt" 2>"$dir/err.txt" &
   pid=$!
-  tries=0
-  until ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$dir/fifo"; do # it waits on the FIFO now
-    tries=$((tries + 1))
-    [ $tries -lt 200 ] || fail "the monitor never opened the FIFO"
-    sleep 0.1
-  done
-  kill -INT $pid
-  wait $pid
-  rc=$?
+  interrupt_once "the monitor never opened the FIFO" has_open "$dir/fifo" # it waits on the FIFO then
   [ $rc -eq 130 ] || fail "Ctrl-C while waiting for a FIFO's writer exited $rc, expected 130"
   ;;
 esac
