@@ -77,7 +77,16 @@ VRSIM_API void vrsim_set_device(uint32_t index, int32_t device_class, const char
 
 /* The pose reported for an index: a row-major 3x4 matrix, velocity, angular velocity and an
  * ETrackingResult. Kept per index, independently of vrsim_set_device: the pose query reports it for
- * every index that holds a device (connected or not) and an all-zero pose for an empty index. */
+ * every index that holds a device (connected or not) and an all-zero pose for an empty index.
+ *
+ * The pose query answers as the runtime does, for an instant: now plus its prediction (clamped to
+ * +-100 ms). Each pose set here is kept with the moment it was set (the last 100 ms of them, the
+ * newest always); a query for time T answers from the newest pose set at or before T (the oldest
+ * kept, for an instant before them all), moved by its velocity and angular velocity (rad/s about
+ * the universe's axes) over T less its time, at most 100 ms either way. A device scripted as not
+ * connected is not moved. So a pose with no velocity is where it was set at any instant. The
+ * runtime's clock is tavrin_now_ns()'s (the monotonic clock in ns); the demo and full-body rigs
+ * are evaluated at T, and a replay at T on the recording's clock. */
 VRSIM_API void vrsim_set_pose(uint32_t index, const float matrix3x4[12], const float velocity[3],
                               const float angular_velocity[3], int32_t tracking_result);
 
@@ -141,8 +150,12 @@ VRSIM_API void vrsim_start_demo_rig(void);
  * SessionClosed. A recording is one format or the other. Lines are at most 65536 characters.
  *
  * Replays a recording as the rig, in place of the scripted devices or the demo rig: devices come
- * and go as recorded (from the recording's events; from its poses where it has none), and poses
- * are interpolated by the recording's time, from its first pose on. loop != 0 starts again at the
+ * and go as recorded (from the recording's events; from its poses where it has none; a
+ * frame's connected flag where the recording has it), and poses are interpolated by the
+ * recording's time, from its first pose on: the replay's clock starts at the first pose query, and
+ * a query near a recorded instant (within a third of the way to the next, 5 ms at most) gets that
+ * instant's sample as recorded (its rotation matrix too, where the recording has it), so a
+ * recording replayed at its rate gives back every recorded frame. loop != 0 starts again at the
  * end; otherwise the end holds. 0 on success; -1 for a file that cannot be opened, -2 for a
  * malformed one (vrsim_replay_error says what and on which line); the rig is then unchanged.
  * VRSIM_RIG=replay:PATH in the environment replays PATH, looping, when the library is loaded.
