@@ -41,6 +41,31 @@ std::string serialAt(uint32_t i)
     return "LHR-" + std::to_string(1000 + i);
 }
 
+#ifdef __linux__
+long threadId()
+{
+    return static_cast<long>(::gettid());
+}
+// Whether a thread of this process is asleep (blocked in a wait).
+bool sleeping(long tid)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+}
+#else
+long threadId()
+{
+    return 0;
+}
+// No way to look here: the flag set just before the call serves.
+bool sleeping(long)
+{
+    return true;
+}
+#endif
+
 // A connected device at index i, standing still (so that every read finds it where it was put).
 void putDevice(uint32_t i, int32_t cls, const std::string& serial, bool connected = true)
 {
@@ -387,17 +412,26 @@ TEST_F(FrameSource, BadArgumentsAreRefusedNotFollowed)
     EXPECT_EQ(frame.device_count, 0u);
     EXPECT_EQ(frame.frame_number, 0u);
 
-    // A thread waiting for ever is woken by the destruction.
+    // A thread waiting for ever is woken by the destruction. The queue is empty (the session's
+    // opening taken here, no device to arrive), so the waiter's one call waits until then; the
+    // destruction begins once it is seen asleep in that call (a call begun after it would be the
+    // caller's error).
     start();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_SESSION_OPENED));
     tavrin_source* waited = source.get();
-    std::thread waiter([waited] {
+    std::atomic<bool> calling{false};
+    std::atomic<int> got{2};
+    std::atomic<long> waiterTid{0};
+    std::thread waiter([&] {
+        waiterTid = threadId();
         tavrin_event e;
-        while (tavrin_source_next_event(waited, &e, -1) == 1) {
-        }
+        calling = true;
+        got = tavrin_source_next_event(waited, &e, -1);
     });
-    ASSERT_TRUE(waitUntil([] { return counters().open_sessions == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return calling.load() && sleeping(waiterTid.load()); }));
     tavrin_source_destroy(source.release());
     waiter.join();
+    EXPECT_EQ(got.load(), 0);
 }
 
 // What the runtime writes is data: an init error or a tracking result that SDK 1.0.7 does not

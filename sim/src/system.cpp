@@ -70,6 +70,9 @@ public:
     void GetDeviceToAbsoluteTrackingPose(vr::ETrackingUniverseOrigin origin, float predicted,
                                          vr::TrackedDevicePose_t* out, uint32_t count) override
     {
+        // The moment the call came, before it waits for the rig (another thread's call, a scripted
+        // delay): the prediction counts from when the caller asked.
+        const int64_t asked = nowNs();
         std::unique_lock<std::mutex> lock;
         const bool live = enter(lock);
         Rig& r = rig();
@@ -80,7 +83,7 @@ public:
         }
         // The instant asked for: now and the prediction, which the runtime clamps to its reach.
         const double ahead = std::clamp(static_cast<double>(predicted), -kReachNs / 1e9, kReachNs / 1e9);
-        const int64_t now = nowNs() + static_cast<int64_t>(std::llround(ahead * 1e9));
+        const int64_t now = asked + static_cast<int64_t>(std::llround(ahead * 1e9));
         if (live && r.replay && r.replayStartNs == 0)
             r.replayStartNs = now;
         for (uint32_t i = 0; i < count; ++i) {
