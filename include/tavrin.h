@@ -424,7 +424,8 @@ TAVRIN_API void tavrin_source_stop(tavrin_source* source);
  *
  * frame_size is sizeof(tavrin_frame) as the caller's header gives it. Returns DeviceError_None;
  * DeviceError_NoSession while the source has no session, with device_count 0 and frame_number 0
- * (the grid goes on: its instants pass meanwhile); DeviceError_InvalidArgument for a NULL source
+ * (the grid goes on: its instants pass meanwhile; before the first frame there is no grid, and
+ * such reads are a period apart, TAVRIN_REACH_NS at the most); DeviceError_InvalidArgument for a NULL source
  * or frame or a frame_size this library does not know. One reading thread per source. */
 TAVRIN_API int32_t tavrin_source_read(tavrin_source* source, tavrin_frame* frame, uint32_t frame_size);
 

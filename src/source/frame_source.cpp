@@ -4,6 +4,7 @@
 
 #include <openvr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -84,8 +85,9 @@ int32_t frameSource::read(tavrin_frame* frame)
     }
     if (!grid.started()) {
         // No grid before the first read with a session, which starts it at once; attempts without
-        // one are a period apart.
-        const int64_t period = static_cast<int64_t>(1e9 / rateHz);
+        // one are a period apart, or a reach at the most, so that a slow rate's first frame still
+        // comes soon after the session opens.
+        const int64_t period = std::min(static_cast<int64_t>(1e9 / rateHz), kReachNs);
         if (lastAttemptNs != 0)
             waitUntil(lastAttemptNs + period);
         lastAttemptNs = platform::steadyNanoseconds();
