@@ -16,6 +16,26 @@ constexpr double kGapMs = 250.0;
 // microseconds usually, milliseconds on a loaded or instrumented machine.
 constexpr double kSnapMs = 5.0;
 
+// The first sample after t.
+std::vector<recording::Sample>::const_iterator after(const std::vector<recording::Sample>& ss, double t)
+{
+    return std::upper_bound(ss.begin(), ss.end(), t, [](double v, const recording::Sample& a) { return v < a.t; });
+}
+
+// The recorded sample a query at t is for (see kSnapMs), or null when t lies between two.
+const recording::Sample* recordedFor(const std::vector<recording::Sample>& ss, double t)
+{
+    const auto it = after(ss, t);
+    if (it == ss.begin() || it == ss.end())
+        return nullptr;
+    const double snap = std::min(kSnapMs, (it->t - (it - 1)->t) / 3);
+    if (t - (it - 1)->t <= snap)
+        return &*(it - 1);
+    if (it->t - t <= snap)
+        return &*it;
+    return nullptr;
+}
+
 void matrixFromQuaternion(const float q[4], float m[12], const float p[3])
 {
     const double w = q[0], x = q[1], y = q[2], z = q[3];
@@ -91,13 +111,16 @@ bool Replay::deviceAt(uint32_t index, double t, Device& out) const
     out.serial = tr->serial;
     out.connected = presence.connected;
     // A recording that wrote each frame's connected flag changes it at that frame, not when the
-    // event (discovery's, a pass later) came: the latest sample at or near t says.
+    // event (discovery's, a pass later) came: the frame this query is for, or the latest before it.
     const auto& ss = tr->samples;
-    auto it = std::upper_bound(ss.begin(), ss.end(), t, [](double v, const recording::Sample& a) { return v < a.t; });
-    if (it != ss.end() && it != ss.begin() && it->t - t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 3))
-        ++it; // the next recorded instant, which this query is for
-    if (it != ss.begin() && (it - 1)->connected >= 0 && t - (it - 1)->t <= kGapMs)
-        out.connected = (it - 1)->connected != 0;
+    const recording::Sample* at = recordedFor(ss, t);
+    if (at == nullptr) {
+        const auto it = after(ss, t);
+        if (it != ss.begin() && t - (it - 1)->t <= kGapMs)
+            at = &*(it - 1);
+    }
+    if (at != nullptr && at->connected >= 0)
+        out.connected = at->connected != 0;
     return true;
 }
 
@@ -139,7 +162,7 @@ Pose Replay::poseAt(uint32_t index, double t) const
     if (!tr || tr->samples.empty())
         return pose;
     const auto& ss = tr->samples;
-    const auto it = std::upper_bound(ss.begin(), ss.end(), t, [](double v, const recording::Sample& a) { return v < a.t; });
+    const auto it = after(ss, t);
     recording::Sample s;
     bool recorded = true; // a sample as it was recorded, not one made between two
     if (it == ss.begin())
@@ -148,10 +171,8 @@ Pose Replay::poseAt(uint32_t index, double t) const
         s = ss.back();
     else if (it->t - (it - 1)->t > kGapMs) // a gap: hold the nearer side
         s = (t - (it - 1)->t < it->t - t) ? *(it - 1) : *it;
-    else if (t - (it - 1)->t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 3))
-        s = *(it - 1); // a query lands microseconds off a recorded instant: that instant's sample
-    else if (it->t - t <= std::min(kSnapMs, (it->t - (it - 1)->t) / 3))
-        s = *it;
+    else if (const recording::Sample* at = recordedFor(ss, t))
+        s = *at;
     else {
         s = interpolate(*(it - 1), *it, t);
         recorded = false;

@@ -20,11 +20,11 @@ Pose extrapolate(const Pose& pose, double dt)
         out.matrix[4 * i + 3] = pose.matrix[4 * i + 3] + static_cast<float>(pose.velocity[i] * dt);
     // The rotation turned by the angular velocity (in the universe's frame) over dt: R' = exp(w dt) R.
     const double w[3] = {pose.angular[0], pose.angular[1], pose.angular[2]};
-    const double angle = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]) * dt;
+    const double speed = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+    const double angle = speed * dt;
     if (angle == 0.0)
         return out;
-    const double len = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
-    const double k[3] = {w[0] / len, w[1] / len, w[2] / len};
+    const double k[3] = {w[0] / speed, w[1] / speed, w[2] / speed};
     const double c = std::cos(angle), sn = std::sin(angle), t = 1 - c;
     const double turn[3][3] = {{t * k[0] * k[0] + c, t * k[0] * k[1] - sn * k[2], t * k[0] * k[2] + sn * k[1]},
                                {t * k[0] * k[1] + sn * k[2], t * k[1] * k[1] + c, t * k[1] * k[2] - sn * k[0]},

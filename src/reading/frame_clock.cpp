@@ -40,13 +40,8 @@ int64_t frameClock::counterFrequency() const
 // plain way rather than share the timer.
 void frameClock::sleepMicros(int64_t us)
 {
-    if (us <= 0)
-        return;
-    std::unique_lock<std::mutex> lock(sleeperMutex, std::try_to_lock);
-    if (lock.owns_lock())
-        sleeper.sleepUntil(platform::steadyNanoseconds() + us * 1000);
-    else
-        platform::sleepMicros(us);
+    if (us > 0)
+        sleepUntilNs(platform::steadyNanoseconds() + us * 1000);
 }
 
 void frameClock::sleepUntilNs(int64_t deadlineNs)

@@ -20,8 +20,6 @@ public:
     // Takes instant k: the next is after it.
     void take(uint64_t k) { latest = k; }
     uint64_t number(uint64_t k) const { return firstNumber + k; }
-    uint64_t latestNumber() const { return firstNumber + latest; }
-    double rateHz() const { return rate; }
 
 private:
     int64_t t0 = 0;

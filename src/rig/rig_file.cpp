@@ -77,25 +77,16 @@ std::string layOut(const Json& j)
     return out + "\n";
 }
 
-// Whether a serial is UTF-8 text, as JSON strings must be. The runtime may send any bytes.
+// Whether a serial is UTF-8 text, as JSON strings must be (the runtime may send any bytes): as the
+// JSON library's own writer judges it.
 bool isUtf8(const std::string& text)
 {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 && c >= 0xC2 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > text.size())
-            return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2)
-                return false;
-        const auto c1 = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
-        if ((n == 3 && ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F))) ||
-            (n == 4 && ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))))
-            return false; // overlong forms, surrogates, beyond U+10FFFF
-        i += n;
+    try {
+        (void)nlohmann::json(text).dump();
+        return true;
+    } catch (const nlohmann::json::type_error&) {
+        return false;
     }
-    return true;
 }
 
 const char* const kHex = "0123456789ABCDEF";
@@ -372,12 +363,16 @@ int32_t axesFromName(const std::string& name)
 bool saveRigFile(const RigSettings& rig, const std::string& path, std::string& error)
 {
     std::string why;
-    const std::string text = textOf(rig);
-    std::string held;
-    if (isRegularFile(path) && readWhole(path, held) && held == text)
-        return true; // it holds this rig already: left as it is
-    if (platform::replaceFile(path, text, why))
-        return true;
+    try {
+        const std::string text = textOf(rig);
+        std::string held;
+        if (isRegularFile(path) && readWhole(path, held) && held == text)
+            return true; // it holds this rig already: left as it is
+        if (platform::replaceFile(path, text, why))
+            return true;
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
     error = "cannot save the rig file " + path + ": " + why;
     return false;
 }

@@ -162,7 +162,7 @@ uint32_t sourceRig::fill(const poseFrame& frame, tavrin_device* out)
         const IndexRig& r = lookUp(i, label.serial);
         r.offset.resolve(p);
         std::memcpy(seen[n].serial, label.serial, kSerialField);
-        seen[n].valid = pose.bPoseIsValid && finitePlacement(p);
+        seen[n].valid = pose.bPoseIsValid;
         seen[n].placement = p;
         space.resolve(p);
         write(p, d);
@@ -222,7 +222,8 @@ int32_t sourceRig::setOriginFrom(const char* serial)
     for (uint32_t k = 0; k < seenCount; ++k) {
         const Seen& s = seen[k];
         float q[4];
-        if (std::strncmp(s.serial, serial, kSerialField) != 0 || !s.valid || !headingOf(s.placement.rotation, q))
+        if (std::strncmp(s.serial, serial, kSerialField) != 0 || !s.valid || !finitePlacement(s.placement) ||
+            !headingOf(s.placement.rotation, q))
             continue;
         const float origin[3] = {s.placement.position[0], 0.0f, s.placement.position[2]};
         std::memcpy(rig.space.position, origin, sizeof origin);
@@ -263,13 +264,8 @@ int32_t sourceRig::save(const char* path)
         copy = rig;
     }
     std::string why;
-    bool saved = false;
-    try {
-        saved = saveRigFile(copy, path, why);
-    } catch (const std::exception& e) {
-        why = std::string("cannot save the rig file ") + path + ": " + e.what();
-    }
-    noteReason(id, saved ? std::string() : why.empty() ? std::string("cannot save the rig file ") + path : why);
+    const bool saved = saveRigFile(copy, path, why);
+    noteReason(id, saved ? std::string() : why);
     return saved ? DeviceError_None : DeviceError_Unknown;
 }
 
@@ -279,12 +275,7 @@ int32_t sourceRig::load(const char* path)
         return DeviceError_InvalidArgument;
     RigSettings loaded;
     std::string why;
-    bool ok = false;
-    try {
-        ok = loadRigFile(path, loaded, why);
-    } catch (const std::exception& e) {
-        why = std::string("cannot load the rig file ") + path + ": " + e.what();
-    }
+    const bool ok = loadRigFile(path, loaded, why);
     noteReason(id, ok ? std::string() : why);
     if (!ok)
         return DeviceError_InvalidArgument;

@@ -171,9 +171,13 @@ int Monitor::applyRig()
             }
         }
     }
-    for (const auto& [serial, role] : opt.roles)
+    for (const auto& [serial, role] : opt.roles) {
         if (tavrin_source_set_role(source, serial.c_str(), role) == kNoError)
             rigChanged = true;
+        reads.unseen.push_back(serial);
+    }
+    if (!opt.originSerial.empty() && std::find(reads.unseen.begin(), reads.unseen.end(), opt.originSerial) == reads.unseen.end())
+        reads.unseen.push_back(opt.originSerial);
     originPending = !opt.originSerial.empty();
     return 0;
 }
@@ -188,28 +192,13 @@ void Monitor::takeOrigin()
     printLine("origin and heading set from " + opt.originSerial);
 }
 
-// The serials that --role and --origin name and no frame has held.
-std::vector<std::string> Monitor::unseenSerials() const
-{
-    std::vector<std::string> named;
-    for (const auto& [serial, role] : opt.roles)
-        named.push_back(serial);
-    if (!opt.originSerial.empty())
-        named.push_back(opt.originSerial);
-    std::vector<std::string> unseen;
-    for (const std::string& serial : named)
-        if (reads.serials.count(serial) == 0 && std::find(unseen.begin(), unseen.end(), serial) == unseen.end())
-            unseen.push_back(serial);
-    return unseen;
-}
-
 // Once the first frame with a session has shown which devices are there: a serial the command
 // line names that is not among them is said at once, rather than a role that silently never shows.
 void Monitor::checkNamedSerials()
 {
-    for (const std::string& serial : unseenSerials())
+    for (const std::string& serial : reads.unseen)
         printLine("warning: " + serial + " (named by " + (serial == opt.originSerial ? "--origin" : "--role") +
-                  ") is none of the " + std::to_string(reads.serials.size()) +
+                  ") is none of the " + std::to_string(frame.device_count) +
                   " devices present; check the serial (it applies if the device comes)");
 }
 
@@ -375,8 +364,10 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
         if (!opt.osc.empty())
             osc.offer(frame, tMs / 1000.0);
         takeOrigin();
-        for (uint32_t k = 0; k < frame.device_count; ++k)
-            reads.serials.emplace(frame.devices[k].serial);
+        // Only while a named serial is still missing: a look at this frame's serials.
+        auto& unseen = reads.unseen;
+        for (uint32_t k = 0; k < frame.device_count && !unseen.empty(); ++k)
+            unseen.erase(std::remove(unseen.begin(), unseen.end(), frame.devices[k].serial), unseen.end());
         if (reads.frames == 1)
             checkNamedSerials();
     } else {
@@ -568,10 +559,9 @@ void Monitor::printSummary()
                  percentile(r.frameSpacingMs, 0.50), percentile(r.frameSpacingMs, 0.99), percentile(r.latenessUs, 0.50),
                  percentile(r.latenessUs, 0.99),
                  r.reads ? r.cpuSeconds * 1e6 / static_cast<double>(r.reads) : 0.0, board.events, board.dropped);
-    const std::vector<std::string> unseen = unseenSerials();
-    if (!unseen.empty()) {
+    if (!r.unseen.empty()) {
         std::string list;
-        for (const std::string& serial : unseen)
+        for (const std::string& serial : r.unseen)
             list += (list.empty() ? "" : ", ") + serial;
         std::fprintf(human, "  never seen       %s (named by --role or --origin)\n", list.c_str());
     }

@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <set>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -52,13 +51,12 @@ private:
         std::vector<double> frameSpacingMs; // successive frames' time_ns differences
         std::vector<double> latenessUs;     // each frame's query time less its instant
         int64_t previousFrameNs = 0;        // the latest frame's, 0 after a read without a session
-        std::set<std::string> serials;      // every serial a frame held
+        std::vector<std::string> unseen;    // serials --role and --origin name that no frame has held
     };
 
     int openOutputs();
     int applyRig();
     void takeOrigin();
-    std::vector<std::string> unseenSerials() const;
     void checkNamedSerials();
     bool saveRig();
     int chooseRig();
