@@ -338,3 +338,34 @@ TEST_F(Sim, MalformedRecordingsAreRefusedWithTheirLine)
     ASSERT_NE(sys, nullptr);
     EXPECT_EQ(sys->GetTrackedDeviceClass(3), vr::TrackedDeviceClass_Controller);
 }
+
+// A frame may hold a device before discovery's event for it is stamped: the replay shows the
+// device at the recorded frames, not from the event on.
+TEST_F(Sim, AReplayShowsADeviceAtItsRecordedFramesBeforeItsEvent)
+{
+    const std::string header =
+        "# tavrin recording 2\n"
+        "read,timestamp_ms,serial,index,class,tracking_ok,pos_x,pos_y,pos_z,quat_w,quat_x,quat_y,quat_z,vel_x,"
+        "vel_y,vel_z,angvel_x,angvel_y,angvel_z,frame,t_ns,unix_ns,connected,pose_valid,tracking_result,role\n"
+        "#event2,1000000,session_opened,,0,0,0,0\n";
+    std::string body = header;
+    for (int k = 0; k < 4; ++k)
+        body += std::to_string(k + 1) + ",0,LHR-EARLY,2,3,1,0.5,1,0,1,0,0,0,0,0,0,0,0,0," + std::to_string(k + 1) + "," +
+                std::to_string(2000000 + k * 10000000) + ",0,1,1,200,none\n";
+    body += "#event2,25000000,device_arrived,LHR-EARLY,3,2,2,1\n";
+    const std::string path = ::testing::TempDir() + "tavrin_early_rows.csv";
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(body.data(), 1, body.size(), f);
+    std::fclose(f);
+    ASSERT_EQ(vrsim_play_recording(path.c_str(), 0), 0) << vrsim_replay_error();
+    std::remove(path.c_str());
+    vr::EVRInitError err;
+    vr::IVRSystem* sys = vr::VR_Init(&err, vr::VRApplication_Background);
+    ASSERT_NE(sys, nullptr);
+    EXPECT_EQ(sys->GetTrackedDeviceClass(2), vr::TrackedDeviceClass_GenericTracker);
+    vr::TrackedDevicePose_t poses[3];
+    sys->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, poses, 3);
+    EXPECT_TRUE(poses[2].bDeviceIsConnected);
+    EXPECT_EQ(poses[2].mDeviceToAbsoluteTracking.m[0][3], 0.5f);
+}

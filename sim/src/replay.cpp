@@ -72,10 +72,14 @@ Replay::Presence Replay::presenceAt(const recording::Track& track, double t) con
         // The latest moment at or before t.
         const auto it = std::upper_bound(timeline.begin(), timeline.end(), t,
                                          [](double v, const Moment& m) { return v < m.t; });
-        if (it == timeline.begin())
-            return p;
-        if (const recording::PresentDevice* d = (it - 1)->devices.find(track.serial))
-            p = Presence{true, d->connected, static_cast<int32_t>(d->index)};
+        if (it != timeline.begin())
+            if (const recording::PresentDevice* d = (it - 1)->devices.find(track.serial))
+                return Presence{true, d->connected, static_cast<int32_t>(d->index)};
+        // A frame may hold a device before discovery's event for it is stamped (a read names a new
+        // device itself; a reader catching up reads instants already past): a recorded frame of it
+        // is there as recorded.
+        if (const recording::Sample* s = recordedFor(track.samples, t))
+            p = Presence{true, s->connected != 0, s->index};
         return p;
     }
     // No event names this device: it is there while samples are.
