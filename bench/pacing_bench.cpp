@@ -6,7 +6,6 @@
 
 #include <legacy/vr_driver.h>
 #include <platform/platform.h>
-#include <reading/pacing.h>
 
 #include <algorithm>
 #include <chrono>

@@ -94,7 +94,8 @@ void legacyRead(benchmark::State& state, uint32_t callDelayUs)
     }
     const double perRead = seconds(begin) / static_cast<double>(state.iterations());
     // Discovery's passes (every 500 ms) are counted too: a long run shows them.
-    state.counters["calls_per_read"] = static_cast<double>(runtimeCalls() - calls0) / static_cast<double>(state.iterations());
+    state.counters["calls_per_read"] =
+        static_cast<double>(runtimeCalls() - calls0) / static_cast<double>(state.iterations());
     vrsim_set_call_delay_us(0);
     if (callDelayUs == 0)
         state.counters["own_ns"] = perRead * 1e9 - queryNs(16);
@@ -121,7 +122,8 @@ void sourceRead(benchmark::State& state, uint32_t callDelayUs)
         benchmark::ClobberMemory();
     }
     const double perRead = seconds(begin) / static_cast<double>(state.iterations());
-    state.counters["calls_per_read"] = static_cast<double>(runtimeCalls() - calls0) / static_cast<double>(state.iterations());
+    state.counters["calls_per_read"] =
+        static_cast<double>(runtimeCalls() - calls0) / static_cast<double>(state.iterations());
     vrsim_set_call_delay_us(0);
     if (callDelayUs == 0) {
         const double perQuery = queryNs(64);
@@ -144,9 +146,13 @@ static void BM_LegacyFill16(benchmark::State& state)
     sys->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, 0.0f, raw, 16);
     KnownDevice known[16] = {};
     labelIndices(sys, raw, 16, known, kLegacyLabels);
+    sampleFrame frame{};
+    frame.count = 16;
+    for (uint32_t i = 0; i < 16; ++i)
+        sampleIndex(raw[i], known[i], frame.devices[i]);
     _TrackedDevicePose out[16];
     for (auto _ : state) {
-        benchmark::DoNotOptimize(fillPoseRecords(poseFrame{raw, known, 16, 0, 0, 0}, 1.0f, out));
+        benchmark::DoNotOptimize(fillPoseRecords(frame, 1.0f, out));
         benchmark::ClobberMemory();
     }
     vr::VR_Shutdown();

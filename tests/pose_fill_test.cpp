@@ -74,7 +74,11 @@ protected:
     int fill(float stamp, _TrackedDevicePose* out)
     {
         labelIndices(sys, raw, 16, known, kLegacyLabels);
-        return fillPoseRecords(poseFrame{raw, known, 16, 0, 0, 0}, stamp, out);
+        sampleFrame frame{};
+        frame.count = 16;
+        for (uint32_t i = 0; i < 16; ++i)
+            sampleIndex(raw[i], known[i], frame.devices[i]);
+        return fillPoseRecords(frame, stamp, out);
     }
     vr::TrackedDevicePose_t raw[16];
     KnownDevice known[16];

@@ -1,5 +1,5 @@
 // rotationToQuaternion: the branches, the tie rule, and random rotations.
-#include <reading/quaternion.h>
+#include <pose/quaternion.h>
 
 #include <gtest/gtest.h>
 
@@ -75,7 +75,8 @@ TEST(Quaternion, RandomRotationsGiveUnitQuaternionsThatRotateAsTheMatrix)
         const double qw = q.w, qx = q.x, qy = q.y, qz = q.z;
         // t = 2 q_vec x v; v' = v + w t + q_vec x t
         const double t[3] = {2 * (qy * v[2] - qz * v[1]), 2 * (qz * v[0] - qx * v[2]), 2 * (qx * v[1] - qy * v[0])};
-        const double rotated[3] = {v[0] + qw * t[0] + (qy * t[2] - qz * t[1]), v[1] + qw * t[1] + (qz * t[0] - qx * t[2]),
+        const double rotated[3] = {v[0] + qw * t[0] + (qy * t[2] - qz * t[1]),
+                                   v[1] + qw * t[1] + (qz * t[0] - qx * t[2]),
                                    v[2] + qw * t[2] + (qx * t[1] - qy * t[0])};
         for (int i = 0; i < 3; ++i) {
             const double expected = r[i][0] * v[0] + r[i][1] * v[1] + r[i][2] * v[2];

@@ -1,7 +1,6 @@
 #include "legacy_records.h"
 
-#include "../reading/placement.h"
-#include "../session/runtime_values.h"
+#include "../pose/quaternion.h"
 
 #include <openvr.h>
 
@@ -25,30 +24,29 @@ void legacyEvent(const DeviceChange& c, _DeviceEvent& event, _DeviceEventArg& ar
     arg = makeEventArg(c.serial, c.index, c.oldIndex);
 }
 
-int fillPoseRecords(const poseFrame& frame, float timestampMs, _TrackedDevicePose* out)
+int fillPoseRecords(const sampleFrame& frame, float timestampMs, _TrackedDevicePose* out)
 {
     int n = 0;
     const uint32_t indices = frame.count < static_cast<uint32_t>(kMaxDevices) ? frame.count : kMaxDevices;
     for (uint32_t i = 0; i < indices; ++i) {
-        const vr::TrackedDevicePose_t& pose = frame.poses[i];
-        const int32_t result = runtimeValue(pose.eTrackingResult);
-        if (result == 0 || !hasMotion(pose))
+        const DeviceSample& d = frame.devices[i];
+        if (!d.labelled || d.result == 0 || !d.moving || !isTakenClass(d.deviceClass))
             continue;
-        const KnownDevice& label = frame.known[i];
-        if (label.state != KnownDevice::Device || !isTakenClass(label.deviceClass))
-            continue;
-
+        const Placement& p = d.placement;
         _TrackedDevicePose& rec = out[n++];
-        copySerial(rec.serial, label.serial);
+        copySerial(rec.serial, d.serial);
         rec.index = static_cast<int32_t>(i);
-        rec.deviceClass = label.deviceClass;
-        rec.trackingOk = result == vr::TrackingResult_Running_OK ? 1 : 0;
+        rec.deviceClass = d.deviceClass;
+        rec.trackingOk = d.result == vr::TrackingResult_Running_OK ? 1 : 0;
         rec.timestampMs = timestampMs;
-        writePlacement(pose, rec.position, rec.rotation, rec.quaternion);
-        for (int c = 0; c < 3; ++c) {
-            rec.velocity[c] = pose.vVelocity.v[c];
-            rec.angularVelocity[c] = pose.vAngularVelocity.v[c];
+        for (int row = 0; row < 3; ++row) {
+            rec.position[row] = p.position[row];
+            for (int col = 0; col < 3; ++col) // the fourth float of the row is left as it was
+                rec.rotation[row][col] = p.rotation[row][col];
+            rec.velocity[row] = p.velocity[row];
+            rec.angularVelocity[row] = p.angularVelocity[row];
         }
+        writeQuaternion(p.rotation, rec.quaternion);
     }
     return n;
 }

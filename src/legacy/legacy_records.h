@@ -38,10 +38,10 @@ inline _DeviceEventArg makeEventArg(const char* serial, int32_t index, int32_t i
 // the old index.
 void legacyEvent(const DeviceChange& change, _DeviceEvent& event, _DeviceEventArg& arg);
 
-// Fills records 0..n-1 from indices 0..15 of a read, ascending: every index with a tracking
-// result, a velocity that is not exactly zero and a label of class 1..3 (its serial may be empty
-// when the runtime would not give it). Returns n. Records from n on, and the fourth float of each
-// matrix row, are left as they were.
-int fillPoseRecords(const poseFrame& frame, float timestampMs, _TrackedDevicePose* out);
+// Fills records 0..n-1 from indices 0..15 of a read, ascending (a pure function of the read): every
+// index with a tracking result, a velocity that is not exactly zero and a label of class 1..3 (its
+// serial may be empty when the runtime would not give it). Returns n. Records from n on, and the
+// fourth float of each matrix row, are left as they were.
+int fillPoseRecords(const sampleFrame& frame, float timestampMs, _TrackedDevicePose* out);
 
 } // namespace ViveSystem

@@ -4,7 +4,7 @@
 #include "status.h"
 
 #include "../platform/platform.h"
-#include "../reading/pacing.h"
+#include "../reading/pacer.h"
 
 namespace ViveSystem {
 
@@ -42,14 +42,15 @@ void vrDriver::relayEvent(int count, _DeviceEvent event, _DeviceEventArg arg)
 void vrDriver::readPoses(_TrackedDevicePose* poses)
 {
     waitForFrame(clock, framePeriodMs.load(std::memory_order_relaxed), lastFrameNs);
-    const bool read = reader.read(finder.session(), &driverMutex, kMaxDevices, kQueryInstant, [&](const poseFrame& frame) {
-        // Milliseconds since construction on the monotonic clock (counted in 100-ns ticks):
-        // setting the wall clock must not make a motion-capture stream jump.
-        const float stamp = static_cast<float>(frame.timeNs / 100 - startNs / 100) / 10000.0f;
-        fillPoseRecords(frame, stamp, poses);
-    });
-    if (!read)
+    sampleFrame frame;
+    if (!reader.read(finder.session(), &driverMutex, kMaxDevices, kQueryInstant, frame)) {
         setLastError(DeviceError_NoSession);
+        return;
+    }
+    // Milliseconds since construction on the monotonic clock (counted in 100-ns ticks): setting the
+    // wall clock must not make a motion-capture stream jump.
+    const float stamp = static_cast<float>(frame.timeNs / 100 - startNs / 100) / 10000.0f;
+    fillPoseRecords(frame, stamp, poses);
 }
 
 void vrDriver::sessionOpened(int32_t countBefore)

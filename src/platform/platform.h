@@ -6,14 +6,7 @@
 
 namespace ViveSystem::platform {
 
-// A monotonic high-resolution counter and its fixed frequency in counts per second.
-int64_t counterNow();
-int64_t counterFrequency();
-
-// The millisecond field (0..999) of the current local time.
-int localMilliseconds();
-
-// A monotonic clock in nanoseconds.
+// A monotonic clock in nanoseconds, from the system's high-resolution counter.
 int64_t steadyNanoseconds();
 
 // The wall clock in nanoseconds since 1970-01-01 UTC.

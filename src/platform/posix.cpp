@@ -17,26 +17,6 @@
 
 namespace ViveSystem::platform {
 
-int64_t counterNow()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-int64_t counterFrequency()
-{
-    return 1000000000;
-}
-
-int localMilliseconds()
-{
-    // The millisecond field of local time is that of UTC: zones differ by whole minutes.
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<int>(ts.tv_nsec / 1000000);
-}
-
 // CLOCK_MONOTONIC: the clock sleepUntil's absolute deadlines are on.
 int64_t steadyNanoseconds()
 {

@@ -15,31 +15,16 @@
 
 namespace ViveSystem::platform {
 
-int64_t counterNow()
-{
-    LARGE_INTEGER value;
-    QueryPerformanceCounter(&value);
-    return value.QuadPart;
-}
-
-int64_t counterFrequency()
-{
-    LARGE_INTEGER value;
-    QueryPerformanceFrequency(&value);
-    return value.QuadPart;
-}
-
-int localMilliseconds()
-{
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return now.wMilliseconds;
-}
-
 int64_t steadyNanoseconds()
 {
-    const int64_t counts = counterNow();
-    const int64_t f = counterFrequency();
+    static const int64_t f = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency); // fixed at boot
+        return frequency.QuadPart;
+    }();
+    LARGE_INTEGER value;
+    QueryPerformanceCounter(&value);
+    const int64_t counts = value.QuadPart;
     return (counts / f) * 1000000000 + (counts % f) * 1000000000 / f;
 }
 

@@ -126,8 +126,8 @@ void poseReader::forget()
     std::memset(known, 0, sizeof known);
 }
 
-bool poseReader::readFrame(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, int64_t instantNs,
-                           frameUse& use)
+bool poseReader::read(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, int64_t instantNs,
+                      sampleFrame& out)
 {
     if (count > static_cast<uint32_t>(kSourceDevices))
         count = kSourceDevices;
@@ -136,13 +136,41 @@ bool poseReader::readFrame(const sessionTicket& ticket, std::mutex* serialise, u
         std::memset(raw, 0, sizeof raw[0] * count); // a runtime serving fewer leaves the rest empty
         const int64_t queryNs = platform::steadyNanoseconds();
         const int64_t instant = instantNs == kQueryInstant ? queryNs : instantNs;
-        const float prediction = instantNs == kQueryInstant ? 0.0f : static_cast<float>(static_cast<double>(instant - queryNs) / 1e9);
+        const float prediction =
+            instantNs == kQueryInstant ? 0.0f : static_cast<float>(static_cast<double>(instant - queryNs) / 1e9);
         system->GetDeviceToAbsoluteTrackingPose(vr::TrackingUniverseStanding, prediction, raw, count);
-        const int64_t timeNs = platform::steadyNanoseconds();
+        out.timeNs = platform::steadyNanoseconds();
+        out.instantNs = instant;
+        out.queryNs = queryNs;
+        out.count = count;
         std::lock_guard<std::mutex> lock(knownMutex);
         labelIndices(system, raw, count, known, rules);
-        use.use(poseFrame{raw, known, count, timeNs, instant, queryNs});
+        for (uint32_t i = 0; i < count; ++i)
+            sampleIndex(raw[i], known[i], out.devices[i]);
     });
+}
+
+void sampleIndex(const vr::TrackedDevicePose_t& pose, const KnownDevice& label, DeviceSample& out)
+{
+    out.labelled = label.state == KnownDevice::Device;
+    if (!out.labelled)
+        return;
+    out.connected = pose.bDeviceIsConnected;
+    out.poseValid = pose.bPoseIsValid;
+    out.moving = hasMotion(pose);
+    out.result = runtimeValue(pose.eTrackingResult);
+    out.deviceClass = label.deviceClass;
+    out.hand = label.hand;
+    std::memcpy(out.serial, label.serial, sizeof out.serial);
+    Placement& p = out.placement;
+    const auto& m = pose.mDeviceToAbsoluteTracking.m;
+    for (int row = 0; row < 3; ++row) {
+        p.position[row] = m[row][3];
+        for (int col = 0; col < 3; ++col)
+            p.rotation[row][col] = m[row][col];
+        p.velocity[row] = pose.vVelocity.v[row];
+        p.angularVelocity[row] = pose.vAngularVelocity.v[row];
+    }
 }
 
 } // namespace ViveSystem

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "../discovery/device_table.h"
+#include "../pose/placement.h"
 #include "../session/session.h"
 
 #include <climits>
@@ -55,17 +56,33 @@ void labelIndices(vr::IVRSystem* system, const vr::TrackedDevicePose_t* raw, uin
 // An instant of a read: the moment the runtime is asked, with no prediction (the legacy reads).
 constexpr int64_t kQueryInstant = INT64_MIN;
 
-// One read as the faces see it: the poses of `count` indices, the labels, the instant the poses
-// are for, when the runtime was asked (queryNs, just before the call) and when it answered
-// (timeNs), all on the monotonic clock in ns.
-struct poseFrame {
-    const vr::TrackedDevicePose_t* poses;
-    const KnownDevice* known;
+// One index of a read: what the reader knows of it, and its pose taken out of the runtime's answer
+// once. Only a labelled index carries the rest.
+struct DeviceSample {
+    bool labelled; // a device the reader knows: its class, hand and serial follow
+    bool connected;
+    bool poseValid;
+    bool moving;    // a velocity that is not exactly zero (see hasMotion)
+    int32_t result; // the ETrackingResult as the runtime wrote it, an integer
+    int32_t deviceClass;
+    int32_t hand;
+    char serial[kSerialField];
+    Placement placement; // OpenVR's standing universe, metres
+};
+
+// One read, as both faces take it: `count` indices, the instant the poses are for, when the runtime
+// was asked (queryNs, just before the call) and when it answered (timeNs), all on the monotonic
+// clock in ns.
+struct sampleFrame {
     uint32_t count;
     int64_t timeNs;
     int64_t instantNs;
     int64_t queryNs;
+    DeviceSample devices[kSourceDevices];
 };
+
+// The sample of one index from the runtime's pose and the label the reader holds.
+void sampleIndex(const vr::TrackedDevicePose_t& pose, const KnownDevice& label, DeviceSample& out);
 
 class poseReader {
 public:
@@ -82,29 +99,11 @@ public:
     // One pose query of indices 0..count-1 (at most kSourceDevices) inside a use of the ticket's
     // session, under `serialise` when given, for `instantNs` (the runtime's prediction: the instant
     // less the moment it is asked; kQueryInstant: no prediction, the poses of that moment); the
-    // labels brought up to date; then fill(frame), with the labels locked. False, with nothing
-    // called, when the ticket holds no live session.
-    template <class Fill>
-    bool read(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, int64_t instantNs, Fill&& fill)
-    {
-        struct Call final : frameUse {
-            explicit Call(Fill& fill) : fill(fill) {}
-            void use(const poseFrame& frame) override { fill(frame); }
-            Fill& fill;
-        } call(fill);
-        return readFrame(ticket, serialise, count, instantNs, call);
-    }
+    // labels brought up to date and `out` filled. False, with `out` as it was, when the ticket
+    // holds no live session.
+    bool read(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, int64_t instantNs, sampleFrame& out);
 
 private:
-    class frameUse {
-    public:
-        virtual void use(const poseFrame& frame) = 0;
-
-    protected:
-        ~frameUse() = default;
-    };
-    bool readFrame(const sessionTicket& ticket, std::mutex* serialise, uint32_t count, int64_t instantNs, frameUse& use);
-
     const LabelRules rules;
     std::mutex knownMutex; // discovery's table updates against reads
     KnownDevice known[kSourceDevices];

@@ -4,17 +4,11 @@
 // its units.
 #pragma once
 
+#include "../pose/placement.h"
+
 #include <cstdint>
 
 namespace ViveSystem {
-
-// Where a device is and how it moves, in some frame.
-struct Placement {
-    float position[3];        // metres, or the space's units
-    float rotation[3][3];     // rows; columns are the device's axes
-    float velocity[3];        // per second
-    float angularVelocity[3]; // rad/s
-};
 
 struct PoseLink {
     enum Kind : uint8_t {

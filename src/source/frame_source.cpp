@@ -47,22 +47,22 @@ void frameSource::close()
 
 void frameSource::waitUntil(int64_t deadlineNs)
 {
-    waitUntilAdaptive(clock, deadlineNs, spin.load(std::memory_order_relaxed), margin);
+    waitUntilDeadline(clock, deadlineNs, spin.load(std::memory_order_relaxed), &margin);
 }
 
 bool frameSource::query(int64_t instantNs, tavrin_frame* frame)
 {
     frame->reserved = 0;
-    const bool read = reader.read(finder.session(), nullptr, kSourceDevices, instantNs, [&](const poseFrame& poses) {
+    sampleFrame poses;
+    if (reader.read(finder.session(), nullptr, kSourceDevices, instantNs, poses)) {
         frame->time_ns = poses.instantNs;
         frame->query_time_ns = poses.queryNs;
         // The instant on the wall clock: the wall clock now, less how long ago the instant was.
         const int64_t steady = platform::steadyNanoseconds();
         frame->unix_time_ns = platform::wallNanoseconds() - (steady - poses.instantNs);
         frame->device_count = settings.fill(poses, frame->devices);
-    });
-    if (read)
         return true;
+    }
     settings.forgetSeen();
     frame->frame_number = 0;
     frame->query_time_ns = platform::steadyNanoseconds();

@@ -5,9 +5,9 @@
 
 #include "../discovery/dev_finder.h"
 #include "../discovery/event_queue.h"
-#include "../reading/adaptive_wait.h"
 #include "../reading/frame_clock.h"
 #include "../reading/frame_grid.h"
+#include "../reading/pacer.h"
 #include "../reading/pose_reader.h"
 #include "source_rig.h"
 

@@ -1,9 +1,8 @@
 #include "source_rig.h"
 
-#include "../reading/placement.h"
+#include "../pose/quaternion.h"
 #include "../rig/rig_file.h"
 #include "../rig/roles.h"
-#include "../session/runtime_values.h"
 
 #include <openvr.h>
 
@@ -15,20 +14,6 @@
 namespace ViveSystem {
 
 namespace {
-
-Placement placementOf(const vr::TrackedDevicePose_t& pose)
-{
-    Placement p;
-    const auto& m = pose.mDeviceToAbsoluteTracking.m;
-    for (int row = 0; row < 3; ++row) {
-        p.position[row] = m[row][3];
-        for (int col = 0; col < 3; ++col)
-            p.rotation[row][col] = m[row][col];
-        p.velocity[row] = pose.vVelocity.v[row];
-        p.angularVelocity[row] = pose.vAngularVelocity.v[row];
-    }
-    return p;
-}
 
 void write(const Placement& p, tavrin_device& d)
 {
@@ -140,34 +125,33 @@ const sourceRig::IndexRig& sourceRig::lookUp(uint32_t index, const char* serial)
     return c;
 }
 
-uint32_t sourceRig::fill(const poseFrame& frame, tavrin_device* out)
+uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out)
 {
     std::lock_guard<std::mutex> lock(mutex);
     int32_t assigned[kSourceDevices], defaults[kSourceDevices];
     uint32_t n = 0;
     for (uint32_t i = 0; i < frame.count; ++i) {
-        const KnownDevice& label = frame.known[i];
-        if (label.state != KnownDevice::Device)
+        const DeviceSample& s = frame.devices[i];
+        if (!s.labelled)
             continue;
-        const vr::TrackedDevicePose_t& pose = frame.poses[i];
         tavrin_device& d = out[n];
-        std::memcpy(d.serial, label.serial, sizeof d.serial);
+        std::memcpy(d.serial, s.serial, sizeof d.serial);
         d.index = i;
-        d.device_class = label.deviceClass;
-        d.tracking_result = runtimeValue(pose.eTrackingResult);
-        d.connected = pose.bDeviceIsConnected ? 1 : 0;
-        d.pose_valid = pose.bPoseIsValid ? 1 : 0;
+        d.device_class = s.deviceClass;
+        d.tracking_result = s.result;
+        d.connected = s.connected ? 1 : 0;
+        d.pose_valid = s.poseValid ? 1 : 0;
         d.reserved = 0;
-        Placement p = placementOf(pose);
-        const IndexRig& r = lookUp(i, label.serial);
+        Placement p = s.placement;
+        const IndexRig& r = lookUp(i, s.serial);
         r.offset.resolve(p);
-        std::memcpy(seen[n].serial, label.serial, kSerialField);
-        seen[n].valid = pose.bPoseIsValid;
+        std::memcpy(seen[n].serial, s.serial, kSerialField);
+        seen[n].valid = s.poseValid;
         seen[n].placement = p;
         space.resolve(p);
         write(p, d);
         assigned[n] = r.assigned;
-        defaults[n] = defaultRole(label.deviceClass, label.hand);
+        defaults[n] = defaultRole(s.deviceClass, s.hand);
         ++n;
     }
     seenCount = n;

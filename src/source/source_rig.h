@@ -21,8 +21,9 @@ public:
     sourceRig& operator=(const sourceRig&) = delete;
 
     // A record for every labelled device of a read, ascending by index: its pose with its offset
-    // and the space applied, and its role. Returns the number of records.
-    uint32_t fill(const poseFrame& frame, tavrin_device* out);
+    // and the space applied, and its role (a pure function of the read and the rig). Returns the
+    // number of records.
+    uint32_t fill(const sampleFrame& frame, tavrin_device* out);
 
     // The C functions' operations: DeviceError_None, or DeviceError_InvalidArgument with nothing
     // changed (see tavrin.h).

@@ -1,4 +1,4 @@
-#include "adaptive_wait.h"
+#include "pacer.h"
 
 #include <algorithm>
 

@@ -11,4 +11,14 @@ struct Quaternion {
 
 Quaternion rotationToQuaternion(const float (&r)[3][3]);
 
+// The quaternion of a rotation, stored w x y z as the records hold it.
+inline void writeQuaternion(const float (&r)[3][3], float (&wxyz)[4])
+{
+    const Quaternion q = rotationToQuaternion(r);
+    wxyz[0] = q.w;
+    wxyz[1] = q.x;
+    wxyz[2] = q.y;
+    wxyz[3] = q.z;
+}
+
 } // namespace ViveSystem
