@@ -525,6 +525,15 @@ typedef struct tavrin_space {
 TAVRIN_API int32_t tavrin_source_set_space(tavrin_source* source, const tavrin_space* space);
 /* The space (its quaternion normalised); DeviceError_InvalidArgument for NULL arguments. */
 TAVRIN_API int32_t tavrin_source_get_space(const tavrin_source* source, tavrin_space* out);
+/* Re-expresses a record read in space `from` (as tavrin_source_get_space gives it) in space `to`:
+ * the same pose and motion with `to`'s origin, heading, axes and units; for a receiver that wants
+ * other axes or units than the frames' (a Unity or Unreal stream beside a z-up file). NULL for
+ * either space: the default. Between two spaces of one origin and heading the values are only
+ * moved, negated and scaled, and the orientation keeps its sign; otherwise the orientation is that
+ * of the new rotation (of either sign). Other fields are left as they are. Returns
+ * DeviceError_None; DeviceError_InvalidArgument, the record unchanged, for a NULL record or a space
+ * tavrin_source_set_space would refuse. Any thread. */
+TAVRIN_API int32_t tavrin_space_convert(const tavrin_space* from, const tavrin_space* to, tavrin_device* device);
 /* Puts the space's origin and heading where a device is: from its valid pose in the latest frame
  * read (in the standing universe, its offset applied), the origin (its x, 0, its z) and the
  * rotation about +y that turns -z onto the device's -z axis projected on the floor (onto its +y

@@ -400,6 +400,30 @@ TEST(MonitorVmc, PosesInTheReceiversFrameWithoutBaseStations)
     EXPECT_STREQ(vmcAddress(3), "/VMC/Ext/Tra/Pos");
 }
 
+// A frame read in a z-up, millimetre space reaches the receivers as the same frame read in
+// OpenVR's own space does: the library moves the values back, and a quaternion keeps its sign.
+TEST(MonitorVmc, AnySpacesAxesAndUnitsReachTheReceiversAsUnitysMetres)
+{
+    static tavrin_frame metres, zUp;
+    std::memset(&metres, 0, sizeof metres);
+    metres.device_count = 1;
+    metres.devices[0] = device("HMD", 0, 1, 0.1f, 1.7f, -0.3f);
+    const float q[4] = {-0.2f, 0.1f, 0.3826834f, 0.9f}; // w < 0: a sign to keep
+    std::memcpy(metres.devices[0].orientation, q, sizeof q);
+    zUp = metres;
+    const tavrin_space space = {{0, 0, 0}, {1, 0, 0, 0}, TAVRIN_AXES_Z_UP, 1000.0f};
+    ASSERT_EQ(tavrin_space_convert(nullptr, &space, &zUp.devices[0]), 0);
+    EXPECT_FLOAT_EQ(zUp.devices[0].position[2], 1700.0f) << "z up, millimetres";
+    const VmcPose a = vmcPoses(metres).at(0), b = vmcPoses(zUp, space).at(0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(a.position[i], b.position[i], 1e-6f);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(a.rotation[i], b.rotation[i]);
+    tavrin_space bad = space;
+    bad.units_per_metre = 0.0f;
+    EXPECT_EQ(tavrin_space_convert(&bad, nullptr, &zUp.devices[0]), ViveSystem::DeviceError_InvalidArgument);
+}
+
 TEST(MonitorFiles, AnUnwritablePathLeavesNothing)
 {
     const std::string path = tempPath("no_such_dir_tavrin/out.csv");

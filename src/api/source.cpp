@@ -160,6 +160,11 @@ TAVRIN_API int32_t tavrin_source_get_space(const tavrin_source* source, tavrin_s
     });
 }
 
+TAVRIN_API int32_t tavrin_space_convert(const tavrin_space* from, const tavrin_space* to, tavrin_device* device)
+{
+    return guarded([&] { return ViveSystem::convertRecord(from, to, device); });
+}
+
 TAVRIN_API int32_t tavrin_source_set_origin_from_device(tavrin_source* source, const char* serial)
 {
     return source ? guarded([&] { return source->source.rig().setOriginFrom(serial); }) : kInvalid;

@@ -157,6 +157,28 @@ PoseLink scaleLink(float unitsPerMetre)
     return l;
 }
 
+PoseLink inverse(const PoseLink& l)
+{
+    PoseLink r = l;
+    switch (l.kind) {
+    case PoseLink::Frame: // F^T (p - o) undone: F p + o, a frame at -F^T o rotated by F^T
+        for (int i = 0; i < 3; ++i) {
+            r.vector[i] = -(l.matrix[0][i] * l.vector[0] + l.matrix[1][i] * l.vector[1] + l.matrix[2][i] * l.vector[2]);
+            for (int j = 0; j < 3; ++j)
+                r.matrix[i][j] = l.matrix[j][i];
+        }
+        break;
+    case PoseLink::Axes: // a signed permutation: its transpose, of the same determinant
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                r.matrix[i][j] = l.matrix[j][i];
+        break;
+    case PoseLink::Scale: r.scale = 1.0f / l.scale; break;
+    case PoseLink::Body: break;
+    }
+    return r;
+}
+
 bool PoseChain::push(const PoseLink& link)
 {
     if (size == kMaxLinks)

@@ -33,6 +33,8 @@ PoseLink frameLink(const float (&origin)[3], const float (&q)[4]);
 // The axes of a tavrin_axes value (0..3); identity for any other.
 PoseLink axesLink(int32_t axes);
 PoseLink scaleLink(float unitsPerMetre);
+// The link that undoes a Frame, Axes or Scale link (a Body link comes back as it is).
+PoseLink inverse(const PoseLink& link);
 
 class PoseChain {
 public:

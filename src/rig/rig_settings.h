@@ -40,6 +40,11 @@ bool validSerial(const char* serial);
 // own; empty for the default space.
 void pushSpace(PoseChain& chain, const UserSpace& space);
 
+// Re-expresses a pose reported in space `from` in space `to`: from's links undone, then to's. The
+// orientation (w x y z) follows the rotation: between spaces of one origin and heading its values
+// are only moved and negated, exactly, keeping its sign; otherwise it is the new rotation's.
+void convertSpace(const UserSpace& from, const UserSpace& to, Placement& p, float (&orientation)[4]);
+
 struct RigSettings {
     UserSpace space = defaultSpace();
     std::map<std::string, int32_t> roles; // assignments; never kRoleNone

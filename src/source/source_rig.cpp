@@ -15,6 +15,20 @@ namespace ViveSystem {
 
 namespace {
 
+// A caller's space, checked and its quaternion normalised; NULL is the default. False for one the
+// rig refuses.
+bool userSpace(const tavrin_space* space, UserSpace& s)
+{
+    s = defaultSpace();
+    if (space == nullptr)
+        return true;
+    std::memcpy(s.position, space->position, sizeof s.position);
+    std::memcpy(s.orientation, space->orientation, sizeof s.orientation);
+    s.axes = space->axes;
+    s.unitsPerMetre = space->units_per_metre;
+    return checkSpace(s);
+}
+
 void write(const Placement& p, tavrin_device& d)
 {
     std::memcpy(d.position, p.position, sizeof d.position);
@@ -174,18 +188,31 @@ int32_t sourceRig::setRole(const char* serial, int32_t role)
 
 int32_t sourceRig::setSpace(const tavrin_space* space)
 {
-    UserSpace s = defaultSpace();
-    if (space != nullptr) {
-        std::memcpy(s.position, space->position, sizeof s.position);
-        std::memcpy(s.orientation, space->orientation, sizeof s.orientation);
-        s.axes = space->axes;
-        s.unitsPerMetre = space->units_per_metre;
-        if (!checkSpace(s))
-            return DeviceError_InvalidArgument;
-    }
+    UserSpace s;
+    if (!userSpace(space, s))
+        return DeviceError_InvalidArgument;
     std::lock_guard<std::mutex> lock(mutex);
     rig.space = s;
     changed();
+    return DeviceError_None;
+}
+
+int32_t convertRecord(const tavrin_space* from, const tavrin_space* to, tavrin_device* device)
+{
+    UserSpace a, b;
+    if (device == nullptr || !userSpace(from, a) || !userSpace(to, b))
+        return DeviceError_InvalidArgument;
+    tavrin_device& d = *device;
+    Placement p;
+    std::memcpy(p.position, d.position, sizeof p.position);
+    std::memcpy(p.rotation, d.rotation, sizeof p.rotation);
+    std::memcpy(p.velocity, d.velocity, sizeof p.velocity);
+    std::memcpy(p.angularVelocity, d.angular_velocity, sizeof p.angularVelocity);
+    convertSpace(a, b, p, d.orientation);
+    std::memcpy(d.position, p.position, sizeof d.position);
+    std::memcpy(d.rotation, p.rotation, sizeof d.rotation);
+    std::memcpy(d.velocity, p.velocity, sizeof d.velocity);
+    std::memcpy(d.angular_velocity, p.angularVelocity, sizeof d.angular_velocity);
     return DeviceError_None;
 }
 

@@ -14,6 +14,9 @@
 
 namespace ViveSystem {
 
+// A record read in space `from` re-expressed in space `to` (see tavrin_space_convert).
+int32_t convertRecord(const tavrin_space* from, const tavrin_space* to, tavrin_device* device);
+
 class sourceRig {
 public:
     sourceRig();

@@ -114,8 +114,7 @@ int Monitor::prepare()
     }
     tavrin_space space{};
     tavrin_source_get_space(source, &space);
-    osc.start(oscRate, opt.oscVrchat ? OscSender::Format::Vrchat : OscSender::Format::Vmc,
-              FrameUnits{space.axes, space.units_per_metre});
+    osc.start(oscRate, opt.oscVrchat ? OscSender::Format::Vrchat : OscSender::Format::Vmc, space);
     events = std::thread([this] { eventLoop(); });
     reader = std::thread([this] { readLoop(); });
     return 0;

@@ -15,7 +15,7 @@ struct OscSender::Impl {
     double period = 1.0 / 60.0;
     double nextDue = 0.0;
     Format format = Format::Vmc;
-    FrameUnits units;
+    tavrin_space space = kOpenvrSpace;
 
     std::thread thread;
     mutable std::mutex mutex;
@@ -43,11 +43,11 @@ struct OscSender::Impl {
             unsigned long long failed = 0;
             std::string why;
             if (format == Format::Vmc) {
-                const std::vector<VmcPose> poses = vmcPoses(local, units);
+                const std::vector<VmcPose> poses = vmcPoses(local, space);
                 for (osc::Receiver* r : receivers)
                     failed += osc::sendBundle(r, static_cast<float>(seconds), poses, why) ? 0 : 1;
             } else {
-                const std::vector<OscFloats> messages = vrchatMessages(local, units);
+                const std::vector<OscFloats> messages = vrchatMessages(local, space);
                 for (osc::Receiver* r : receivers)
                     failed += osc::sendMessages(r, messages, why) ? 0 : 1;
             }
@@ -84,14 +84,14 @@ bool OscSender::addReceiver(const std::string& host, int port, std::string& erro
     return true;
 }
 
-void OscSender::start(double rate, Format format, FrameUnits units)
+void OscSender::start(double rate, Format format, const tavrin_space& space)
 {
     Impl& d = *impl_;
     if (d.receivers.empty() || d.thread.joinable())
         return;
     d.period = 1.0 / rate;
     d.format = format;
-    d.units = units;
+    d.space = space;
     d.thread = std::thread([&d] { d.run(); });
 }
 

@@ -28,7 +28,7 @@ public:
     enum class Format { Vmc, Vrchat };
     // Sends at most `rate` frames a second from now on (no thread when there is no receiver), in
     // this format, from frames in these units.
-    void start(double rate, Format format = Format::Vmc, FrameUnits units = {});
+    void start(double rate, Format format = Format::Vmc, const tavrin_space& space = kOpenvrSpace);
     // The reader's frame, at its time in seconds since the monitor started. Never waits: a frame
     // that is due replaces one the sender has not taken yet.
     void offer(const tavrin_frame& frame, double seconds);

@@ -1,46 +1,31 @@
 #include "vmc.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace monitor {
 
 namespace {
 
-// The rows of each tavrin_axes matrix (new coordinates from OpenVR's) and its determinant.
-const float kAxes[4][3][3] = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
-                              {{0, 0, -1}, {-1, 0, 0}, {0, 1, 0}},
-                              {{1, 0, 0}, {0, 1, 0}, {0, 0, -1}},
-                              {{0, 0, -1}, {1, 0, 0}, {0, 1, 0}}};
-const float kDeterminant[4] = {1, 1, -1, -1};
-
-// M^T v: back to OpenVR's axes.
-void fromAxes(int32_t axes, const float* v, float (&out)[3])
-{
-    const auto& m = kAxes[axes >= 0 && axes < 4 ? axes : 0];
-    for (int i = 0; i < 3; ++i)
-        out[i] = m[0][i] * v[0] + m[1][i] * v[1] + m[2][i] * v[2];
-}
-
 constexpr double kDegrees = 180.0 / 3.14159265358979323846;
 
 } // namespace
 
-void unityPose(const tavrin_device& d, const FrameUnits& units, float (&position)[3], float (&rotation)[4])
+void unityPose(const tavrin_device& d, const tavrin_space& space, float (&position)[3], float (&rotation)[4])
 {
-    const int32_t axes = units.axes >= 0 && units.axes < 4 ? units.axes : 0;
-    float p[3], v[3];
-    fromAxes(axes, d.position, p);
-    // A quaternion's vector part turns with the axes, and with a mirror changes its sense.
-    fromAxes(axes, d.orientation + 1, v);
-    const float sense = kDeterminant[axes];
-    const float s = units.unitsPerMetre > 0 ? units.unitsPerMetre : 1.0f;
-    position[0] = p[0] / s;
-    position[1] = p[1] / s;
-    position[2] = -p[2] / s;
-    rotation[0] = -sense * v[0];
-    rotation[1] = -sense * v[1];
-    rotation[2] = sense * v[2];
-    rotation[3] = d.orientation[0];
+    // The rig's origin and heading in Unity's axes and metres: the library moves the values, and
+    // a quaternion keeps its sign.
+    tavrin_space unity = space;
+    unity.axes = TAVRIN_AXES_UNITY;
+    unity.units_per_metre = 1.0f;
+    tavrin_device u = d;
+    if (tavrin_space_convert(&space, &unity, &u) != 0)
+        tavrin_space_convert(nullptr, &unity, &u); // a space the library refused: the frame's own
+    std::memcpy(position, u.position, sizeof position);
+    rotation[0] = u.orientation[1];
+    rotation[1] = u.orientation[2];
+    rotation[2] = u.orientation[3];
+    rotation[3] = u.orientation[0];
 }
 
 const char* vmcAddress(int deviceClass)
@@ -53,7 +38,7 @@ const char* vmcAddress(int deviceClass)
     }
 }
 
-std::vector<VmcPose> vmcPoses(const tavrin_frame& frame, const FrameUnits& units)
+std::vector<VmcPose> vmcPoses(const tavrin_frame& frame, const tavrin_space& space)
 {
     std::vector<VmcPose> out;
     for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
@@ -62,7 +47,7 @@ std::vector<VmcPose> vmcPoses(const tavrin_frame& frame, const FrameUnits& units
         if (address == nullptr || !d.connected || !d.pose_valid)
             continue;
         VmcPose pose{address, d.serial, {}, {}};
-        unityPose(d, units, pose.position, pose.rotation);
+        unityPose(d, space, pose.position, pose.rotation);
         out.push_back(pose);
     }
     return out;
@@ -79,7 +64,7 @@ const char* vrchatTracker(int role)
 
 } // namespace
 
-std::vector<OscFloats> vrchatMessages(const tavrin_frame& frame, const FrameUnits& units)
+std::vector<OscFloats> vrchatMessages(const tavrin_frame& frame, const tavrin_space& space)
 {
     std::vector<OscFloats> out;
     for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
@@ -88,7 +73,7 @@ std::vector<OscFloats> vrchatMessages(const tavrin_frame& frame, const FrameUnit
         if (tracker == nullptr || !d.connected || !d.pose_valid)
             continue;
         float p[3], q[4]; // q: x y z w
-        unityPose(d, units, p, q);
+        unityPose(d, space, p, q);
         const double x = q[0], y = q[1], z = q[2], w = q[3];
         // R = Ry Rx Rz: Unity's Euler angles from the rotation's elements.
         const double r12 = 2 * (y * z - w * x), r02 = 2 * (x * z + w * y), r22 = 1 - 2 * (x * x + y * y);

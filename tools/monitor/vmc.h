@@ -2,8 +2,8 @@
 // receivers (the Virtual Motion Capture protocol: Unity, Unreal, Blender, VSeeFace,
 // VirtualMotionCapture) and VRChat's OSC trackers. From OpenVR's axes (right-handed, -z forward) a
 // position (x, y, z) becomes (x, y, -z) and a rotation quaternion (w, x, y, z) becomes
-// (w, -x, -y, z). A frame in another space's axes and units is first brought back to OpenVR's
-// axes in metres; the space's origin and heading stay: poses are sent in the rig's space.
+// (w, -x, -y, z). A frame in another space's axes and units is re-expressed by the library in
+// Unity's axes and metres; the space's origin and heading stay: poses are sent in the rig's space.
 #pragma once
 
 #include <tavrin.h>
@@ -20,20 +20,18 @@ struct VmcPose {
     float rotation[4];   // receivers' frame, x y z w
 };
 
-// The axes (a tavrin_axes) and units per metre of a frame's values: the source's space's.
-struct FrameUnits {
-    int32_t axes = 0;
-    float unitsPerMetre = 1.0f;
-};
+// The space a frame's values are in: the source's (tavrin_source_get_space); the default one,
+// OpenVR's, unless a rig set it.
+const tavrin_space kOpenvrSpace = {{0, 0, 0}, {1, 0, 0, 0}, TAVRIN_AXES_OPENVR, 1.0f};
 
 // A device's pose in Unity's frame of the rig's space: position (metres) and quaternion x y z w.
-void unityPose(const tavrin_device& d, const FrameUnits& units, float (&position)[3], float (&rotation)[4]);
+void unityPose(const tavrin_device& d, const tavrin_space& space, float (&position)[3], float (&rotation)[4]);
 
 // The address of a device class, or null for one that is not sent (base stations).
 const char* vmcAddress(int deviceClass);
 
 // Every connected device of a frame with a valid pose, base stations left out, in frame order.
-std::vector<VmcPose> vmcPoses(const tavrin_frame& frame, const FrameUnits& units = {});
+std::vector<VmcPose> vmcPoses(const tavrin_frame& frame, const tavrin_space& space = kOpenvrSpace);
 
 // VRChat's OSC trackers: /tracking/trackers/N/position and /rotation for the roles waist (1),
 // chest, left foot, right foot, left knee, right knee, left elbow and right elbow (8), and
@@ -44,6 +42,6 @@ struct OscFloats {
     std::string address;
     float values[3];
 };
-std::vector<OscFloats> vrchatMessages(const tavrin_frame& frame, const FrameUnits& units = {});
+std::vector<OscFloats> vrchatMessages(const tavrin_frame& frame, const tavrin_space& space = kOpenvrSpace);
 
 } // namespace monitor
