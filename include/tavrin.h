@@ -499,6 +499,15 @@ TAVRIN_API int32_t tavrin_role_from_name(const char* name);
  * one of 64 characters or more, or a role outside 0..15. */
 TAVRIN_API int32_t tavrin_source_set_role(tavrin_source* source, const char* serial, int32_t role);
 
+/* Gives body roles from the latest frame read, of a person standing or walking upright: to every
+ * generic tracker it can place around the head (the device holding TAVRIN_ROLE_HEAD, with a valid
+ * pose), feet (the ankles), knees, waist, chest, shoulders (trackers on the upper arms) and elbows,
+ * left and right as seen from the head's heading on the floor. Hands stay with the runtime's
+ * controller roles; a device it cannot place keeps its role. The roles are assigned as
+ * tavrin_source_set_role does (saved with the rig). Returns how many devices it gave a role; -1,
+ * changing nothing, for a NULL source or without a valid head pose in the latest frame. */
+TAVRIN_API int32_t tavrin_source_assign_roles(tavrin_source* source);
+
 /* The axes of a space. The columns give each new coordinate from OpenVR's (x, y, z). */
 typedef enum tavrin_axes {
     TAVRIN_AXES_OPENVR = 0, /* right-handed, +y up, -z forward: as the runtime reports      */

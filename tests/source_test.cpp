@@ -500,6 +500,36 @@ TEST_F(FrameSource, ALabelNeverLies)
 // Roles: each device's default (the headset the head, controllers the hands the runtime gives
 // them), assignments by serial that take a role from whoever held it, prop for any number, all
 // kept across a stop and a start.
+// The full-body rig walking in a circle, its head looking around: at every moment read, its ten
+// limb and torso trackers are placed (the neck's keeps its role), left and right as the head sees.
+TEST_F(FrameSource, AssignRolesPlacesAWalkingBodysTrackers)
+{
+    vrsim_start_fullbody_rig();
+    start(20.0);
+    EXPECT_EQ(tavrin_source_assign_roles(source.get()), -1) << "no frame read: no head";
+    EXPECT_EQ(tavrin_source_assign_roles(nullptr), -1);
+    const std::map<std::string, int32_t> want = {
+        {"LHR-1D40A7F3", TAVRIN_ROLE_WAIST},         {"LHR-1D40A7F4", TAVRIN_ROLE_CHEST},
+        {"LHR-2E51C3A0", TAVRIN_ROLE_LEFT_SHOULDER}, {"LHR-2E51C3A1", TAVRIN_ROLE_RIGHT_SHOULDER},
+        {"LHR-2E51C3B4", TAVRIN_ROLE_LEFT_ELBOW},    {"LHR-2E51C3B5", TAVRIN_ROLE_RIGHT_ELBOW},
+        {"LHR-3F62D4C8", TAVRIN_ROLE_LEFT_KNEE},     {"LHR-3F62D4C9", TAVRIN_ROLE_RIGHT_KNEE},
+        {"LHR-3F62D5E0", TAVRIN_ROLE_LEFT_FOOT},     {"LHR-3F62D5E1", TAVRIN_ROLE_RIGHT_FOOT},
+        {"LHR-1D40B012", TAVRIN_ROLE_NONE},
+    };
+    tavrin_frame frame;
+    ASSERT_TRUE(waitUntil([&] { return read(frame) == DeviceError_None && frame.device_count >= 18; }));
+    for (int moment = 0; moment < 40; ++moment) {
+        ASSERT_EQ(tavrin_source_assign_roles(source.get()), 10) << "moment " << moment;
+        ASSERT_EQ(read(frame), DeviceError_None);
+        for (uint32_t k = 0; k < frame.device_count; ++k) {
+            const auto it = want.find(frame.devices[k].serial);
+            if (it != want.end()) {
+                EXPECT_EQ(frame.devices[k].role, it->second) << frame.devices[k].serial << " at moment " << moment;
+            }
+        }
+    }
+}
+
 TEST_F(FrameSource, EveryRoleButPropIsHeldByOneDevice)
 {
     putDevice(0, 1, "LHR-HMD");

@@ -201,6 +201,8 @@ def library():
                 f = getattr(lib, "tavrin_source_" + name)
                 f.argtypes = [ctypes.c_void_p] + args
                 f.restype = ctypes.c_int32
+            lib.tavrin_source_assign_roles.argtypes = [ctypes.c_void_p]
+            lib.tavrin_source_assign_roles.restype = ctypes.c_int32
             lib.tavrin_source_set_spin_us.argtypes = [ctypes.c_void_p, ctypes.c_int32]
             lib.tavrin_source_set_spin_us.restype = ctypes.c_int32
             lib.tavrin_source_rig_error.argtypes = [ctypes.c_void_p]
@@ -590,6 +592,16 @@ class Source(_Started):
         """Puts the space's origin and heading where the device is now (its latest valid pose)."""
         self._rig("set_origin_from_device", "no valid pose of %r in the latest frame" % (serial,),
                   _text(serial, "serial"))
+
+    def assign_roles(self):
+        """Gives body roles to the trackers of the latest frame read that it can place around the
+        head of a person standing or walking upright (feet, knees, waist, chest, shoulders, elbows);
+        returns how many. ValueError when the latest frame has no valid head pose."""
+        with self._call() as handle:
+            placed = library().tavrin_source_assign_roles(handle)
+        if placed < 0:
+            raise ValueError("tavrin.Source: no valid head pose in the latest frame")
+        return placed
 
     def set_offset(self, serial, position=None, orientation=None):
         """The point the device stands for, in its own frame (metres; w, x, y, z); None for both

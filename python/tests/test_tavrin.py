@@ -140,6 +140,9 @@ def test_a_rig_of_roles_offsets_and_space(rig, tmp_path):
             pass
         frame = source.read()
         assert [tavrin.role_name(r) for r in frame.devices["role"]] == ["head", "left_hand", "none"]
+        # Level with the head facing -z, 30 cm to its right: a tracker on the right upper arm.
+        assert source.assign_roles() == 1
+        assert tavrin.role_name(source.read().devices["role"][2]) == "right_shoulder"
         source.set_role("LHR-T1", "waist")
         source.set_offset("LHR-T1", position=(0, 0, 0.1))
         source.set_space(axes="z_up", units_per_metre=1000)

@@ -160,6 +160,17 @@ TAVRIN_API int32_t tavrin_source_get_space(const tavrin_source* source, tavrin_s
     });
 }
 
+TAVRIN_API int32_t tavrin_source_assign_roles(tavrin_source* source)
+{
+    if (source == nullptr)
+        return -1;
+    try {
+        return source->source.rig().assignRoles();
+    } catch (...) {
+        return -1;
+    }
+}
+
 TAVRIN_API int32_t tavrin_space_convert(const tavrin_space* from, const tavrin_space* to, tavrin_device* device)
 {
     return guarded([&] { return ViveSystem::convertRecord(from, to, device); });

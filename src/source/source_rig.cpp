@@ -1,6 +1,7 @@
 #include "source_rig.h"
 
 #include "../pose/quaternion.h"
+#include "../rig/body_roles.h"
 #include "../rig/rig_file.h"
 #include "../rig/roles.h"
 
@@ -38,18 +39,11 @@ void write(const Placement& p, tavrin_device& d)
     writeQuaternion(p.rotation, d.orientation);
 }
 
-// The rotation about +y that turns -z onto a device's forward on the floor: its -z axis projected,
-// or its +y axis when -z is within 20 degrees of vertical. False when even that has no length on
-// the floor.
+// The rotation about +y that turns -z onto a device's heading on the floor (see floorForward).
 bool headingOf(const float (&r)[3][3], float (&q)[4])
 {
-    const float kNearVertical = 0.93969262f; // cos 20 degrees
-    float fx = -r[0][2], fz = -r[2][2];
-    if (std::abs(r[1][2]) > kNearVertical) {
-        fx = r[0][1];
-        fz = r[2][1];
-    }
-    if (!(std::hypot(fx, fz) > 1e-6f))
+    float fx = 0, fz = 0;
+    if (!floorForward(r, fx, fz))
         return false;
     const double theta = std::atan2(-static_cast<double>(fx), -static_cast<double>(fz));
     q[0] = static_cast<float>(std::cos(theta / 2));
@@ -161,6 +155,7 @@ uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out)
         r.offset.resolve(p);
         std::memcpy(seen[n].serial, s.serial, kSerialField);
         seen[n].valid = s.poseValid;
+        seen[n].deviceClass = s.deviceClass;
         seen[n].placement = p;
         space.resolve(p);
         write(p, d);
@@ -172,8 +167,41 @@ uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out)
     uint8_t roles[kSourceDevices];
     resolveRoles(assigned, defaults, static_cast<int>(n), claimed, roles);
     for (uint32_t k = 0; k < n; ++k)
-        out[k].role = roles[k];
+        seen[k].role = out[k].role = roles[k];
     return n;
+}
+
+int32_t sourceRig::assignRoles()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const Seen* head = nullptr;
+    const Seen* trackers[kSourceDevices];
+    float positions[kSourceDevices][3];
+    int count = 0;
+    for (uint32_t k = 0; k < seenCount; ++k) {
+        const Seen& s = seen[k];
+        if (!s.valid || !finitePlacement(s.placement))
+            continue;
+        if (s.role == kRoleHead)
+            head = &s;
+        else if (s.deviceClass == vr::TrackedDeviceClass_GenericTracker) {
+            trackers[count] = &s;
+            std::memcpy(positions[count++], s.placement.position, sizeof positions[0]);
+        }
+    }
+    int32_t roles[kSourceDevices];
+    if (head == nullptr || !placeBodyRoles(head->placement, positions, count, roles))
+        return -1;
+    int32_t placed = 0;
+    for (int k = 0; k < count; ++k) {
+        if (roles[k] == kRoleNone)
+            continue;
+        rig.assignRole(trackers[k]->serial, roles[k]);
+        ++placed;
+    }
+    if (placed > 0)
+        changed();
+    return placed;
 }
 
 int32_t sourceRig::setRole(const char* serial, int32_t role)

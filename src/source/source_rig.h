@@ -35,6 +35,9 @@ public:
     void getSpace(tavrin_space& out) const;
     int32_t setOriginFrom(const char* serial);
     int32_t setOffset(const char* serial, const float* position, const float* orientation);
+    // Gives body roles to the trackers of the latest frame it can place around its head (see
+    // placeBodyRoles): how many, or -1, changing nothing, without a valid head pose there.
+    int32_t assignRoles();
     int32_t save(const char* path);
     int32_t load(const char* path);
     // The reason for the calling thread's latest load or save on this rig: "" when it went well.
@@ -54,6 +57,8 @@ private:
     struct Seen {
         char serial[kSerialField];
         bool valid;
+        int32_t deviceClass;
+        int32_t role; // as the frame gave it
         Placement placement;
     };
 

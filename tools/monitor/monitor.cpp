@@ -178,6 +178,7 @@ int Monitor::applyRig()
     if (!opt.originSerial.empty() && std::find(reads.unseen.begin(), reads.unseen.end(), opt.originSerial) == reads.unseen.end())
         reads.unseen.push_back(opt.originSerial);
     originPending = !opt.originSerial.empty();
+    autoRoles = opt.autoRoles ? AutoRoles::Pending : AutoRoles::Off;
     return 0;
 }
 
@@ -189,6 +190,33 @@ void Monitor::takeOrigin()
     originPending = false;
     rigChanged = true;
     printLine("origin and heading set from " + opt.originSerial);
+}
+
+// --auto-roles: from the first frame with a head pose, the trackers it can place get body roles
+// (what --role names keeps its role); the next frame shows them, and they are printed.
+void Monitor::takeAutoRoles()
+{
+    if (autoRoles == AutoRoles::Print) {
+        autoRoles = AutoRoles::Off;
+        std::string list;
+        for (uint32_t k = 0; k < frame.device_count; ++k) {
+            const tavrin_device& d = frame.devices[k];
+            if (d.device_class == 3 && d.role != 0)
+                list += std::string(list.empty() ? "" : ", ") + d.serial + " " + tavrin_role_name(d.role);
+        }
+        printLine("auto roles: " + (list.empty() ? std::string("no tracker placed") : list));
+        return;
+    }
+    if (autoRoles != AutoRoles::Pending)
+        return;
+    const int32_t placed = tavrin_source_assign_roles(source);
+    if (placed < 0)
+        return; // no head yet
+    for (const auto& [serial, role] : opt.roles)
+        tavrin_source_set_role(source, serial.c_str(), role);
+    if (placed > 0)
+        rigChanged = true;
+    autoRoles = AutoRoles::Print;
 }
 
 // Once the first frame with a session has shown which devices are there: a serial the command
@@ -363,6 +391,7 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
         if (!opt.osc.empty())
             osc.offer(frame, tMs / 1000.0);
         takeOrigin();
+        takeAutoRoles();
         // Only while a named serial is still missing: a look at this frame's serials.
         auto& unseen = reads.unseen;
         for (uint32_t k = 0; k < frame.device_count && !unseen.empty(); ++k)

@@ -57,6 +57,7 @@ private:
     int openOutputs();
     int applyRig();
     void takeOrigin();
+    void takeAutoRoles();
     void checkNamedSerials();
     bool saveRig();
     int chooseRig();
@@ -92,6 +93,7 @@ private:
     RigFn stopRig = nullptr;
     tavrin_source* source = nullptr;
     std::atomic<bool> originPending{false}; // --origin waits for the device's first valid pose
+    enum class AutoRoles { Off, Pending, Print } autoRoles = AutoRoles::Off; // the reading thread's
     std::atomic<bool> rigChanged{false};    // what --rig names is written back only when so
     bool rigWritable = true;                // false for a FIFO or a pipe
     std::atomic<bool> stopReading{false}, stopEvents{false};

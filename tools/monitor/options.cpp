@@ -95,6 +95,9 @@ const char* usage()
            "                   camera, prop, or none; may be given several times\n"
            "  --origin SERIAL  puts the space's origin and heading where that device is\n"
            "                   (a tracker on the floor marker) once it has a valid pose\n"
+           "  --auto-roles     gives the trackers body roles from where they are around\n"
+           "                   the head (stand upright, or walk), once a frame has a\n"
+           "                   head; prints them; --role still wins; saved with --rig\n"
            "  --no-demo        leave the runtime as it is (a real runtime, or an empty\n"
            "                   simulated rig) instead of starting the demo rig; so does\n"
            "                   VRSIM_RIG in the environment, whose rig runs instead\n"
@@ -109,7 +112,7 @@ namespace {
 
 bool takesNoValue(const std::string& name)
 {
-    return name == "--help" || name == "-h" || name == "--version" || name == "--no-demo";
+    return name == "--help" || name == "-h" || name == "--version" || name == "--no-demo" || name == "--auto-roles";
 }
 
 bool takesValue(const std::string& name)
@@ -130,6 +133,8 @@ bool flag(const std::string& name, Options& o)
         o.version = true;
     else if (name == "--no-demo")
         o.demo = false;
+    else if (name == "--auto-roles")
+        o.autoRoles = true;
     else
         return false;
     return true;

@@ -27,6 +27,7 @@ struct Options {
     std::string rigPath;                // empty: no rig file; else loaded (when it exists) and saved at the end
     std::vector<std::pair<std::string, int>> roles; // --role SERIAL=ROLE, in order
     std::string originSerial;           // empty: none; else the space's origin is set from this device
+    bool autoRoles = false;             // --auto-roles: body roles from the first frame with a head
     bool demo = true;                   // start the simulated runtime's demo rig when present
     bool help = false;
     bool version = false;
