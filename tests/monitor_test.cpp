@@ -581,6 +581,7 @@ TEST(MonitorTable, EveryDeviceFitsAnEightyByTwentyFourTerminal)
         const std::string serial = "LHR-" + std::to_string(10000000 + i);
         frame.devices[i] = device(serial.c_str(), i, i < 4 ? 4 : 3, 0.1f * i, 1.0f, -0.2f);
         frame.devices[i].role = static_cast<uint8_t>(i % 16);
+        frame.devices[i].velocity[0] = i == 7 ? 2.0f : 0.0f; // one tracker waved
         tavrin_event e{};
         e.kind = TAVRIN_EVENT_DEVICE_ARRIVED;
         e.index = i;
@@ -612,4 +613,8 @@ TEST(MonitorTable, EveryDeviceFitsAnEightyByTwentyFourTerminal)
         EXPECT_NE(screen.find("LHR-" + std::to_string(10000000 + i)), std::string::npos) << i;
     EXPECT_NE(screen.find("l_foot"), std::string::npos) << "roles shown";
     EXPECT_EQ(screen.find("more devices"), std::string::npos);
+    const size_t marked = screen.find("\x1b[7m"); // the waved tracker, and it alone
+    ASSERT_NE(marked, std::string::npos);
+    EXPECT_EQ(marked, screen.find("\x1b[7mLHR-10000007"));
+    EXPECT_EQ(screen.find("\x1b[7m", marked + 1), std::string::npos);
 }

@@ -106,7 +106,10 @@ std::string header(const Layout& l)
     return out + "\n";
 }
 
-std::string tableRow(const Board::Row& r, const Layout& l)
+// A device moving faster than this (m/s) may be the one being waved: the fastest is marked.
+constexpr double kWaved = 0.5;
+
+std::string tableRow(const Board::Row& r, const Layout& l, bool fastest)
 {
     char part[160];
     const tavrin_device& d = r.last;
@@ -128,7 +131,10 @@ std::string tableRow(const Board::Row& r, const Layout& l)
         std::snprintf(part, sizeof part, " %7.3f", speed(d.velocity));
         line += part;
     }
-    // Greyed: switched off, last pose shown.
+    // Greyed: switched off, last pose shown; in reverse: the device moving most now, so that a user
+    // who waves a tracker sees which serial it is.
+    if (fastest)
+        return "\x1b[7m" + line + "\x1b[0m\n";
     const bool off = std::strcmp(r.state, "off") == 0;
     return off ? "\x1b[2m" + line + "\x1b[0m\n" : line + "\n";
 }
@@ -163,8 +169,17 @@ std::string renderTable(const Board& board, const TableView& view)
     int room = view.rows - 1 - used;
     const size_t shown = rows.size() <= static_cast<size_t>(std::max(room, 0)) ? rows.size()
                                                                                : static_cast<size_t>(std::max(room - 1, 0));
+    size_t fastest = rows.size();
+    double top = kWaved;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const double v = speed(rows[r].last.velocity);
+        if (rows[r].hasPose && std::strcmp(rows[r].state, "ok") == 0 && v > top) {
+            top = v;
+            fastest = r;
+        }
+    }
     for (size_t r = 0; r < shown; ++r)
-        screen += tableRow(rows[r], layout);
+        screen += tableRow(rows[r], layout, r == fastest);
     if (shown < rows.size())
         screen += "... and " + std::to_string(rows.size() - shown) + " more devices (a taller terminal shows them)\n";
     if (rows.empty())
