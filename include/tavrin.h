@@ -323,7 +323,8 @@ typedef struct tavrin_device {
     uint8_t connected;         /* 1 while the runtime reports the device connected */
     uint8_t pose_valid;        /* 1 when the runtime reports the pose valid */
     uint8_t role;              /* a tavrin_role: what the device stands for on the body */
-    uint8_t reserved;          /* zero */
+    uint8_t battery;           /* percent 0..100 as discovery last asked it (once a pass, about
+                                  twice a second), 255 when the runtime reports none */
     float position[3];         /* m, standing universe (or the source's space and units) */
     float orientation[4];      /* quaternion w, x, y, z (as the records' quaternion) */
     float velocity[3];         /* m/s (or the space's units per second) */
@@ -595,7 +596,7 @@ static_assert(offsetof(tavrin_device, tracking_result) == 72, "layout");
 static_assert(offsetof(tavrin_device, connected) == 76, "layout");
 static_assert(offsetof(tavrin_device, pose_valid) == 77, "layout");
 static_assert(offsetof(tavrin_device, role) == 78, "layout");
-static_assert(offsetof(tavrin_device, reserved) == 79, "layout");
+static_assert(offsetof(tavrin_device, battery) == 79, "layout");
 static_assert(offsetof(tavrin_device, position) == 80, "layout");
 static_assert(offsetof(tavrin_device, orientation) == 92, "layout");
 static_assert(offsetof(tavrin_device, velocity) == 108, "layout");

@@ -530,6 +530,26 @@ TEST_F(FrameSource, AssignRolesPlacesAWalkingBodysTrackers)
     }
 }
 
+// A device's battery comes from discovery, in percent; none, or a charge that is no number, is 255.
+TEST_F(FrameSource, BatteriesInPercentFromDiscovery)
+{
+    putDevice(0, 1, serialAt(0));
+    putDevice(1, 3, serialAt(1));
+    putDevice(2, 2, serialAt(2));
+    vrsim_set_battery(1, 0.424f);
+    vrsim_set_battery(2, std::nanf(""));
+    start();
+    ASSERT_TRUE(waitFor(TAVRIN_EVENT_DEVICE_ARRIVED, serialAt(2)));
+    tavrin_frame frame;
+    ASSERT_EQ(read(frame), DeviceError_None);
+    ASSERT_EQ(frame.device_count, 3u);
+    EXPECT_EQ(frame.devices[0].battery, 255) << "a headset that reports none";
+    EXPECT_EQ(frame.devices[1].battery, 42);
+    EXPECT_EQ(frame.devices[2].battery, 255) << "a charge that is no number";
+    vrsim_set_battery(1, 0.1f);
+    EXPECT_TRUE(waitUntil([&] { return read(frame) == DeviceError_None && frame.devices[1].battery == 10; }));
+}
+
 TEST_F(FrameSource, EveryRoleButPropIsHeldByOneDevice)
 {
     putDevice(0, 1, "LHR-HMD");

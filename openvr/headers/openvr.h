@@ -102,6 +102,8 @@ enum ETrackedDeviceProperty {
     Prop_RenderModelName_String = 1003,
     Prop_WillDriftInYaw_Bool = 1004,
     Prop_ManufacturerName_String = 1005,
+    Prop_DeviceBatteryPercentage_Float = 1012, // 0 is empty, 1 is full
+    Prop_DeviceProvidesBatteryStatus_Bool = 1026,
 
     Prop_VendorSpecific_Reserved_Start = 10000,
     Prop_VendorSpecific_Reserved_End = 10999,

@@ -47,15 +47,16 @@ DEVICE_ERROR_NONE = 0
 DEVICE_ERROR_NO_SESSION = 100
 DEVICE_ERROR_INVALID_ARGUMENT = 103
 MAX_DEVICES = 64
+NO_BATTERY = 255
 
-# The library's tavrin_device, 168 bytes (its reserved byte left out of the fields).
+# The library's tavrin_device, 168 bytes. battery: percent 0..100, NO_BATTERY when none.
 DEVICE_DTYPE = np.dtype(
     {
         "names": ["serial", "index", "device_class", "tracking_result", "connected", "pose_valid", "role",
-                  "position", "orientation", "velocity", "angular_velocity", "rotation"],
-        "formats": ["S64", "<u4", "<i4", "<i4", "u1", "u1", "u1", ("<f4", (3,)), ("<f4", (4,)), ("<f4", (3,)),
-                    ("<f4", (3,)), ("<f4", (3, 3))],
-        "offsets": [0, 64, 68, 72, 76, 77, 78, 80, 92, 108, 120, 132],
+                  "battery", "position", "orientation", "velocity", "angular_velocity", "rotation"],
+        "formats": ["S64", "<u4", "<i4", "<i4", "u1", "u1", "u1", "u1", ("<f4", (3,)), ("<f4", (4,)),
+                    ("<f4", (3,)), ("<f4", (3,)), ("<f4", (3, 3))],
+        "offsets": [0, 64, 68, 72, 76, 77, 78, 79, 80, 92, 108, 120, 132],
         "itemsize": 168,
     }
 )

@@ -96,6 +96,12 @@ VRSIM_API void vrsim_set_pose(uint32_t index, const float matrix3x4[12], const f
  * clears it. The demo and full-body rigs give their controllers hands. */
 VRSIM_API void vrsim_set_controller_role(uint32_t index, int32_t role);
 
+/* The battery an index reports: Prop_DeviceProvidesBatteryStatus_Bool true and
+ * Prop_DeviceBatteryPercentage_Float `fraction` (0 empty, 1 full; any value is reported as it is);
+ * a negative fraction: the device reports no battery (the default). Kept per index, like the hand;
+ * vrsim_reset clears it. The demo and full-body rigs' controllers and trackers drain slowly. */
+VRSIM_API void vrsim_set_battery(uint32_t index, float fraction);
+
 /* Makes the serial query of an index fail with an ETrackedPropertyError, leaving the buffer
  * untouched (0: normal). */
 VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_error);

@@ -44,9 +44,11 @@ VRSIM_API void vrsim_set_device(uint32_t index, int32_t device_class, const char
     vrsim::Device& d = rig().devices[index];
     const bool was = d.cls != 0;
     const int32_t serialError = d.serialError, hand = d.hand;
+    const float battery = d.battery;
     d = vrsim::Device{};
     d.serialError = serialError;
     d.hand = hand;
+    d.battery = battery;
     if (was && device_class == 0)
         rig().pushEventLocked(vr::VREvent_TrackedDeviceDeactivated, index);
     else if (!was && device_class != 0)
@@ -89,6 +91,14 @@ VRSIM_API void vrsim_set_controller_role(uint32_t index, int32_t role)
         return;
     std::lock_guard<std::mutex> lock(rig().mutex);
     rig().devices[index].hand = role;
+}
+
+VRSIM_API void vrsim_set_battery(uint32_t index, float fraction)
+{
+    if (index >= vrsim::kDevices)
+        return;
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    rig().devices[index].battery = fraction < 0.0f ? -1.0f : fraction;
 }
 
 VRSIM_API void vrsim_get_counters(vrsim_counters* out)

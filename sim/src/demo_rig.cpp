@@ -204,6 +204,12 @@ constexpr uint32_t kReturnFirst = 20;  // the first index it comes back at
 
 constexpr const char* kFullbodyBases[4] = {"LHB-0A3F5C21", "LHB-6E91B7D4", "LHB-C25A0F83", "LHB-F7D2E619"};
 
+// A controller's or tracker's charge at t: each starts somewhat full and loses 1 % a minute.
+float drained(uint32_t index, double t)
+{
+    return static_cast<float>(std::max(0.05, 0.95 - 0.04 * static_cast<double>(index % 8) - t / 6000.0));
+}
+
 bool leftAnkleOn(double t)
 {
     const double c = cycle(t, 15.0);
@@ -274,12 +280,14 @@ bool Rig::fullbodyDevice(uint32_t index, double t, Device& out)
         out.serial = index == 5 ? "LHR-FFAB1200" : "LHR-FFAB1201";
         out.connected = true;
         out.hand = index == 5 ? vr::TrackedControllerRole_LeftHand : vr::TrackedControllerRole_RightHand;
+        out.battery = drained(index, t);
     } else {
         const int k = bodyAt(index, t);
         if (k >= 0) {
             out.cls = vr::TrackedDeviceClass_GenericTracker;
             out.serial = kBody[k].serial;
             out.connected = k != kSwitchingOff || leftAnkleOn(t);
+            out.battery = drained(index, t);
         }
     }
     return true;
@@ -335,12 +343,14 @@ bool Rig::demoDevice(uint32_t index, double t, Device& out)
         out.serial = "LHR-FFAB1200";
         out.connected = true;
         out.hand = vr::TrackedControllerRole_LeftHand;
+        out.battery = drained(index, t);
         break;
     case 2:
         out.cls = vr::TrackedDeviceClass_Controller;
         out.serial = "LHR-FFAB1201";
         out.connected = !(cycle(t, 10.0) >= 4.0 && cycle(t, 10.0) < 5.5);
         out.hand = vr::TrackedControllerRole_RightHand;
+        out.battery = drained(index, t);
         break;
     case 4:
         out.cls = vr::TrackedDeviceClass_TrackingReference;
@@ -359,6 +369,7 @@ bool Rig::demoDevice(uint32_t index, double t, Device& out)
         out.cls = vr::TrackedDeviceClass_GenericTracker;
         out.serial = "LHR-7C3E9A10";
         out.connected = trackerOn(t);
+        out.battery = drained(3, t);
     }
     return true;
 }

@@ -28,6 +28,7 @@ struct Device {
     bool connected = false;
     int32_t serialError = 0;
     int32_t hand = 0; // ETrackedControllerRole: 0 none, 1 left, 2 right
+    float battery = -1.0f; // the charge, 0..1; negative: the device reports none
 };
 
 struct Pose {

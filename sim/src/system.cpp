@@ -164,15 +164,27 @@ public:
         return r.deviceAt(index, nowNs(), dev) && dev.cls != 0 && dev.connected;
     }
 
-    bool GetBoolTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+    // The battery: whether a device has one, and its charge; every other property is unknown.
+    bool GetBoolTrackedDeviceProperty(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop,
                                       vr::ETrackedPropertyError* err) override
     {
-        return unknownProperty(err), false;
+        float charge = 0.0f;
+        if (!battery(index, prop, vr::Prop_DeviceProvidesBatteryStatus_Bool, err, charge))
+            return false;
+        return charge >= 0.0f;
     }
-    float GetFloatTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
+    float GetFloatTrackedDeviceProperty(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop,
                                         vr::ETrackedPropertyError* err) override
     {
-        return unknownProperty(err), 0.0f;
+        float charge = 0.0f;
+        if (!battery(index, prop, vr::Prop_DeviceBatteryPercentage_Float, err, charge))
+            return 0.0f;
+        if (charge < 0.0f) {
+            if (err)
+                *err = vr::TrackedProp_UnknownProperty;
+            return 0.0f;
+        }
+        return charge;
     }
     int32_t GetInt32TrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty,
                                           vr::ETrackedPropertyError* err) override
@@ -278,6 +290,29 @@ private:
         m.m[0][0] = m.m[1][1] = m.m[2][2] = 1.0f;
         return m;
     }
+    // The charge of the device at an index, for the battery property `which`: false, with the
+    // error set, for another property, an index with no device, or a dead interface. A negative
+    // charge: the device reports no battery.
+    bool battery(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop, vr::ETrackedDeviceProperty which,
+                 vr::ETrackedPropertyError* err, float& charge)
+    {
+        if (static_cast<int32_t>(prop) != static_cast<int32_t>(which)) {
+            unknownProperty(err);
+            return false;
+        }
+        std::unique_lock<std::mutex> lock;
+        Device dev{};
+        if (!enter(lock) || !rig().deviceAt(index, nowNs(), dev) || dev.cls == 0) {
+            if (err)
+                *err = vr::TrackedProp_InvalidDevice;
+            return false;
+        }
+        if (err)
+            *err = vr::TrackedProp_Success;
+        charge = dev.battery;
+        return true;
+    }
+
     static void unknownProperty(vr::ETrackedPropertyError* err)
     {
         if (err)

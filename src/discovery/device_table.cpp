@@ -4,6 +4,9 @@
 
 #include <openvr.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace ViveSystem {
 
 namespace {
@@ -35,6 +38,20 @@ bool readSerial(vr::IVRSystem* system, uint32_t index, char (&field)[kSerialFiel
     buffer[kSerialQueryBuffer - 1] = '\0';
     copySerial(field, buffer);
     return field[0] != '\0';
+}
+
+uint8_t readBattery(vr::IVRSystem* system, uint32_t index)
+{
+    vr::ETrackedPropertyError error;
+    clearRuntimeValue(error);
+    const bool has = system->GetBoolTrackedDeviceProperty(index, vr::Prop_DeviceProvidesBatteryStatus_Bool, &error);
+    if (runtimeValue(error) != vr::TrackedProp_Success || !has)
+        return kNoBattery;
+    clearRuntimeValue(error);
+    const float charge = system->GetFloatTrackedDeviceProperty(index, vr::Prop_DeviceBatteryPercentage_Float, &error);
+    if (runtimeValue(error) != vr::TrackedProp_Success || !std::isfinite(charge))
+        return kNoBattery;
+    return static_cast<uint8_t>(std::lround(std::clamp(charge, 0.0f, 1.0f) * 100.0f));
 }
 
 int scanDevices(vr::IVRSystem* system, DeviceSlot* scanned, const ScanScope& scope,
@@ -69,6 +86,12 @@ int scanDevices(vr::IVRSystem* system, DeviceSlot* scanned, const ScanScope& sco
             if (!keepGoing())
                 return -1;
             slot.hand = system->GetControllerRoleForTrackedDeviceIndex(j);
+        }
+        slot.battery = kNoBattery;
+        if (scope.batteries) {
+            if (!keepGoing())
+                return -1;
+            slot.battery = readBattery(system, j);
         }
         ++found;
     }
@@ -119,8 +142,10 @@ void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, Pending
             out.push(makeChange(ChangeKind::Left, stored, stored.index, stored.index, count, known, seenNs));
             clearSlot(stored);
         }
-        if (match)
+        if (match) {
             stored.hand = match->hand;
+            stored.battery = match->battery;
+        }
         if (match && match->connected != stored.connected) {
             stored.connected = match->connected;
             out.push(makeChange(stored.connected ? ChangeKind::SwitchedOn : ChangeKind::SwitchedOff, stored,
@@ -153,6 +178,7 @@ void reconcileScan(DeviceSlot* table, const DeviceSlot* scan, int count, Pending
         slot.deviceClass = d.deviceClass;
         slot.connected = d.connected;
         slot.hand = d.hand;
+        slot.battery = d.battery;
         if (old < 0)
             out.push(makeChange(ChangeKind::Arrived, slot, i, i, count, ++known, seenNs));
         else

@@ -26,8 +26,11 @@ struct DeviceSlot {
     int32_t index;
     int32_t deviceClass;
     bool connected;
-    int32_t hand; // a controller's ETrackedControllerRole as the runtime gives it (scopes that ask)
+    int32_t hand;    // a controller's ETrackedControllerRole as the runtime gives it (scopes that ask)
+    uint8_t battery; // percent 0..100, kNoBattery when the device reports none (scopes that ask)
 };
+
+constexpr uint8_t kNoBattery = 255;
 
 inline void clearSlot(DeviceSlot& slot)
 {
@@ -65,12 +68,17 @@ inline bool isTakenClass(int32_t cls)
 struct ScanScope {
     int indices;
     bool baseStations;
-    bool hands;
+    bool hands;     // a controller's hand asked
+    bool batteries; // every device's battery asked
 
     bool takes(int32_t cls) const { return isTakenClass(cls) || (baseStations && cls == 4); }
 };
-constexpr ScanScope kLegacyScope{kMaxDevices, false, false};
-constexpr ScanScope kSourceScope{kSourceDevices, true, true};
+constexpr ScanScope kLegacyScope{kMaxDevices, false, false, false};
+constexpr ScanScope kSourceScope{kSourceDevices, true, true, true};
+
+// The battery a device reports, in percent (0..100), or kNoBattery: none, a failed query, or a
+// charge that is no number.
+uint8_t readBattery(vr::IVRSystem* system, uint32_t index);
 
 // Scans the scope's device indices: the classes it takes, with a readable, non-empty serial (and
 // a controller's hand when the scope asks), packed from position 0 in ascending index into

@@ -57,7 +57,8 @@ private:
         KnownDevice& k = known[index];
         k.state = KnownDevice::NotDevice;
         k.recheck = false;
-        k.hand = 0; // discovery asks it: never a read
+        k.hand = 0; // discovery asks these: never a read
+        k.battery = kNoBattery;
         k.deviceClass = system->GetTrackedDeviceClass(index);
         if (!rules.scope.takes(k.deviceClass))
             return;
@@ -113,6 +114,7 @@ void poseReader::noteTable(const DeviceSlot* table, int size)
             k.recheck = !table[i].connected;
             k.deviceClass = table[i].deviceClass;
             k.hand = table[i].hand;
+            k.battery = table[i].battery;
             std::memcpy(k.serial, table[i].serial, sizeof k.serial);
         } else if (k.state == KnownDevice::Device) {
             k.state = KnownDevice::Unknown;
@@ -161,6 +163,7 @@ void sampleIndex(const vr::TrackedDevicePose_t& pose, const KnownDevice& label, 
     out.result = runtimeValue(pose.eTrackingResult);
     out.deviceClass = label.deviceClass;
     out.hand = label.hand;
+    out.battery = label.battery;
     std::memcpy(out.serial, label.serial, sizeof out.serial);
     Placement& p = out.placement;
     const auto& m = pose.mDeviceToAbsoluteTracking.m;

@@ -26,7 +26,8 @@ struct KnownDevice {
     State state;
     bool recheck;
     int32_t deviceClass;
-    int32_t hand; // a controller's hand, as discovery asked it (0 until it has)
+    int32_t hand;    // a controller's hand, as discovery asked it (0 until it has)
+    uint8_t battery; // percent, as discovery asked it (kNoBattery until it has)
     char serial[kSerialField];
 };
 
@@ -66,6 +67,7 @@ struct DeviceSample {
     int32_t result; // the ETrackingResult as the runtime wrote it, an integer
     int32_t deviceClass;
     int32_t hand;
+    uint8_t battery; // percent 0..100, kNoBattery for none
     char serial[kSerialField];
     Placement placement; // OpenVR's standing universe, metres
 };

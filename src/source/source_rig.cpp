@@ -149,7 +149,7 @@ uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out)
         d.tracking_result = s.result;
         d.connected = s.connected ? 1 : 0;
         d.pose_valid = s.poseValid ? 1 : 0;
-        d.reserved = 0;
+        d.battery = s.battery;
         Placement p = s.placement;
         const IndexRig& r = lookUp(i, s.serial);
         r.offset.resolve(p);

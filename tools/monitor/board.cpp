@@ -33,6 +33,7 @@ void Board::noteFrame(const tavrin_frame& frame, double frameSeconds)
             p.last.connected = d.connected;
             p.last.pose_valid = 0;
             p.last.tracking_result = d.tracking_result;
+            p.last.battery = d.battery;
         }
     }
 }

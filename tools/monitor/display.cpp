@@ -53,14 +53,16 @@ std::string describeEvent(const tavrin_event& e, double at)
 namespace {
 
 // Which columns a terminal of some width shows: every device a row first, so as the width
-// shrinks columns go (the quaternion first, then speed, the angles and the class), never rows.
+// shrinks columns go (the quaternion first, then speed, the battery, the angles and the class),
+// never rows.
 struct Layout {
     int serial = 20;
-    bool cls = true, quaternion = true, angles = true, speed = true;
+    bool cls = true, quaternion = true, angles = true, speed = true, battery = true;
 
     int width() const
     {
-        return serial + 4 + (cls ? 5 : 0) + 11 + 5 + 24 + (quaternion ? 30 : 0) + (angles ? 23 : 0) + (speed ? 8 : 0);
+        return serial + 4 + (cls ? 5 : 0) + 11 + 5 + 24 + (quaternion ? 30 : 0) + (angles ? 23 : 0) + (speed ? 8 : 0) +
+               (battery ? 5 : 0);
     }
 };
 
@@ -68,7 +70,7 @@ Layout fit(int columns)
 {
     Layout l;
     const int room = columns - 1; // a full last column would wrap on some terminals
-    bool* drops[] = {&l.quaternion, &l.speed, &l.angles, &l.cls};
+    bool* drops[] = {&l.quaternion, &l.speed, &l.battery, &l.angles, &l.cls};
     for (bool* d : drops)
         if (l.width() > room)
             *d = false;
@@ -103,6 +105,8 @@ std::string header(const Layout& l)
         out += " |    yaw  pitch   roll";
     if (l.speed)
         out += "     m/s";
+    if (l.battery)
+        out += "  bat";
     return out + "\n";
 }
 
@@ -129,6 +133,13 @@ std::string tableRow(const Board::Row& r, const Layout& l, bool fastest)
     }
     if (l.speed) {
         std::snprintf(part, sizeof part, " %7.3f", speed(d.velocity));
+        line += part;
+    }
+    if (l.battery) {
+        if (d.battery > 100)
+            std::snprintf(part, sizeof part, "    -");
+        else
+            std::snprintf(part, sizeof part, " %3u%%", static_cast<unsigned>(d.battery));
         line += part;
     }
     // Greyed: switched off, last pose shown; in reverse: the device moving most now, so that a user
@@ -261,11 +272,14 @@ std::string liveFrame(const Board& board, double t, unsigned askedRate)
     bool first = true;
     for (const Board::Row& r : board.rows()) {
         const tavrin_device& d = r.last;
+        char battery[8] = "null";
+        if (d.battery <= 100)
+            std::snprintf(battery, sizeof battery, "%u", static_cast<unsigned>(d.battery));
         std::snprintf(part, sizeof part,
-                      ",\"index\":%u,\"cls\":%d,\"role\":\"%s\",\"state\":\"%s\",\"p\":[%.4f,%.4f,%.4f],"
-                      "\"q\":[%.5f,%.5f,%.5f,%.5f]}",
-                      r.index, r.deviceClass, roleOf(r), r.state, d.position[0], d.position[1], d.position[2],
-                      d.orientation[0], d.orientation[1], d.orientation[2], d.orientation[3]);
+                      ",\"index\":%u,\"cls\":%d,\"role\":\"%s\",\"state\":\"%s\",\"bat\":%s,"
+                      "\"p\":[%.4f,%.4f,%.4f],\"q\":[%.5f,%.5f,%.5f,%.5f]}",
+                      r.index, r.deviceClass, roleOf(r), r.state, battery, d.position[0], d.position[1],
+                      d.position[2], d.orientation[0], d.orientation[1], d.orientation[2], d.orientation[3]);
         out += (first ? "{\"serial\":" : ",{\"serial\":") + jsonString(r.serial.c_str()) + part;
         first = false;
     }

@@ -219,6 +219,19 @@ void Monitor::takeAutoRoles()
     autoRoles = AutoRoles::Print;
 }
 
+// A device whose battery falls below 15 % is named once, so that it is charged before it stops.
+void Monitor::warnLowBatteries()
+{
+    constexpr unsigned kLow = 15;
+    for (uint32_t k = 0; k < frame.device_count; ++k) {
+        const tavrin_device& d = frame.devices[k];
+        if (d.battery >= kLow || std::find(lowBatteries.begin(), lowBatteries.end(), d.serial) != lowBatteries.end())
+            continue;
+        lowBatteries.push_back(d.serial);
+        printLine("warning: " + std::string(d.serial) + "'s battery is at " + std::to_string(d.battery) + " %");
+    }
+}
+
 // Once the first frame with a session has shown which devices are there: a serial the command
 // line names that is not among them is said at once, rather than a role that silently never shows.
 void Monitor::checkNamedSerials()
@@ -392,6 +405,7 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
             osc.offer(frame, tMs / 1000.0);
         takeOrigin();
         takeAutoRoles();
+        warnLowBatteries();
         // Only while a named serial is still missing: a look at this frame's serials.
         auto& unseen = reads.unseen;
         for (uint32_t k = 0; k < frame.device_count && !unseen.empty(); ++k)

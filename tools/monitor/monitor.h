@@ -58,6 +58,7 @@ private:
     int applyRig();
     void takeOrigin();
     void takeAutoRoles();
+    void warnLowBatteries();
     void checkNamedSerials();
     bool saveRig();
     int chooseRig();
@@ -94,6 +95,7 @@ private:
     tavrin_source* source = nullptr;
     std::atomic<bool> originPending{false}; // --origin waits for the device's first valid pose
     enum class AutoRoles { Off, Pending, Print } autoRoles = AutoRoles::Off; // the reading thread's
+    std::vector<std::string> lowBatteries; // the reading thread's: devices warned of, once each
     std::atomic<bool> rigChanged{false};    // what --rig names is written back only when so
     bool rigWritable = true;                // false for a FIFO or a pipe
     std::atomic<bool> stopReading{false}, stopEvents{false};
