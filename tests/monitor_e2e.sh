@@ -173,11 +173,13 @@ grep -q "bad.rig, line 1: the role of X" "$dir/err.txt" || fail "a bad rig file 
 # A serial never seen is said, at the first frame and in the summary. A rig the run did not change
 # is not written; a changed one is written through a link, keeping the file's mode and the keys
 # the library does not read.
-# --auto-roles places the walking body's trackers, says so, and the rig file keeps them.
+# --auto-roles places the walking body's trackers, says so, and the rig file keeps them; the
+# uncharged neck tracker is named once.
 VRSIM_RIG=fullbody "$@" --seconds 1 --auto-roles --rig "$dir/auto.rig" >"$dir/out.txt" 2>"$dir/err.txt" ||
   fail "the --auto-roles run failed"
 grep -q "auto roles: .*LHR-3F62D5E0 left_foot" "$dir/out.txt" || fail "--auto-roles did not say it placed the left ankle"
 grep -q '"role": "right_elbow"' "$dir/auto.rig" || fail "the rig file lacks the roles --auto-roles gave"
+[ "$(grep -c "LHR-1D40B012's battery is at 1[0-4] %" "$dir/out.txt")" -eq 1 ] || fail "the low battery was not named once"
 VRSIM_RIG=fullbody "$@" --seconds 1 --rig "$dir/body.rig" --role LHR-NOSUCH=chest >"$dir/out.txt" 2>"$dir/err.txt" ||
   fail "the run with an unknown serial failed"
 [ "$(grep -c 'LHR-NOSUCH' "$dir/out.txt")" -ge 2 ] || fail "a serial never seen is not said at once and in the summary"

@@ -198,6 +198,7 @@ constexpr BodyTracker kBody[11] = {
     {"LHR-3F62D5E1", {0.11, -1.55, 0.02}, 4, 1.0},    // right ankle
 };
 constexpr uint32_t kBodyIndex[11] = {7, 8, 9, 10, 11, 12, 13, 16, 17, 18, 19}; // of kBody[k]
+constexpr int kNeck = 2;               // the back of the neck
 constexpr int kSwitchingOff = 9;       // the left ankle
 constexpr int kLeaving = 8;            // the right knee
 constexpr uint32_t kReturnFirst = 20;  // the first index it comes back at
@@ -287,7 +288,8 @@ bool Rig::fullbodyDevice(uint32_t index, double t, Device& out)
             out.cls = vr::TrackedDeviceClass_GenericTracker;
             out.serial = kBody[k].serial;
             out.connected = k != kSwitchingOff || leftAnkleOn(t);
-            out.battery = drained(index, t);
+            // The neck's tracker was not charged: low from the start, for the battery warning.
+            out.battery = k == kNeck ? static_cast<float>(std::max(0.0, 0.14 - t / 6000.0)) : drained(index, t);
         }
     }
     return true;
