@@ -201,6 +201,14 @@ TEST(MonitorOptions, DefaultsAndValues)
     EXPECT_FALSE(parse({"--help=yes"}).error.empty());
     EXPECT_FALSE(parse({"--rate="}).error.empty());
 
+    const ParseResult space = parse({"--axes", "unity", "--units=cm"});
+    ASSERT_TRUE(space.error.empty()) << space.error;
+    EXPECT_EQ(space.options.axes, 2);
+    EXPECT_EQ(space.options.unitsPerMetre, 100.0);
+    EXPECT_EQ(parse({"--units", "25.4"}).options.unitsPerMetre, 25.4);
+    EXPECT_FALSE(parse({"--axes", "y_up"}).error.empty());
+    EXPECT_FALSE(parse({"--units", "-1"}).error.empty());
+
     const ParseResult osc = parse({"--osc", "39539", "--osc=192.168.1.20:9000", "--osc-rate", "30"});
     ASSERT_TRUE(osc.error.empty()) << osc.error;
     ASSERT_EQ(osc.options.osc.size(), 2u);

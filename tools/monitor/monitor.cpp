@@ -177,6 +177,16 @@ int Monitor::applyRig()
     }
     if (!opt.originSerial.empty() && std::find(reads.unseen.begin(), reads.unseen.end(), opt.originSerial) == reads.unseen.end())
         reads.unseen.push_back(opt.originSerial);
+    if (opt.axes || opt.unitsPerMetre) {
+        tavrin_space space{};
+        tavrin_source_get_space(source, &space);
+        const tavrin_space was = space;
+        space.axes = opt.axes.value_or(space.axes);
+        space.units_per_metre = static_cast<float>(opt.unitsPerMetre.value_or(space.units_per_metre));
+        tavrin_source_set_space(source, &space);
+        if (space.axes != was.axes || space.units_per_metre != was.units_per_metre)
+            rigChanged = true;
+    }
     originPending = !opt.originSerial.empty();
     autoRoles = opt.autoRoles ? AutoRoles::Pending : AutoRoles::Off;
     return 0;

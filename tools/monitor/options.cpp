@@ -95,6 +95,10 @@ const char* usage()
            "                   camera, prop, or none; may be given several times\n"
            "  --origin SERIAL  puts the space's origin and heading where that device is\n"
            "                   (a tracker on the floor marker) once it has a valid pose\n"
+           "  --axes NAME      the axes poses are reported in: openvr (y up, -z forward),\n"
+           "                   z_up (x forward, y left), unity (y up, z forward) or\n"
+           "                   unreal (z up, x forward); saved with --rig\n"
+           "  --units UNITS    m, cm, mm, or a number of units per metre; saved with --rig\n"
            "  --auto-roles     gives the trackers body roles from where they are around\n"
            "                   the head (stand upright, or walk), once a frame has a\n"
            "                   head; prints them; --role still wins; saved with --rig\n"
@@ -118,7 +122,8 @@ bool takesNoValue(const std::string& name)
 bool takesValue(const std::string& name)
 {
     for (const char* known : {"--rate", "--seconds", "--csv", "--plot", "--record", "--replay", "--osc", "--osc-rate",
-                              "--osc-format", "--serve", "--rig", "--role", "--origin", "--spin-us"})
+                              "--osc-format", "--serve", "--rig", "--role", "--origin", "--spin-us", "--axes",
+                              "--units"})
         if (name == known)
             return true;
     return false;
@@ -198,6 +203,21 @@ void number(const std::string& name, const std::string& v, Options& o, std::stri
             error = "--role takes SERIAL=ROLE (a role such as waist, left_foot, head; see --help), not '" + v + "'";
         else
             o.roles.emplace_back(serial, role);
+    } else if (name == "--axes") {
+        const char* const names[] = {"openvr", "z_up", "unity", "unreal"};
+        for (int a = 0; a < 4; ++a)
+            if (v == names[a])
+                o.axes = a;
+        if (!o.axes)
+            error = "--axes takes openvr, z_up, unity or unreal, not '" + v + "'";
+    } else if (name == "--units") {
+        const double named = v == "m" ? 1.0 : v == "cm" ? 100.0 : v == "mm" ? 1000.0 : 0.0;
+        if (named > 0.0)
+            o.unitsPerMetre = named;
+        else if (parseNonNegative(v, d) && d > 0.0 && d <= 1e9)
+            o.unitsPerMetre = d;
+        else
+            error = "--units takes m, cm, mm or a number of units per metre above 0, not '" + v + "'";
     } else if (name == "--serve") {
         o.serve = v;
         if (!parseHostPort(v, host, port))

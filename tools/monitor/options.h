@@ -28,6 +28,8 @@ struct Options {
     std::vector<std::pair<std::string, int>> roles; // --role SERIAL=ROLE, in order
     std::string originSerial;           // empty: none; else the space's origin is set from this device
     bool autoRoles = false;             // --auto-roles: body roles from the first frame with a head
+    std::optional<int> axes;            // --axes: the space's axes (a tavrin_axes); none: the rig's
+    std::optional<double> unitsPerMetre; // --units: the space's units per metre; none: the rig's
     bool demo = true;                   // start the simulated runtime's demo rig when present
     bool help = false;
     bool version = false;
