@@ -173,6 +173,9 @@ grep -q "bad.rig, line 1: the role of X" "$dir/err.txt" || fail "a bad rig file 
 # A serial never seen is said, at the first frame and in the summary. A rig the run did not change
 # is not written; a changed one is written through a link, keeping the file's mode and the keys
 # the library does not read.
+# A runtime that needs a headset and has none: the monitor says how to run trackers without one.
+VRSIM_RIG=noheadset "$@" --seconds 1.5 >"$dir/out.txt" 2>"$dir/err.txt" || fail "the run without a headset failed"
+[ "$(grep -c 'no headset: .*requireHmd false' "$dir/out.txt")" -eq 1 ] || fail "no word, or more than one, on running without a headset"
 # --auto-roles places the walking body's trackers, says so, and the rig file keeps them; the
 # uncharged neck tracker is named once.
 VRSIM_RIG=fullbody "$@" --seconds 1 --auto-roles --rig "$dir/auto.rig" >"$dir/out.txt" 2>"$dir/err.txt" ||

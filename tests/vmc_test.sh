@@ -165,6 +165,12 @@ assert sent == {"head", "1", "3", "6"}, sent
 print("VRChat trackers ok: %d messages for %s" % (len(messages), sorted(sent)))
 PY
 grep -q "VRChat trackers over OSC" "$work/out.txt" || fail "the VRChat receiver was not announced"
+# The summary counts what went out: a datagram a message, several a frame.
+frames=$(sed -n 's/.*osc  *\([0-9]*\) frames to 1 receivers.*/\1/p' "$work/out.txt")
+datagrams=$(sed -n 's/.* \([0-9]*\) datagrams sent.*/\1/p' "$work/out.txt")
+received=$(grep -c "/tracking/trackers/" "$work/vrchat.txt")
+[ -n "$frames" ] && [ -n "$datagrams" ] && [ "$datagrams" -ge "$received" ] && [ "$datagrams" -gt "$frames" ] ||
+  fail "the summary's OSC count: frames '$frames', datagrams '$datagrams', $received received"
 
 expect_refused() {
   "$monitor" "$@" >"$work/bad.txt" 2>&1

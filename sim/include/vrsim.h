@@ -16,7 +16,8 @@
  *    it is killed) and come back;
  *  - a switched-off device has no valid pose and no velocity.
  * Setting VRSIM_RIG=demo (or fullbody) in the environment starts that rig when the library is
- * loaded.
+ * loaded; VRSIM_RIG=noheadset makes every open fail as a runtime set up to need a headset does
+ * when none is there (VRInitError_Init_HmdNotFound, 108).
  */
 #ifndef VRSIM_H
 #define VRSIM_H

@@ -176,6 +176,8 @@ struct RigFromEnvironment {
             vrsim_start_demo_rig();
         } else if (rigName && std::strcmp(rigName, "fullbody") == 0) {
             vrsim_start_fullbody_rig();
+        } else if (rigName && std::strcmp(rigName, "noheadset") == 0) {
+            vrsim_set_init_error(vr::VRInitError_Init_HmdNotFound);
         } else if (rigName && std::strncmp(rigName, "replay:", 7) == 0) {
             if (vrsim_play_recording(rigName + 7, 1) != 0)
                 std::fprintf(stderr, "vrsim: cannot replay %s: %s\n", rigName + 7, vrsim_replay_error());

@@ -61,6 +61,12 @@ const char* shortClassName(int deviceClass)
     }
 }
 
+const char* axesName(int32_t axes)
+{
+    static const char* const kNames[] = {"openvr", "z_up", "unity", "unreal"};
+    return axes >= 0 && axes < 4 ? kNames[axes] : "openvr";
+}
+
 std::string initErrorName(int32_t code)
 {
     switch (code) {

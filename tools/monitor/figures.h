@@ -25,6 +25,9 @@ const char* className(int deviceClass);
 // The same in four letters at most: "hmd", "ctl", "trk", "base".
 const char* shortClassName(int deviceClass);
 
+// A tavrin_axes by its name in the rig file and on the command line ("openvr" for any other value).
+const char* axesName(int32_t axes);
+
 // OpenVR's name of an EVRInitError without its VRInitError_ prefix ("Init_HmdNotFound"), or
 // "error N" for one not listed.
 std::string initErrorName(int32_t code);

@@ -22,9 +22,11 @@ std::string environmentRig(const std::string& name)
         return "the simulated runtime runs its demo rig";
     if (name == "fullbody")
         return "the simulated runtime runs its full-body rig";
+    if (name == "noheadset")
+        return "the simulated runtime needs a headset and has none";
     if (name.rfind("replay:", 0) == 0)
         return "the simulated runtime replays " + name.substr(7);
-    return "not a rig the simulated runtime knows (demo, fullbody, replay:PATH): its scripted rig runs";
+    return "not a rig the simulated runtime knows (demo, fullbody, noheadset, replay:PATH): its scripted rig runs";
 }
 } // namespace
 
@@ -168,6 +170,18 @@ int Monitor::applyRig()
                 std::fprintf(stderr, "tavrin-monitor: --rig: %s\n", why.c_str());
                 return 2;
             }
+            tavrin_space s{};
+            tavrin_source_get_space(source, &s);
+            char line[320];
+            std::snprintf(line, sizeof line,
+                          "rig: %s loaded: space axes %s, %g units per metre, origin (%.3f, %.3f, %.3f), "
+                          "orientation (%.4f, %.4f, %.4f, %.4f); its roles show in the first frame",
+                          opt.rigPath.c_str(), axesName(s.axes), static_cast<double>(s.units_per_metre),
+                          static_cast<double>(s.position[0]), static_cast<double>(s.position[1]),
+                          static_cast<double>(s.position[2]), static_cast<double>(s.orientation[0]),
+                          static_cast<double>(s.orientation[1]), static_cast<double>(s.orientation[2]),
+                          static_cast<double>(s.orientation[3]));
+            printLine(line);
         }
     }
     for (const auto& [serial, role] : opt.roles) {
@@ -240,6 +254,27 @@ void Monitor::warnLowBatteries()
         lowBatteries.push_back(d.serial);
         printLine("warning: " + std::string(d.serial) + "'s battery is at " + std::to_string(d.battery) + " %");
     }
+}
+
+// The first frame's roles (once any --auto-roles is done), when a rig or the command line gives
+// some; and with --osc-format vrchat, a run that has none of VRChat's trackers is said to send the
+// head alone.
+void Monitor::sayRoles()
+{
+    firstRolesSaid = true;
+    std::string list;
+    bool vrchat = false;
+    for (uint32_t k = 0; k < frame.device_count; ++k) {
+        const tavrin_device& d = frame.devices[k];
+        if (d.role != TAVRIN_ROLE_NONE)
+            list += std::string(list.empty() ? "" : ", ") + d.serial + " " + tavrin_role_name(d.role);
+        vrchat = vrchat || (d.role >= TAVRIN_ROLE_WAIST && d.role <= TAVRIN_ROLE_RIGHT_ELBOW);
+    }
+    if (!opt.rigPath.empty() || !opt.roles.empty())
+        printLine("roles: " + (list.empty() ? std::string("none") : list));
+    if (opt.oscVrchat && !vrchat)
+        printLine("warning: --osc-format vrchat: no device holds waist, chest, left_foot, right_foot, left_knee, "
+                  "right_knee, left_elbow or right_elbow, so only the head is sent (give --role or --auto-roles)");
 }
 
 // Once the first frame with a session has shown which devices are there: a serial the command
@@ -422,8 +457,17 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
             unseen.erase(std::remove(unseen.begin(), unseen.end(), frame.devices[k].serial), unseen.end());
         if (reads.frames == 1)
             checkNamedSerials();
+        if (!firstRolesSaid && autoRoles == AutoRoles::Off)
+            sayRoles();
     } else {
         previousFrameNs = 0; // a gap in the session is not a frame spacing
+        const int32_t why = tavrin_session_error();
+        if (!noHeadsetSaid && (why == 108 || why == 126)) { // Init_HmdNotFound, Init_HmdNotFoundPresenceFailed
+            noHeadsetSaid = true;
+            printLine("no headset: to use trackers without one, SteamVR must be told it needs none (its "
+                      "settings: requireHmd false, forcedDriver null, activateMultipleDrivers true, and the "
+                      "null driver enabled); see the README, \"Trackers without a headset\"");
+        }
     }
     std::lock_guard<std::mutex> lock(board.mutex);
     board.reads = reads.reads;
@@ -619,8 +663,10 @@ void Monitor::printSummary()
     }
     if (!opt.osc.empty()) {
         const OscSender::Figures f = osc.figures();
-        std::fprintf(human, "  osc              %llu bundles to %zu receivers, %llu failed sends, %llu frames skipped%s\n",
-                     f.bundles, opt.osc.size(), f.failed, f.skipped,
+        std::fprintf(human,
+                     "  osc              %llu %s to %zu receivers, %llu failed sends, %llu frames skipped, %llu "
+                     "datagrams sent%s\n",
+                     f.bundles, opt.oscVrchat ? "frames" : "bundles", opt.osc.size(), f.failed, f.skipped, f.datagrams,
                      f.failed ? (" (latest: " + f.lastFailure + ")").c_str() : "");
     }
 }

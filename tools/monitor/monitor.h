@@ -59,6 +59,7 @@ private:
     void takeOrigin();
     void takeAutoRoles();
     void warnLowBatteries();
+    void sayRoles();
     void checkNamedSerials();
     bool saveRig();
     int chooseRig();
@@ -96,6 +97,8 @@ private:
     std::atomic<bool> originPending{false}; // --origin waits for the device's first valid pose
     enum class AutoRoles { Off, Pending, Print } autoRoles = AutoRoles::Off; // the reading thread's
     std::vector<std::string> lowBatteries; // the reading thread's: devices warned of, once each
+    bool firstRolesSaid = false;           // the reading thread's
+    bool noHeadsetSaid = false;            // the reading thread's
     std::atomic<bool> rigChanged{false};    // what --rig names is written back only when so
     bool rigWritable = true;                // false for a FIFO or a pipe
     std::atomic<bool> stopReading{false}, stopEvents{false};

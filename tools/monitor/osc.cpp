@@ -40,19 +40,21 @@ struct OscSender::Impl {
                 seconds = frameSeconds;
                 pending = false;
             }
-            unsigned long long failed = 0;
+            unsigned long long failed = 0, sent = 0;
             std::string why;
             if (format == Format::Vmc) {
                 const std::vector<VmcPose> poses = vmcPoses(local, space);
                 for (osc::Receiver* r : receivers)
-                    failed += osc::sendBundle(r, static_cast<float>(seconds), poses, why) ? 0 : 1;
+                    (osc::sendBundle(r, static_cast<float>(seconds), poses, why) ? sent : failed) += 1;
             } else {
                 const std::vector<OscFloats> messages = vrchatMessages(local, space);
                 for (osc::Receiver* r : receivers)
-                    failed += osc::sendMessages(r, messages, why) ? 0 : 1;
+                    (osc::sendMessages(r, messages, why) ? sent : failed) += 1;
+                sent *= messages.size(); // one datagram a message
             }
             std::lock_guard<std::mutex> lock(mutex);
             ++figures.bundles;
+            figures.datagrams += sent;
             figures.failed += failed;
             if (failed > 0)
                 figures.lastFailure = why;

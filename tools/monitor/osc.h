@@ -35,7 +35,8 @@ public:
     void stop();
 
     struct Figures {
-        unsigned long long bundles = 0; // frames sent to every receiver (as bundles, or messages)
+        unsigned long long bundles = 0;   // frames sent to every receiver (as bundles, or messages)
+        unsigned long long datagrams = 0; // datagrams sent: a bundle, or a message, to a receiver
         unsigned long long failed = 0;  // sends that failed (counted per receiver)
         unsigned long long skipped = 0; // due frames the sender was still too busy to take
         std::string lastFailure;        // the system's reason for the latest failed send
