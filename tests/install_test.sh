@@ -23,7 +23,7 @@ LD_LIBRARY_PATH="$vrsimdir:$libdir" VRSIM_RIG=demo "$work/cmake/consumer"
 echo "--- pkg-config"
 [ "$(pkg-config --modversion tavrin)" = "$(sed -n 's/#define TAVRIN_VERSION_STRING "\(.*\)"/\1/p' "$prefix/include/tavrin_version.h")" ]
 # shellcheck disable=SC2046
-cc -o "$work/consumer_pc" "$src/tests/consumer/consumer.c" $(pkg-config --cflags --libs tavrin) -Wl,-rpath,"$libdir"
+cc -o "$work/consumer_pc" "$src/tests/consumer/consumer.c" $(pkg-config --cflags --libs tavrin)
 # No LD_LIBRARY_PATH: the program finds the library (its own search path, as under /usr/local the
 # system's), and the library finds its OpenVR loader by itself.
 env -u LD_LIBRARY_PATH VRSIM_RIG=demo "$work/consumer_pc"

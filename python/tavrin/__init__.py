@@ -265,6 +265,11 @@ def role_name(role):
     return None if name is None else name.decode()
 
 
+def role_from_name(name):
+    """The tavrin_role of a name ("left_foot" gives 6), or None for a name that is no role."""
+    return ROLES.index(name) if name in ROLES else None
+
+
 def _int(value, what, low, high):
     """An integer argument as the library takes it: a float, a bool or a number outside low..high
     is refused rather than cut to fit."""
@@ -434,6 +439,15 @@ class Frame:
         self.unix_time_ns = unix_time_ns
         self.query_time_ns = time_ns if query_time_ns is None else query_time_ns
         self.devices = devices
+
+    def device(self, key):
+        """The record of one device: by serial (str or bytes), else by role name ("waist"); None
+        when the frame has none such."""
+        serial = key.encode("utf-8", "surrogateescape") if isinstance(key, str) else bytes(key)
+        hits = np.flatnonzero(self.devices["serial"] == serial)
+        if len(hits) == 0 and isinstance(key, str) and key in ROLES and key != "none":
+            hits = np.flatnonzero(self.devices["role"] == ROLES.index(key))
+        return self.devices[hits[0]] if len(hits) else None
 
     def __repr__(self):
         return "Frame(%d, time_ns=%d, %d devices)" % (self.frame_number, self.time_ns, len(self.devices))

@@ -142,7 +142,11 @@ def test_a_rig_of_roles_offsets_and_space(rig, tmp_path):
         assert [tavrin.role_name(r) for r in frame.devices["role"]] == ["head", "left_hand", "none"]
         # Level with the head facing -z, 30 cm to its right: a tracker on the right upper arm.
         assert source.assign_roles() == 1
-        assert tavrin.role_name(source.read().devices["role"][2]) == "right_shoulder"
+        frame = source.read()
+        assert tavrin.role_name(frame.devices["role"][2]) == "right_shoulder"
+        assert frame.device("right_shoulder")["serial"] == b"LHR-T1" and frame.device("LHR-T1")["role"] == 13
+        assert frame.device("waist") is None and frame.device("LHR-NONE") is None
+        assert tavrin.role_from_name("right_shoulder") == 13 and tavrin.role_from_name("elbow") is None
         source.set_role("LHR-T1", "waist")
         source.set_offset("LHR-T1", position=(0, 0, 0.1))
         source.set_space(axes="z_up", units_per_metre=1000)
