@@ -27,7 +27,10 @@ grep -q "frames *[1-9][0-9]*, numbers 1 to" "$dir/out.txt" || fail "no frame cou
 grep -q "events *[0-9]* (0 dropped)" "$dir/out.txt" || fail "no event count"
 rows=$(tr -d '\r' <"$dir/run.csv" | wc -l)
 [ "$rows" -gt 100 ] || fail "csv has only $rows lines"
-head -n 1 "$dir/run.csv" | grep -q "^read,timestamp_ms,serial" || fail "csv header"
+# The CSV names its space and roles on '#' lines before its header line.
+grep -v '^#' "$dir/run.csv" | head -n 1 | grep -q "^read,timestamp_ms,serial" || fail "csv header"
+head -n 1 "$dir/run.csv" | grep -q "^# space: axes openvr, units_per_metre 1, origin 0 0 0, orientation 1 0 0 0" ||
+  fail "the csv does not name its space first"
 grep -q "LHR-5F0A11C2" "$dir/run.svg" || fail "plot does not name the headset"
 grep -q "</svg>" "$dir/run.svg" || fail "plot incomplete"
 ls "$dir" | grep -q partial && fail "a temporary file was left behind"
@@ -117,6 +120,17 @@ rows "$dir/body.csv" | awk -F, '$4 > 15 { high = 1 } $5 == 4 { base = 1 } END { 
 "$@" --seconds 3 --replay "$dir/body.csv" --record "$dir/body2.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
   fail "full-body replay failed"
 same_run "$dir/body.csv" "$dir/body2.csv"
+
+# A recording in Unity's axes and millimetres replays in them: not mirrored, not in metres.
+"$@" --seconds 1.5 --axes unity --units mm --record "$dir/unity.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "the Unity-axes recording failed"
+"$@" --seconds 1.5 --replay "$dir/unity.csv" --record "$dir/unity2.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||
+  fail "the Unity-axes replay failed"
+grep -q "^# space: axes unity, units_per_metre 1000," "$dir/unity2.csv" || fail "the replay is not in the recording's space"
+first_headset() { tr -d '\r' <"$1" | grep -v '^#' | awk -F, '$3 == "LHR-5F0A11C2" { print $7, $8, $9; exit }'; }
+echo "$(first_headset "$dir/unity.csv") $(first_headset "$dir/unity2.csv")" |
+  awk '{ for (i = 1; i <= 3; i++) if ($i - $(i + 3) > 0.01 || $(i + 3) - $i > 0.01) exit 1 }' ||
+  fail "the replay's first headset pose is not the recording's: $(first_headset "$dir/unity.csv") / $(first_headset "$dir/unity2.csv")"
 
 # A 0.2.0 recording (made by that version's monitor) replays as it did: its devices come back.
 "$@" --seconds 2 --replay "$data/demo-0.2.0.csv" --record "$dir/old.csv" >"$dir/out.txt" 2>"$dir/err.txt" ||

@@ -1,6 +1,6 @@
 // The pose chain against hand-computed cases: each axes preset, and an offset with an origin, a
 // heading and units together.
-#include <rig/pose_chain.h>
+#include <pose/pose_chain.h>
 #include <rig/rig_settings.h>
 
 #include <gtest/gtest.h>

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -83,6 +85,20 @@ unsigned writeRows(std::FILE* out, unsigned long long readNumber, const tavrin_f
         ++rows;
     }
     return rows;
+}
+
+std::string spaceLine(const tavrin_space& s)
+{
+    static const char* const kAxes[] = {"openvr", "z_up", "unity", "unreal"};
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "# space: axes %s, units_per_metre %.9g, origin %.9g %.9g %.9g, orientation %.9g %.9g %.9g %.9g\n",
+                  s.axes >= 0 && s.axes < 4 ? kAxes[s.axes] : "openvr", static_cast<double>(s.units_per_metre),
+                  static_cast<double>(s.position[0]), static_cast<double>(s.position[1]),
+                  static_cast<double>(s.position[2]), static_cast<double>(s.orientation[0]),
+                  static_cast<double>(s.orientation[1]), static_cast<double>(s.orientation[2]),
+                  static_cast<double>(s.orientation[3]));
+    return line;
 }
 
 void writeEvent(std::FILE* out, const tavrin_event& e)
@@ -211,6 +227,8 @@ private:
     bool headerLine();
     bool poseRow();
     bool poseValues(Sample& s);
+    bool spaceLine(const std::string& text);
+    void toStandingUniverse(Sample& s) const;
     bool eventTime(double t);
     Track& track(const std::string& serial);
 
@@ -224,6 +242,8 @@ private:
     long lastCount = 0;                      // 0.2.0: the device count of the previous event
     PresentDevices present;                  // 0.2.0: what its codes stand for
     std::map<std::string, size_t> bySerial;  // tracks by serial
+    ViveSystem::UserSpace space = ViveSystem::defaultSpace(); // the rows' space, from the latest space line
+    bool anyPose = false;
 };
 
 Track& Parser::track(const std::string& serial)
@@ -252,6 +272,8 @@ bool Parser::line(const std::string& text)
         return true;
     const bool oldEvent = text.rfind("#event,", 0) == 0;
     const bool newEvent = text.rfind("#event2,", 0) == 0;
+    if (text.rfind("# space:", 0) == 0)
+        return spaceLine(text);
     if (!oldEvent && !newEvent && text[0] == '#')
         return true;
     if (!split(text, fields))
@@ -372,7 +394,7 @@ bool Parser::poseValues(Sample& s)
         double v = 0;
         if (!realField(6 + i, names[i], v))
             return false;
-        if (i < 3 && std::abs(v) > kMaxPositionMetres)
+        if (i < 3 && std::abs(v) > kMaxPositionMetres * space.unitsPerMetre)
             return fail(std::string(names[i]) + " is beyond 1 km: '" + fields[6 + i].substr(0, 40) + "'");
         if (!std::isfinite(static_cast<float>(v)))
             return fail(std::string(names[i]) + " is out of range: '" + fields[6 + i].substr(0, 40) + "'");
@@ -426,10 +448,76 @@ bool Parser::poseRow()
     if (fields[2].empty())
         return fail("a pose without a serial");
     s.index = static_cast<int32_t>(index);
+    if (!anyPose)
+        out.space = space;
+    anyPose = true;
+    toStandingUniverse(s);
     Track& tr = track(fields[2]);
     tr.deviceClass = static_cast<int32_t>(cls);
     tr.samples.push_back(s);
     return true;
+}
+
+// "# space: axes NAME, units_per_metre U, origin X Y Z, orientation W X Y Z": the rows after it are
+// in that space.
+bool Parser::spaceLine(const std::string& text)
+{
+    char axes[16] = {};
+    double u = 0, o[3] = {}, q[4] = {};
+    int used = 0;
+    const int n = std::sscanf(text.c_str(),
+                              "# space: axes %15[a-z_], units_per_metre %lf, origin %lf %lf %lf, orientation %lf %lf "
+                              "%lf %lf%n",
+                              axes, &u, &o[0], &o[1], &o[2], &q[0], &q[1], &q[2], &q[3], &used);
+    ViveSystem::UserSpace s = ViveSystem::defaultSpace();
+    s.axes = -1;
+    static const char* const kAxes[] = {"openvr", "z_up", "unity", "unreal"};
+    for (int a = 0; a < 4; ++a)
+        if (std::strcmp(axes, kAxes[a]) == 0)
+            s.axes = a;
+    bool finite = std::isfinite(u) && u > 0 && u < 1e9;
+    for (int i = 0; i < 3; ++i) {
+        s.position[i] = static_cast<float>(o[i]);
+        finite = finite && std::isfinite(s.position[i]);
+    }
+    double length = 0;
+    for (int i = 0; i < 4; ++i) {
+        s.orientation[i] = static_cast<float>(q[i]);
+        length += q[i] * q[i];
+    }
+    if (n != 9 || static_cast<size_t>(used) != text.size() || s.axes < 0 || !finite || !(std::abs(length - 1) < 1e-3))
+        return fail("not a space line: '" + text.substr(0, 80) + "'");
+    for (float& v : s.orientation)
+        v = static_cast<float>(v / std::sqrt(length));
+    s.unitsPerMetre = static_cast<float>(u);
+    space = s;
+    return true;
+}
+
+// A row of another space, back in the standing universe in metres: the replay's runtime reports
+// poses there.
+void Parser::toStandingUniverse(Sample& s) const
+{
+    if (ViveSystem::isDefault(space))
+        return;
+    ViveSystem::Placement p;
+    for (int i = 0; i < 3; ++i) {
+        p.position[i] = s.pos[i];
+        p.velocity[i] = s.vel[i];
+        p.angularVelocity[i] = s.ang[i];
+    }
+    if (s.hasRotation)
+        std::memcpy(p.rotation, s.rotation, sizeof p.rotation);
+    else
+        ViveSystem::quaternionToMatrix(s.quat, p.rotation);
+    ViveSystem::convertSpace(space, ViveSystem::defaultSpace(), p, s.quat);
+    for (int i = 0; i < 3; ++i) {
+        s.pos[i] = p.position[i];
+        s.vel[i] = p.velocity[i];
+        s.ang[i] = p.angularVelocity[i];
+    }
+    if (s.hasRotation)
+        std::memcpy(s.rotation, p.rotation, sizeof s.rotation);
 }
 
 bool Parser::finish()

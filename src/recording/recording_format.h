@@ -10,6 +10,7 @@
 //    they stand for.
 #pragma once
 
+#include <pose/space.h>
 #include <tavrin.h>
 
 #include <cstdint>
@@ -31,6 +32,9 @@ const char* header();
 unsigned writeRows(std::FILE* out, unsigned long long readNumber, const tavrin_frame& frame, double timestampMs);
 // A recording's event line.
 void writeEvent(std::FILE* out, const tavrin_event& event);
+// The line that names the space of the rows after it: "# space: axes unity, units_per_metre 1000,
+// origin X Y Z, orientation W X Y Z" (with its line break).
+std::string spaceLine(const tavrin_space& space);
 
 // ---- reading -------------------------------------------------------------------------------
 
@@ -38,7 +42,7 @@ struct Sample {
     double t;       // ms: the frame's t_ns / 1e6, or 0.2.0's timestamp_ms
     int32_t index;  // 0..63 (0.2.0: 0..15)
     int32_t result; // ETrackingResult as recorded (0.2.0: 200 for tracking_ok 1, else 201)
-    float pos[3];   // metres, at most 1 km from the origin
+    float pos[3];   // metres in the standing universe (the row's space undone), at most 1 km out
     float quat[4];  // w x y z, of length 1
     float vel[3], ang[3];
     int8_t connected = -1;    // the frame source's: the frame's connected flag (-1: not recorded)
@@ -66,9 +70,11 @@ struct Recording {
     std::vector<Track> tracks;   // by first appearance
     std::vector<Event> events;   // in time order
     double start = 0, end = 0;   // ms: the first and the last sample
+    ViveSystem::UserSpace space = ViveSystem::defaultSpace(); // the first sample's, as its space line named it
 };
 
-// Reads a recording; false with a message naming the line ("line 12: pos_x is not a number:
+// Reads a recording, every sample brought back to OpenVR's standing universe in metres from the
+// space its latest space line names (none: that universe); false with a message naming the line ("line 12: pos_x is not a number:
 // 'abc'") for a malformed one, which is refused whole: non-finite values, positions beyond 1 km
 // and quaternions of no length included. Lines are at most 65536 characters.
 bool readRecording(std::FILE* in, Recording& out, std::string& error);

@@ -2,7 +2,7 @@
 // space. Plain data with the checks that every way in (the C functions, the rig file) shares.
 #pragma once
 
-#include "pose_chain.h"
+#include "../pose/space.h"
 
 #include <cstdint>
 #include <map>
@@ -16,18 +16,6 @@ struct DeviceOffset {
     float orientation[4];
 };
 
-// The user's space: its origin and rotation in the standing universe, its axes (a tavrin_axes) and
-// its units per metre.
-struct UserSpace {
-    float position[3];
-    float orientation[4];
-    int32_t axes;
-    float unitsPerMetre;
-};
-
-UserSpace defaultSpace();
-// OpenVR's own space: what a frame reports with no transform of the space at all.
-bool isDefault(const UserSpace& space);
 // False for a non-finite number, a quaternion of no length, axes outside 0..3 or units not above
 // zero; the quaternion is normalised.
 bool checkSpace(UserSpace& space);
@@ -35,15 +23,6 @@ bool checkSpace(UserSpace& space);
 bool checkOffset(DeviceOffset& offset);
 // A serial as tavrin_device carries it: 1 to 63 characters.
 bool validSerial(const char* serial);
-
-// The chain of the space's links (origin and heading, axes, units), appended after any device's
-// own; empty for the default space.
-void pushSpace(PoseChain& chain, const UserSpace& space);
-
-// Re-expresses a pose reported in space `from` in space `to`: from's links undone, then to's. The
-// orientation (w x y z) follows the rotation: between spaces of one origin and heading its values
-// are only moved and negated, exactly, keeping its sign; otherwise it is the new rotation's.
-void convertSpace(const UserSpace& from, const UserSpace& to, Placement& p, float (&orientation)[4]);
 
 struct RigSettings {
     UserSpace space = defaultSpace();

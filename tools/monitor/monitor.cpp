@@ -5,6 +5,8 @@
 #include "files.h"
 #include "system.h"
 
+#include <recording/recording_format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -114,7 +116,6 @@ int Monitor::prepare()
         std::fprintf(stderr, "tavrin-monitor: the frame source did not start\n");
         return 1;
     }
-    tavrin_space space{};
     tavrin_source_get_space(source, &space);
     osc.start(oscRate, opt.oscVrchat ? OscSender::Format::Vrchat : OscSender::Format::Vmc, space);
     events = std::thread([this] { eventLoop(); });
@@ -206,13 +207,18 @@ int Monitor::applyRig()
     return 0;
 }
 
-// --origin: once the device has a valid pose in a frame read, the space starts there.
+// --origin: once the device has a valid pose in a frame read, the space starts there, with that
+// very frame (re-expressed in the new space).
 void Monitor::takeOrigin()
 {
     if (!originPending.load() || tavrin_source_set_origin_from_device(source, opt.originSerial.c_str()) != kNoError)
         return;
     originPending = false;
     rigChanged = true;
+    const tavrin_space before = space;
+    tavrin_source_get_space(source, &space);
+    for (uint32_t k = 0; k < frame.device_count; ++k)
+        tavrin_space_convert(&before, &space, &frame.devices[k]);
     printLine("origin and heading set from " + opt.originSerial);
 }
 
@@ -377,6 +383,19 @@ int Monitor::startReplay(const std::string& path)
         }
     }
     const int32_t played = play(copy.c_str(), 1);
+    // A replay comes back in the recording's space, unless this run names one.
+    recording::Recording recorded;
+    const bool ownSpace = !opt.rigPath.empty() || opt.axes || opt.unitsPerMetre || !opt.originSerial.empty();
+    if (played == 0 && !ownSpace && recording::loadRecording(copy, recorded, error) &&
+        !ViveSystem::isDefault(recorded.space)) {
+        const ViveSystem::UserSpace& r = recorded.space;
+        tavrin_space s{{r.position[0], r.position[1], r.position[2]},
+                       {r.orientation[0], r.orientation[1], r.orientation[2], r.orientation[3]},
+                       r.axes,
+                       r.unitsPerMetre};
+        tavrin_source_set_space(source, &s);
+        printLine("the recording's space: " + recording::spaceLine(s).substr(9, std::string::npos));
+    }
     files::removeCopy(path, copy);
     if (played != 0) {
         std::fprintf(stderr, "tavrin-monitor: cannot replay %s: %s\n", path.c_str(), why ? why() : "?");
@@ -442,13 +461,20 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
         previousFrameNs = frame.time_ns;
         if (reads.latenessUs.size() < (1u << 22))
             reads.latenessUs.push_back(static_cast<double>(frame.query_time_ns - frame.time_ns) / 1e3);
-        if (!csvPath.empty())
+        if (reads.frames == 1)
+            reads.firstFrameNs = frame.time_ns;
+        takeOrigin();
+        // Until --origin's device shows (two seconds at the most), nothing is written: the files'
+        // first frame is in the space they name.
+        const bool holding = originPending.load() && frame.time_ns - reads.firstFrameNs < 2000000000;
+        if (!csvPath.empty() && !holding) {
+            csv.noteSpace(space, frame);
             csv.write(reads.reads, frame, tMs);
-        if (!opt.plotPath.empty())
+        }
+        if (!opt.plotPath.empty() && !holding)
             plot.add(frame, static_cast<float>(tMs));
         if (!opt.osc.empty())
             osc.offer(frame, tMs / 1000.0);
-        takeOrigin();
         takeAutoRoles();
         warnLowBatteries();
         // Only while a named serial is still missing: a look at this frame's serials.

@@ -51,6 +51,7 @@ private:
         std::vector<double> frameSpacingMs; // successive frames' time_ns differences
         std::vector<double> latenessUs;     // each frame's query time less its instant
         int64_t previousFrameNs = 0;        // the latest frame's, 0 after a read without a session
+        int64_t firstFrameNs = 0;           // the first frame's time
         std::vector<std::string> unseen;    // serials --role and --origin name that no frame has held
     };
 
@@ -97,6 +98,7 @@ private:
     std::atomic<bool> originPending{false}; // --origin waits for the device's first valid pose
     enum class AutoRoles { Off, Pending, Print } autoRoles = AutoRoles::Off; // the reading thread's
     std::vector<std::string> lowBatteries; // the reading thread's: devices warned of, once each
+    tavrin_space space{};                  // the frames' space (the reading thread's once it runs)
     bool firstRolesSaid = false;           // the reading thread's
     bool noHeadsetSaid = false;            // the reading thread's
     std::atomic<bool> rigChanged{false};    // what --rig names is written back only when so

@@ -86,10 +86,42 @@ bool CsvWriter::open(const std::string& path, std::string& error, bool recording
 {
     if (!file_.open(path, error))
         return false;
-    if (recording)
+    recording_ = recording;
+    if (recording) {
         std::fputs(recording::preamble(), file_.stream());
-    std::fputs(recording::header(), file_.stream());
+        std::fputs(recording::header(), file_.stream());
+        headed_ = true;
+    }
     return true;
+}
+
+// A plain CSV names its space and roles on '#' lines before its header line (which readers that
+// skip leading comments take as the header); a recording after its header, where its reader takes
+// every "# space:" line, also one that comes later when the space changes.
+void CsvWriter::noteSpace(const tavrin_space& space, const tavrin_frame& frame)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::FILE* f = file_.stream();
+    const std::string line = recording::spaceLine(space);
+    if (f == nullptr || line == space_)
+        return;
+    if (space_.empty()) {
+        std::string roles;
+        for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
+            const tavrin_device& d = frame.devices[k];
+            if (d.role != TAVRIN_ROLE_NONE)
+                roles += std::string(" ") + d.serial + "=" + tavrin_role_name(d.role);
+        }
+        std::fputs(line.c_str(), f);
+        std::fprintf(f, "# roles:%s\n", roles.empty() ? " none" : roles.c_str());
+    } else {
+        std::fputs(line.c_str(), f);
+    }
+    space_ = line;
+    if (!headed_) {
+        std::fputs(recording::header(), f);
+        headed_ = true;
+    }
 }
 
 void CsvWriter::writeEvent(const tavrin_event& e)
@@ -109,6 +141,9 @@ void CsvWriter::write(unsigned long long readNumber, const tavrin_frame& frame, 
 bool CsvWriter::finish(std::string& error)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!headed_ && file_.stream() != nullptr) // no frame came: the header alone
+        std::fputs(recording::header(), file_.stream());
+    headed_ = true;
     return file_.commit(error);
 }
 

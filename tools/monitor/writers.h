@@ -49,6 +49,9 @@ public:
     void write(unsigned long long readNumber, const tavrin_frame& frame, double timestampMs);
     // A recording's event line.
     void writeEvent(const tavrin_event& event);
+    // The space of the rows that follow: a "# space:" line when it is the first or another than the
+    // last; before the first row, the frame's roles as well ("# roles: SERIAL=ROLE ...").
+    void noteSpace(const tavrin_space& space, const tavrin_frame& frame);
     bool finish(std::string& error);
     unsigned long long rows() const { return rows_; }
 
@@ -56,6 +59,9 @@ private:
     std::mutex mutex_;
     PendingFile file_;
     unsigned long long rows_ = 0;
+    bool recording_ = false;
+    bool headed_ = false; // the plain CSV's header line is written (after the space and roles)
+    std::string space_;   // the latest space line written
 };
 
 // One device's track for the plot.

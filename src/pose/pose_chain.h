@@ -4,7 +4,7 @@
 // its units.
 #pragma once
 
-#include "../pose/placement.h"
+#include "placement.h"
 
 #include <cstdint>
 
