@@ -508,6 +508,26 @@ TEST(MonitorFiles, OnlyRegularFilesAreReplaced)
 }
 #endif
 
+// Frames in z-up millimetres: the floor is x-y seen from +z, the height is z, in millimetres.
+TEST(MonitorPlot, TheFloorAndHeightAreTheSpacesOwn)
+{
+    PlotRecorder plot(100);
+    const tavrin_space zUp{{0, 0, 0}, {1, 0, 0, 0}, TAVRIN_AXES_Z_UP, 1000.0f};
+    plot.setSpace(zUp);
+    static tavrin_frame frame;
+    std::memset(&frame, 0, sizeof frame);
+    frame.device_count = 1;
+    frame.devices[0] = device("LHR-HEAD", 0, 1, 300.0f, -200.0f, 1650.0f); // 0.3 m ahead, 0.2 m right
+    plot.add(frame, 0.0f);
+    const Track& t = plot.tracks().at("LHR-HEAD");
+    EXPECT_EQ(t.y.at(0), 1650.0f) << "up is z";
+    EXPECT_EQ(t.x.at(0), 200.0f) << "right is -y";
+    EXPECT_EQ(t.z.at(0), -300.0f) << "forward is x";
+    const std::string svg = renderSvg(plot.tracks(), "z up", {}, &plot.space());
+    EXPECT_NE(svg.find("height z (mm)"), std::string::npos);
+    EXPECT_NE(svg.find("x (mm), forward"), std::string::npos);
+}
+
 TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
 {
     PlotRecorder plot(100);

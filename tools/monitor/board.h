@@ -41,6 +41,7 @@ public:
     std::deque<double> recentWaitUs;      // the latest wait errors, for the live view's figures
     std::deque<double> recentFrameSec;    // the latest frames' times, for the frame rate
     std::string oscNote;                  // "osc: 3 failed sends (Connection refused)", or ""
+    tavrin_space space{{0, 0, 0}, {1, 0, 0, 0}, TAVRIN_AXES_OPENVR, 1.0f}; // the frames' space
 
     // An event from the source: the present devices follow it (under mutex).
     void noteEvent(const tavrin_event& event);

@@ -268,6 +268,17 @@ std::string liveFrame(const Board& board, double t, unsigned askedRate)
                   percentile(waits, 0.99), board.reads, static_cast<unsigned long long>(board.frameNumber),
                   board.recentFrameRate());
     std::string out = part;
+    // The space the values are in, as the page names its axes; each device's pose also as the page
+    // draws it ("v", "vq": OpenVR's axes in metres, the space's origin and heading kept).
+    const ViewNames names = viewNames(board.space.axes);
+    tavrin_space drawn = board.space;
+    drawn.axes = TAVRIN_AXES_OPENVR;
+    drawn.units_per_metre = 1.0f;
+    std::snprintf(part, sizeof part, "\"space\":{\"right\":%s,\"forward\":%s,\"up\":%s,\"unit\":%s,\"upm\":%g},",
+                  jsonString(names.right).c_str(), jsonString(names.forward).c_str(), jsonString(names.up).c_str(),
+                  jsonString(unitName(board.space.units_per_metre).c_str()).c_str(),
+                  static_cast<double>(board.space.units_per_metre));
+    out += part;
     out += "\"status\":" + jsonString(statusText(board.status).c_str()) + ",\"devices\":[";
     bool first = true;
     for (const Board::Row& r : board.rows()) {
@@ -280,7 +291,15 @@ std::string liveFrame(const Board& board, double t, unsigned askedRate)
                       "\"p\":[%.4f,%.4f,%.4f],\"q\":[%.5f,%.5f,%.5f,%.5f]}",
                       r.index, r.deviceClass, roleOf(r), r.state, battery, d.position[0], d.position[1],
                       d.position[2], d.orientation[0], d.orientation[1], d.orientation[2], d.orientation[3]);
+        tavrin_device v = d;
+        if (tavrin_space_convert(&board.space, &drawn, &v) != 0)
+            v = d;
         out += (first ? "{\"serial\":" : ",{\"serial\":") + jsonString(r.serial.c_str()) + part;
+        out.pop_back(); // the record goes on: its pose as drawn
+        std::snprintf(part, sizeof part, ",\"v\":[%.4f,%.4f,%.4f],\"vq\":[%.5f,%.5f,%.5f,%.5f]}", v.position[0],
+                      v.position[1], v.position[2], v.orientation[0], v.orientation[1], v.orientation[2],
+                      v.orientation[3]);
+        out += part;
         first = false;
     }
     return out + "]}";

@@ -61,6 +61,29 @@ const char* shortClassName(int deviceClass)
     }
 }
 
+ViewNames viewNames(int32_t axes)
+{
+    switch (axes) {
+    case TAVRIN_AXES_Z_UP: return ViewNames{"\u2212y", "x", "z"};
+    case TAVRIN_AXES_UNITY: return ViewNames{"x", "z", "y"};
+    case TAVRIN_AXES_UNREAL: return ViewNames{"y", "x", "z"};
+    default: return ViewNames{"x", "\u2212z", "y"};
+    }
+}
+
+std::string unitName(float unitsPerMetre)
+{
+    if (unitsPerMetre == 1.0f)
+        return "m";
+    if (unitsPerMetre == 100.0f)
+        return "cm";
+    if (unitsPerMetre == 1000.0f)
+        return "mm";
+    char text[48];
+    std::snprintf(text, sizeof text, "units, %g a metre", static_cast<double>(unitsPerMetre));
+    return text;
+}
+
 const char* axesName(int32_t axes)
 {
     static const char* const kNames[] = {"openvr", "z_up", "unity", "unreal"};

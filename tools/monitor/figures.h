@@ -28,6 +28,15 @@ const char* shortClassName(int deviceClass);
 // A tavrin_axes by its name in the rig file and on the command line ("openvr" for any other value).
 const char* axesName(int32_t axes);
 
+// How a space's axes name the floor seen from its up axis: its right, its forward and its up
+// ("x", "\u2212z", "y" for OpenVR's).
+struct ViewNames {
+    const char *right, *forward, *up;
+};
+ViewNames viewNames(int32_t axes);
+// A space's unit: "m", "cm", "mm", or "units, N a metre".
+std::string unitName(float unitsPerMetre);
+
 // OpenVR's name of an EVRInitError without its VRInitError_ prefix ("Init_HmdNotFound"), or
 // "error N" for one not listed.
 std::string initErrorName(int32_t code);

@@ -471,8 +471,10 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
             csv.noteSpace(space, frame);
             csv.write(reads.reads, frame, tMs);
         }
-        if (!opt.plotPath.empty() && !holding)
+        if (!opt.plotPath.empty() && !holding) {
+            plot.setSpace(space);
             plot.add(frame, static_cast<float>(tMs));
+        }
         if (!opt.osc.empty())
             osc.offer(frame, tMs / 1000.0);
         takeAutoRoles();
@@ -503,8 +505,10 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
         if (board.recentWaitUs.size() > 1000)
             board.recentWaitUs.pop_front();
     }
-    if (withSession)
+    if (withSession) {
+        board.space = space;
         board.noteFrame(frame, tMs / 1000.0);
+    }
 }
 
 // Takes the source's events until asked to stop, then whatever is still queued.
@@ -648,7 +652,7 @@ bool Monitor::finishOutputs()
     if (!opt.plotPath.empty()) {
         const std::string svg = renderSvg(
             plot.tracks(), "tavrin-monitor: " + std::to_string(opt.rate) + " Hz, " + std::to_string(reads.reads) + " reads",
-            plot.events());
+            plot.events(), &plot.space());
         std::fwrite(svg.data(), 1, svg.size(), svgFile.stream());
         if (svgFile.commit(error)) {
             std::fprintf(human, "plot: %s (%zu devices)\n", opt.plotPath.c_str(), plot.tracks().size());

@@ -149,6 +149,26 @@ bool CsvWriter::finish(std::string& error)
 
 // ---- plot ------------------------------------------------------------------------------------
 
+namespace {
+
+// A position seen from above a space's up axis: its right, forward and up coordinates, and their
+// names as the space's axes give them.
+struct View {
+    float right, forward, up;
+};
+
+View viewOf(int32_t axes, const float (&p)[3])
+{
+    switch (axes) {
+    case TAVRIN_AXES_Z_UP: return View{-p[1], p[0], p[2]}; // x forward, y left, z up
+    case TAVRIN_AXES_UNITY: return View{p[0], p[2], p[1]}; // x right, y up, z forward
+    case TAVRIN_AXES_UNREAL: return View{p[1], p[0], p[2]}; // x forward, y right, z up
+    default: return View{p[0], -p[2], p[1]};                // OpenVR: x right, y up, -z forward
+    }
+}
+
+} // namespace
+
 void PlotRecorder::add(const tavrin_frame& frame, float timestampMs)
 {
     for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
@@ -167,10 +187,11 @@ void PlotRecorder::add(const tavrin_frame& frame, float timestampMs)
         if (seen_[serial]++ % stride != 0)
             continue;
         Track& t = listed;
+        const View v = viewOf(space_.axes, d.position);
         t.t.push_back(timestampMs);
-        t.x.push_back(d.position[0]);
-        t.y.push_back(d.position[1]);
-        t.z.push_back(d.position[2]);
+        t.x.push_back(v.right);
+        t.y.push_back(v.up);
+        t.z.push_back(-v.forward);
         if (t.t.size() > maxPoints_) { // thin out evenly: keep every other point, sample half as often
             auto halve = [](std::vector<float>& v) {
                 size_t j = 0;
@@ -512,8 +533,10 @@ void legendLine(std::ostringstream& o, double y, const std::string& serial, cons
 } // namespace
 
 std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title,
-                      const std::vector<PlotEvent>& events)
+                      const std::vector<PlotEvent>& events, const tavrin_space* space)
 {
+    const ViewNames names = viewNames(space ? space->axes : TAVRIN_AXES_OPENVR);
+    const std::string unit = unitName(space ? space->units_per_metre : 1.0f);
     Panel floor{70, 60, 420, 420, {}, {}};
     Panel height{580, 60, 520, 420, {}, {}};
     Range t0;
@@ -527,8 +550,10 @@ std::string renderSvg(const std::map<std::string, Track>& tracks, const std::str
       << totalHeight << "' font-family='sans-serif' font-size='13'>\n"
       << "<rect width='100%' height='100%' fill='white'/>\n"
       << "<text x='20' y='26' font-size='16' font-weight='bold'>" << xmlEscape(title) << "</text>\n";
-    axes(o, floor, "Floor plan from above (x right, \u2212z up)", "x (m) \u2192", "\u2212z (m), forward \u2191");
-    axes(o, height, "Height over time", "time (s)", "height y (m)");
+    const std::string r = names.right, f = names.forward, u = names.up;
+    axes(o, floor, ("Floor plan from above (" + r + " right, " + f + " up)").c_str(), (r + " (" + unit + ") \u2192").c_str(),
+         (f + " (" + unit + "), forward \u2191").c_str());
+    axes(o, height, "Height over time", "time (s)", ("height " + u + " (" + unit + ")").c_str());
     drawEvents(o, events, tracks, height, t0);
     size_t n = 0;
     double y = legendTop;

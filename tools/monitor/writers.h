@@ -67,7 +67,7 @@ private:
 // One device's track for the plot.
 struct Track {
     int deviceClass = 0;
-    std::vector<float> t, x, y, z; // ms, metres
+    std::vector<float> t, x, y, z; // ms; right, up and back (the floor seen from the space's up axis), its units
     int role = 0;                  // the latest frame's tavrin_role
 };
 
@@ -84,6 +84,9 @@ struct PlotEvent {
 class PlotRecorder {
 public:
     explicit PlotRecorder(size_t maxPoints = 4000) : maxPoints_(maxPoints) {}
+    // The space the frames are in: their floor, up axis and units (OpenVR's until told).
+    void setSpace(const tavrin_space& space) { space_ = space; }
+    const tavrin_space& space() const { return space_; }
     // The moving devices of a frame (headsets, controllers, trackers) with a valid pose.
     void add(const tavrin_frame& frame, float timestampMs);
     // Keeps the events worth marking; thread-safe.
@@ -93,6 +96,7 @@ public:
 
 private:
     size_t maxPoints_;
+    tavrin_space space_{{0, 0, 0}, {1, 0, 0, 0}, TAVRIN_AXES_OPENVR, 1.0f};
     std::map<std::string, size_t> stride_;
     std::map<std::string, size_t> seen_;
     std::map<std::string, Track> tracks_;
@@ -100,12 +104,13 @@ private:
     std::vector<PlotEvent> events_;
 };
 
-// A self-contained SVG: the floor plan seen from above (x to the right, -z up: OpenVR's forward),
-// every device in its own colour and line style with markers at its start (circle) and end
-// (square), a legend by serial and class; beside it height over time, fitted to the data, with the
-// events marked on the time axis.
+// A self-contained SVG: the floor plan seen from above the space's up axis (its right to the right,
+// its forward up: OpenVR's x and -z), every device in its own colour and line style with markers at
+// its start (circle) and end (square), a legend by serial and class; beside it height over time,
+// fitted to the data, with the events marked on the time axis. Axes named as the space names them,
+// in its units.
 std::string renderSvg(const std::map<std::string, Track>& tracks, const std::string& title,
-                      const std::vector<PlotEvent>& events = {});
+                      const std::vector<PlotEvent>& events = {}, const tavrin_space* space = nullptr);
 
 std::string xmlEscape(const std::string& text);
 
