@@ -550,6 +550,57 @@ TEST_F(FrameSource, BatteriesInPercentFromDiscovery)
     EXPECT_TRUE(waitUntil([&] { return read(frame) == DeviceError_None && frame.devices[1].battery == 10; }));
 }
 
+// Under vrsim's noise, a still tracker's paced frames are steadier filtered than read_at's raw ones;
+// a tracker switched off and on a metre away is there at once; bad settings change nothing.
+TEST_F(FrameSource, TheFilterSteadiesAStillTrackerAndStartsAgainAfterALoss)
+{
+    vrsim_set_device(1, 3, serialAt(1).c_str(), 1);
+    setPose(1, 0.5f, 1.0f, 0.0f, 0.0f, 0.0f);
+    vrsim_set_noise(0.001f, 0.0087f, 7);
+    start(120.0);
+    tavrin_filter f;
+    tavrin_filter_default(&f);
+    EXPECT_EQ(f.min_cutoff_hz, 0.5f);
+    tavrin_filter bad = f;
+    bad.beta = std::nanf("");
+    EXPECT_EQ(tavrin_source_set_filter(source.get(), nullptr, &bad), DeviceError_InvalidArgument);
+    bad.beta = -1.0f;
+    EXPECT_EQ(tavrin_source_set_filter(source.get(), serialAt(1).c_str(), &bad), DeviceError_InvalidArgument);
+    EXPECT_EQ(tavrin_source_set_filter(source.get(), "", &f), DeviceError_InvalidArgument);
+    EXPECT_EQ(tavrin_source_set_filter(nullptr, nullptr, &f), DeviceError_InvalidArgument);
+    ASSERT_EQ(tavrin_source_set_filter(source.get(), nullptr, &f), DeviceError_None);
+    tavrin_filter got{};
+    ASSERT_EQ(tavrin_source_get_filter(source.get(), serialAt(1).c_str(), &got), DeviceError_None);
+    EXPECT_EQ(got.beta, 15.0f) << "every device's, for one without its own";
+
+    // The spread of x about its mean over 150 frames, filtered (paced) or raw (read_at).
+    tavrin_frame frame;
+    const auto spread = [&](bool paced) {
+        double sum = 0, squares = 0;
+        int n = 0;
+        while (n < 150) {
+            const int32_t rc = paced ? read(frame) : tavrin_source_read_at(source.get(), tavrin_now_ns(), &frame, sizeof frame);
+            if (rc != DeviceError_None || frame.device_count != 1 || !frame.devices[0].pose_valid)
+                continue;
+            const double x = frame.devices[0].position[0];
+            sum += x;
+            squares += x * x;
+            ++n;
+        }
+        return std::sqrt(std::max(0.0, squares / n - (sum / n) * (sum / n)));
+    };
+    const double filtered = spread(true), raw = spread(false);
+    EXPECT_GT(raw, 0.0007) << "the noise is there unfiltered";
+    EXPECT_LT(filtered * 3, raw) << "filtered " << filtered << " m, raw " << raw << " m";
+
+    vrsim_set_device(1, 3, serialAt(1).c_str(), 0);
+    ASSERT_TRUE(waitUntil([&] { return read(frame) == DeviceError_None && frame.device_count == 1 && !frame.devices[0].pose_valid; }));
+    setPose(1, 1.5f, 1.0f, 0.0f, 0.0f, 0.0f);
+    vrsim_set_device(1, 3, serialAt(1).c_str(), 1);
+    ASSERT_TRUE(waitUntil([&] { return read(frame) == DeviceError_None && frame.device_count == 1 && frame.devices[0].pose_valid; }));
+    EXPECT_NEAR(frame.devices[0].position[0], 1.5f, 0.01f) << "back a metre away: there at once, not gliding";
+}
+
 TEST_F(FrameSource, EveryRoleButPropIsHeldByOneDevice)
 {
     putDevice(0, 1, "LHR-HMD");
@@ -604,6 +655,9 @@ TEST_F(FrameSource, TheRigFileKeepsTheRigWhole)
     ASSERT_EQ(tavrin_source_set_role(a.get(), "LHR-1A2B3C4D", TAVRIN_ROLE_LEFT_FOOT), DeviceError_None);
     ASSERT_EQ(tavrin_source_set_offset(a.get(), "LHR-1A2B3C4D", position, orientation), DeviceError_None);
     ASSERT_EQ(tavrin_source_set_space(a.get(), &space), DeviceError_None);
+    const tavrin_filter every{0.5f, 15.0f, 0.5f}, own{1.25f, 3.0f, 2.0f};
+    ASSERT_EQ(tavrin_source_set_filter(a.get(), nullptr, &every), DeviceError_None);
+    ASSERT_EQ(tavrin_source_set_filter(a.get(), "LHR-1A2B3C4D", &own), DeviceError_None);
     ASSERT_EQ(tavrin_source_save_rig(a.get(), first.c_str()), DeviceError_None);
     EXPECT_STREQ(tavrin_source_rig_error(a.get()), "");
     ASSERT_EQ(tavrin_source_load_rig(b.get(), first.c_str()), DeviceError_None);
@@ -618,6 +672,11 @@ TEST_F(FrameSource, TheRigFileKeepsTheRigWhole)
     EXPECT_EQ(got.axes, TAVRIN_AXES_Z_UP);
     EXPECT_EQ(got.units_per_metre, 1000.0f);
     EXPECT_FLOAT_EQ(got.orientation[2], 1.0f) << "normalised";
+    tavrin_filter filter{};
+    ASSERT_EQ(tavrin_source_get_filter(b.get(), "LHR-1A2B3C4D", &filter), DeviceError_None);
+    EXPECT_EQ(filter.min_cutoff_hz, 1.25f) << "a device's own filter, loaded";
+    ASSERT_EQ(tavrin_source_get_filter(b.get(), nullptr, &filter), DeviceError_None);
+    EXPECT_EQ(filter.beta, 15.0f) << "every device's";
 
     const std::pair<const char*, const char*> bads[] = {
         {"{\"format\": \"tavrin-rig\", \"version\": 1,\n \"devices\": {\"LHR-A\": {\"role\": \"elbow\"}}}", "line 2"},

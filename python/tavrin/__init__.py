@@ -86,6 +86,10 @@ assert _FRAME_DTYPE.itemsize == 40 + 64 * 168
 # How far from now the runtime answers for an instant (ns).
 REACH_NS = 100000000
 
+class _Filter(ctypes.Structure):
+    _fields_ = [("min_cutoff_hz", ctypes.c_float), ("beta", ctypes.c_float), ("derivative_cutoff_hz", ctypes.c_float)]
+
+
 class _SourceEvent(ctypes.Structure):
     _fields_ = [
         ("kind", ctypes.c_int32),
@@ -202,6 +206,10 @@ def library():
                 f = getattr(lib, "tavrin_source_" + name)
                 f.argtypes = [ctypes.c_void_p] + args
                 f.restype = ctypes.c_int32
+            lib.tavrin_source_set_filter.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(_Filter)]
+            lib.tavrin_source_set_filter.restype = ctypes.c_int32
+            lib.tavrin_filter_default.argtypes = [ctypes.POINTER(_Filter)]
+            lib.tavrin_filter_default.restype = None
             lib.tavrin_source_assign_roles.argtypes = [ctypes.c_void_p]
             lib.tavrin_source_assign_roles.restype = ctypes.c_int32
             lib.tavrin_source_set_spin_us.argtypes = [ctypes.c_void_p, ctypes.c_int32]
@@ -607,6 +615,25 @@ class Source(_Started):
         """Puts the space's origin and heading where the device is now (its latest valid pose)."""
         self._rig("set_origin_from_device", "no valid pose of %r in the latest frame" % (serial,),
                   _text(serial, "serial"))
+
+    def set_filter(self, serial=None, min_cutoff_hz=0.5, beta=15.0, derivative_cutoff_hz=0.5):
+        """The One Euro filter of the device with this serial (None: of every device without its
+        own); the defaults are the library's for body trackers; min_cutoff_hz None turns it off.
+        ValueError for a bad serial or a number that is not finite or is below 0."""
+        f = None
+        if min_cutoff_hz is not None:
+            values = []
+            for name, v in (("min_cutoff_hz", min_cutoff_hz), ("beta", beta),
+                            ("derivative_cutoff_hz", derivative_cutoff_hz)):
+                if isinstance(v, bool) or not isinstance(v, numbers.Real):
+                    raise TypeError("%s must be a number, not %r" % (name, v))
+                values.append(float(v))
+            f = ctypes.byref(_Filter(*values))
+        with self._call() as handle:
+            err = library().tavrin_source_set_filter(handle, None if serial is None else _text(serial, "serial"), f)
+        if err != DEVICE_ERROR_NONE:
+            raise ValueError("tavrin.Source: refused: filter %r for %r" % ((min_cutoff_hz, beta, derivative_cutoff_hz),
+                                                                         serial))
 
     def assign_roles(self):
         """Gives body roles to the trackers of the latest frame read that it can place around the

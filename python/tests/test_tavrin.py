@@ -147,6 +147,10 @@ def test_a_rig_of_roles_offsets_and_space(rig, tmp_path):
         assert frame.device("right_shoulder")["serial"] == b"LHR-T1" and frame.device("LHR-T1")["role"] == 13
         assert frame.device("waist") is None and frame.device("LHR-NONE") is None
         assert tavrin.role_from_name("right_shoulder") == 13 and tavrin.role_from_name("elbow") is None
+        source.set_filter()
+        source.set_filter("LHR-T1", min_cutoff_hz=None)
+        with pytest.raises(ValueError):
+            source.set_filter(beta=float("nan"))
         source.set_role("LHR-T1", "waist")
         source.set_offset("LHR-T1", position=(0, 0, 0.1))
         source.set_space(axes="z_up", units_per_metre=1000)

@@ -103,6 +103,12 @@ VRSIM_API void vrsim_set_controller_role(uint32_t index, int32_t role);
  * vrsim_reset clears it. The demo and full-body rigs' controllers and trackers drain slowly. */
 VRSIM_API void vrsim_set_battery(uint32_t index, float fraction);
 
+/* Gaussian noise, per axis, on every reported pose of a headset, controller or tracker (never a
+ * base station): position_m_rms metres on each coordinate, rotation_rad_rms radians of turn about
+ * each axis; reproducible from its seed (the same queries draw the same noise). 0, 0 ends it;
+ * vrsim_reset too. */
+VRSIM_API void vrsim_set_noise(float position_m_rms, float rotation_rad_rms, uint32_t seed);
+
 /* Makes the serial query of an index fail with an ETrackedPropertyError, leaving the buffer
  * untouched (0: normal). */
 VRSIM_API void vrsim_set_serial_error(uint32_t index, int32_t tracked_property_error);

@@ -5,6 +5,8 @@
 #include <openvr.h>
 #include <vrsim.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +93,15 @@ VRSIM_API void vrsim_set_controller_role(uint32_t index, int32_t role)
         return;
     std::lock_guard<std::mutex> lock(rig().mutex);
     rig().devices[index].hand = role;
+}
+
+VRSIM_API void vrsim_set_noise(float position_m_rms, float rotation_rad_rms, uint32_t seed)
+{
+    std::lock_guard<std::mutex> lock(rig().mutex);
+    const bool usable = std::isfinite(position_m_rms) && std::isfinite(rotation_rad_rms);
+    rig().noisePosition = usable ? std::max(position_m_rms, 0.0f) : 0.0f;
+    rig().noiseRotation = usable ? std::max(rotation_rad_rms, 0.0f) : 0.0f;
+    rig().noiseSource.seed(seed);
 }
 
 VRSIM_API void vrsim_set_battery(uint32_t index, float fraction)

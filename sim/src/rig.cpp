@@ -58,6 +58,7 @@ void Rig::resetLocked()
     counters.last_pose_origin = -1;
     counters.open_sessions = clientOpen ? 1 : 0;
     moving = Moving::No;
+    noisePosition = noiseRotation = 0.0f;
     replay.reset();
     runtimeRunning = true;
     killArmed = false;
@@ -109,6 +110,32 @@ double Rig::replayTime(int64_t atNs) const
     if (span <= 0 || elapsed <= 0)
         return replay->start();
     return replay->start() + (replayLoop ? std::fmod(elapsed, span) : std::min(elapsed, span));
+}
+
+void Rig::addNoiseLocked(Pose& pose)
+{
+    if (noisePosition == 0.0f && noiseRotation == 0.0f)
+        return;
+    std::normal_distribution<double> unit(0.0, 1.0);
+    for (int row = 0; row < 3; ++row)
+        pose.matrix[row * 4 + 3] += static_cast<float>(noisePosition * unit(noiseSource));
+    // A small turn about each world axis in turn: R' = Rz Ry Rx R.
+    double r[3][3];
+    for (int row = 0; row < 3; ++row)
+        for (int col = 0; col < 3; ++col)
+            r[row][col] = pose.matrix[row * 4 + col];
+    for (int axis = 0; axis < 3; ++axis) {
+        const double a = noiseRotation * unit(noiseSource), c = std::cos(a), s = std::sin(a);
+        const int i = (axis + 1) % 3, j = (axis + 2) % 3; // the plane it turns
+        for (int col = 0; col < 3; ++col) {
+            const double ri = r[i][col], rj = r[j][col];
+            r[i][col] = c * ri - s * rj;
+            r[j][col] = s * ri + c * rj;
+        }
+    }
+    for (int row = 0; row < 3; ++row)
+        for (int col = 0; col < 3; ++col)
+            pose.matrix[row * 4 + col] = static_cast<float>(r[row][col]);
 }
 
 void Rig::setPoseLocked(uint32_t index, const Pose& pose)

@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,12 @@ struct Rig {
     // time since it started.
     enum class Moving { No, Demo, Fullbody };
     Moving moving = Moving::No;
+
+    // Gaussian noise on every reported pose of a headset, controller or tracker: per axis, in
+    // metres and radians (0, 0: none), from a generator seeded as asked, so a run is reproducible.
+    float noisePosition = 0.0f, noiseRotation = 0.0f;
+    std::mt19937 noiseSource;
+    void addNoiseLocked(Pose& pose);
     int64_t demoStartNs = 0;
 
     // A recording replayed as the rig, from its first pose on (looping or holding its end). Its

@@ -90,7 +90,9 @@ public:
             vr::TrackedDevicePose_t pose{};
             Device dev{};
             if (live && i < kDevices && r.deviceAt(i, now, dev) && dev.cls != 0) {
-                const Pose p = r.poseAt(i, now, dev.connected);
+                Pose p = r.poseAt(i, now, dev.connected);
+                if (dev.cls >= vr::TrackedDeviceClass_HMD && dev.cls <= vr::TrackedDeviceClass_GenericTracker)
+                    r.addNoiseLocked(p);
                 std::memcpy(pose.mDeviceToAbsoluteTracking.m, p.matrix, sizeof p.matrix);
                 std::memcpy(&pose.eTrackingResult, &p.result, sizeof p.result);
                 // A switched-off device keeps its last matrix but has no valid pose and no motion.

@@ -160,6 +160,27 @@ TAVRIN_API int32_t tavrin_source_get_space(const tavrin_source* source, tavrin_s
     });
 }
 
+TAVRIN_API void tavrin_filter_default(tavrin_filter* out)
+{
+    if (out == nullptr)
+        return;
+    out->min_cutoff_hz = ViveSystem::kDefaultFilter.minCutoffHz;
+    out->beta = ViveSystem::kDefaultFilter.beta;
+    out->derivative_cutoff_hz = ViveSystem::kDefaultFilter.derivativeCutoffHz;
+}
+
+TAVRIN_API int32_t tavrin_source_set_filter(tavrin_source* source, const char* serial, const tavrin_filter* filter)
+{
+    return source ? guarded([&] { return source->source.rig().setFilter(serial, filter); }) : kInvalid;
+}
+
+TAVRIN_API int32_t tavrin_source_get_filter(const tavrin_source* source, const char* serial, tavrin_filter* out)
+{
+    if (source == nullptr || out == nullptr)
+        return kInvalid;
+    return guarded([&] { return source->source.rig().getFilter(serial, *out); });
+}
+
 TAVRIN_API int32_t tavrin_source_assign_roles(tavrin_source* source)
 {
     if (source == nullptr)

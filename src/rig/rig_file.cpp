@@ -142,6 +142,18 @@ void keep(Json& into, const std::string& extra)
             into[key] = value;
 }
 
+json filterJson(const FilterParams& f)
+{
+    return {{"min_cutoff_hz", shortest(f.minCutoffHz)},
+            {"beta", shortest(f.beta)},
+            {"derivative_cutoff_hz", shortest(f.derivativeCutoffHz)}};
+}
+
+bool isNone(const FilterParams& f)
+{
+    return f.minCutoffHz == 0 && f.beta == 0 && f.derivativeCutoffHz == 0;
+}
+
 // The devices object: keys in byte order, built in one pass (a large rig saves in linear time).
 nlohmann::json devicesJson(const RigSettings& rig)
 {
@@ -150,6 +162,8 @@ nlohmann::json devicesJson(const RigSettings& rig)
         entries[serial]["role"] = names::roleName(role);
     for (const auto& [serial, offset] : rig.offsets)
         entries[serial]["offset"] = {{"position", vector(offset.position, 3)}, {"orientation", vector(offset.orientation, 4)}};
+    for (const auto& [serial, filter] : rig.filters)
+        entries[serial]["filter"] = filterJson(filter);
     for (const auto& [serial, extra] : rig.extraDevices)
         keep(entries[serial], extra);
     nlohmann::json devices = nlohmann::json::object();
@@ -170,7 +184,9 @@ std::string textOf(const RigSettings& rig)
                   {"axes", axesName(rig.space.axes)},
                   {"units_per_metre", shortest(rig.space.unitsPerMetre)}};
     keep(space, rig.extraSpace);
-    const json top{{"format", "tavrin-rig"}, {"version", 1}, {"space", space}, {"devices", json::object()}};
+    json top{{"format", "tavrin-rig"}, {"version", 1}, {"space", space}, {"devices", json::object()}};
+    if (!isNone(rig.filter))
+        top["filter"] = filterJson(rig.filter);
     std::string text = layOut(top);
     if (!rig.extraTop.empty()) {
         // Kept keys follow, laid out apart for the same reason as the devices.
@@ -264,6 +280,24 @@ UserSpace readSpace(const nlohmann::json& j)
 }
 
 // The keys of an object that the loader does not read, as a JSON object's text ("" for none).
+// "filter": {"min_cutoff_hz": .., "beta": .., "derivative_cutoff_hz": ..}, each a number of at least 0.
+FilterParams readFilter(const nlohmann::json& j, const std::string& what, const std::string& where)
+{
+    const char* const keys[] = {"min_cutoff_hz", "beta", "derivative_cutoff_hz"};
+    if (!j.is_object())
+        throw BadFile{"the filter of " + what + " is not an object", where};
+    float v[3];
+    for (int i = 0; i < 3; ++i) {
+        if (!j.contains(keys[i]) || !j[keys[i]].is_number())
+            throw BadFile{"the filter of " + what + " has no number " + keys[i], where};
+        v[i] = j[keys[i]].get<float>();
+    }
+    const FilterParams f{v[0], v[1], v[2]};
+    if (!checkFilter(f))
+        throw BadFile{"the filter of " + what + " has a number that is not finite or is below 0", where};
+    return f;
+}
+
 std::string unknownKeys(const nlohmann::json& j, std::initializer_list<const char*> known)
 {
     nlohmann::json extra = nlohmann::json::object();
@@ -318,7 +352,9 @@ void readDevice(const std::string& key, const nlohmann::json& j, RigSettings& ri
             throw BadFile{"the offset's orientation of " + key + " has no length", key};
         rig.offsets[serial] = offset;
     }
-    std::string extra = unknownKeys(j, {"role", "offset", "serial_hex"});
+    if (j.contains("filter"))
+        rig.filters[serial] = readFilter(j["filter"], key, key);
+    std::string extra = unknownKeys(j, {"role", "offset", "filter", "serial_hex"});
     if (!extra.empty())
         rig.extraDevices[serial] = std::move(extra);
 }
@@ -341,7 +377,9 @@ RigSettings fromJson(const nlohmann::json& j)
         for (const auto& [key, device] : j["devices"].items())
             readDevice(key, device, rig, holders);
     }
-    rig.extraTop = unknownKeys(j, {"format", "version", "space", "devices"});
+    if (j.contains("filter"))
+        rig.filter = readFilter(j["filter"], "every device", "filter");
+    rig.extraTop = unknownKeys(j, {"format", "version", "space", "devices", "filter"});
     return rig;
 }
 

@@ -33,6 +33,14 @@ bool checkOffset(DeviceOffset& o)
     return finite(o.position, 3) && finite(o.orientation, 4) && normaliseQuaternion(o.orientation);
 }
 
+bool checkFilter(const FilterParams& f)
+{
+    for (float v : {f.minCutoffHz, f.beta, f.derivativeCutoffHz})
+        if (!std::isfinite(v) || v < 0.0f)
+            return false;
+    return true;
+}
+
 bool validSerial(const char* serial)
 {
     if (serial == nullptr || serial[0] == '\0')

@@ -2,6 +2,7 @@
 // space. Plain data with the checks that every way in (the C functions, the rig file) shares.
 #pragma once
 
+#include "../filter/one_euro.h"
 #include "../pose/space.h"
 
 #include <cstdint>
@@ -21,6 +22,8 @@ struct DeviceOffset {
 bool checkSpace(UserSpace& space);
 // False for a non-finite number or a quaternion of no length; the quaternion is normalised.
 bool checkOffset(DeviceOffset& offset);
+// False for a number that is not finite or is below zero.
+bool checkFilter(const FilterParams& filter);
 // A serial as tavrin_device carries it: 1 to 63 characters.
 bool validSerial(const char* serial);
 
@@ -28,6 +31,8 @@ struct RigSettings {
     UserSpace space = defaultSpace();
     std::map<std::string, int32_t> roles; // assignments; never kRoleNone
     std::map<std::string, DeviceOffset> offsets;
+    FilterParams filter;                         // every device without one of its own
+    std::map<std::string, FilterParams> filters; // a device's own (off too)
     // What a rig file held that this library does not read (a note, a device's label), kept as
     // JSON objects' text so that a save writes it back: at the top, in the space, by device.
     std::string extraTop, extraSpace;

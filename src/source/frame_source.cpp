@@ -50,7 +50,7 @@ void frameSource::waitUntil(int64_t deadlineNs)
     waitUntilDeadline(clock, deadlineNs, spin.load(std::memory_order_relaxed), &margin);
 }
 
-bool frameSource::query(int64_t instantNs, tavrin_frame* frame)
+bool frameSource::query(int64_t instantNs, tavrin_frame* frame, bool filtered)
 {
     frame->reserved = 0;
     sampleFrame poses;
@@ -60,7 +60,7 @@ bool frameSource::query(int64_t instantNs, tavrin_frame* frame)
         // The instant on the wall clock: the wall clock now, less how long ago the instant was.
         const int64_t steady = platform::steadyNanoseconds();
         frame->unix_time_ns = platform::wallNanoseconds() - (steady - poses.instantNs);
-        frame->device_count = settings.fill(poses, frame->devices);
+        frame->device_count = settings.fill(poses, frame->devices, filtered);
         return true;
     }
     settings.forgetSeen();
@@ -78,7 +78,7 @@ int32_t frameSource::read(tavrin_frame* frame)
 {
     std::lock_guard<std::mutex> lock(readMutex);
     if (rateHz == 0.0) { // each read is for now
-        if (!query(kQueryInstant, frame))
+        if (!query(kQueryInstant, frame, true))
             return DeviceError_NoSession;
         frame->frame_number = ++unpacedNumber;
         return DeviceError_None;
@@ -91,7 +91,7 @@ int32_t frameSource::read(tavrin_frame* frame)
         if (lastAttemptNs != 0)
             waitUntil(lastAttemptNs + period);
         lastAttemptNs = platform::steadyNanoseconds();
-        if (!query(kQueryInstant, frame))
+        if (!query(kQueryInstant, frame, true))
             return DeviceError_NoSession;
         grid.start(frame->time_ns, rateHz, 1);
         frame->frame_number = grid.number(0);
@@ -101,7 +101,7 @@ int32_t frameSource::read(tavrin_frame* frame)
     const int64_t instant = grid.instant(k);
     waitUntil(instant);
     grid.take(k); // without a session too: the grid goes on
-    if (!query(instant, frame))
+    if (!query(instant, frame, true))
         return DeviceError_NoSession;
     frame->frame_number = grid.number(k);
     return DeviceError_None;
@@ -112,7 +112,7 @@ int32_t frameSource::readAt(int64_t instantNs, tavrin_frame* frame)
     const int64_t now = platform::steadyNanoseconds();
     if (instantNs < now - kReachNs || instantNs > now + kReachNs)
         return DeviceError_InvalidArgument;
-    const bool read = query(instantNs, frame);
+    const bool read = query(instantNs, frame, false);
     frame->frame_number = 0;
     return read ? DeviceError_None : DeviceError_NoSession;
 }

@@ -61,8 +61,9 @@ private:
 
     // Waits until the deadline as the spin setting says.
     void waitUntil(int64_t deadlineNs);
-    // One query for the instant (kQueryInstant: now) and the frame filled; false without a session.
-    bool query(int64_t instantNs, tavrin_frame* frame);
+    // One query for the instant (kQueryInstant: now) and the frame filled (`filtered`: a paced
+    // read's, through each device's filter); false without a session.
+    bool query(int64_t instantNs, tavrin_frame* frame, bool filtered);
 
     const double rateHz; // 0: each read is for now
     frameClock clock;

@@ -126,6 +126,8 @@ const sourceRig::IndexRig& sourceRig::lookUp(uint32_t index, const char* serial)
     c.version = version;
     const auto role = rig.roles.find(serial);
     c.assigned = role == rig.roles.end() ? kRoleNone : role->second;
+    const auto own = rig.filters.find(serial);
+    c.filter = own == rig.filters.end() ? rig.filter : own->second;
     const auto offset = rig.offsets.find(serial);
     c.offset = PoseChain();
     if (offset != rig.offsets.end())
@@ -133,9 +135,26 @@ const sourceRig::IndexRig& sourceRig::lookUp(uint32_t index, const char* serial)
     return c;
 }
 
-uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out)
+sourceRig::FilterSlot& sourceRig::filterSlot(const char* serial)
+{
+    FilterSlot* free = nullptr;
+    for (FilterSlot& slot : filterSlots) {
+        if (slot.used && std::memcmp(slot.serial, serial, kSerialField) == 0)
+            return slot;
+        if (!slot.used && free == nullptr)
+            free = &slot;
+    }
+    FilterSlot& slot = free != nullptr ? *free : filterSlots[0]; // a frame holds at most 64 devices
+    std::memcpy(slot.serial, serial, kSerialField);
+    slot.used = true;
+    slot.state.primed = false;
+    return slot;
+}
+
+uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out, bool filtered)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    fills += filtered ? 1 : 0;
     int32_t assigned[kSourceDevices], defaults[kSourceDevices];
     uint32_t n = 0;
     for (uint32_t i = 0; i < frame.count; ++i) {
@@ -153,6 +172,15 @@ uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out)
         Placement p = s.placement;
         const IndexRig& r = lookUp(i, s.serial);
         r.offset.resolve(p);
+        if (filtered && r.filter.on()) {
+            FilterSlot& f = filterSlot(s.serial);
+            f.frame = fills;
+            if (s.poseValid && s.connected) // tracking lost: the next pose starts the filter again
+                oneEuro(r.filter, f.state, static_cast<double>(frame.instantNs - f.instant) / 1e9, p);
+            else
+                f.state.primed = false;
+            f.instant = frame.instantNs;
+        }
         std::memcpy(seen[n].serial, s.serial, kSerialField);
         seen[n].valid = s.poseValid;
         seen[n].deviceClass = s.deviceClass;
@@ -164,6 +192,9 @@ uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out)
         ++n;
     }
     seenCount = n;
+    for (FilterSlot& f : filterSlots) // a device in no paced frame starts again when it comes back
+        if (filtered && f.used && f.frame != fills)
+            f.used = false;
     uint8_t roles[kSourceDevices];
     resolveRoles(assigned, defaults, static_cast<int>(n), claimed, roles);
     for (uint32_t k = 0; k < n; ++k)
@@ -290,6 +321,44 @@ int32_t sourceRig::setOffset(const char* serial, const float* position, const fl
     else
         rig.offsets[serial] = o;
     changed();
+    return DeviceError_None;
+}
+
+namespace {
+FilterParams filterOf(const tavrin_filter* f)
+{
+    return f == nullptr ? FilterParams{} : FilterParams{f->min_cutoff_hz, f->beta, f->derivative_cutoff_hz};
+}
+} // namespace
+
+int32_t sourceRig::setFilter(const char* serial, const tavrin_filter* filter)
+{
+    const FilterParams f = filterOf(filter);
+    if ((serial != nullptr && !validSerial(serial)) || !checkFilter(f))
+        return DeviceError_InvalidArgument;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (serial == nullptr)
+        rig.filter = f;
+    else
+        rig.filters[serial] = f;
+    changed();
+    return DeviceError_None;
+}
+
+int32_t sourceRig::getFilter(const char* serial, tavrin_filter& out) const
+{
+    if (serial != nullptr && !validSerial(serial))
+        return DeviceError_InvalidArgument;
+    std::lock_guard<std::mutex> lock(mutex);
+    FilterParams f = rig.filter;
+    if (serial != nullptr) {
+        const auto own = rig.filters.find(serial);
+        if (own != rig.filters.end())
+            f = own->second;
+    }
+    out.min_cutoff_hz = f.minCutoffHz;
+    out.beta = f.beta;
+    out.derivative_cutoff_hz = f.derivativeCutoffHz;
     return DeviceError_None;
 }
 

@@ -26,7 +26,8 @@ public:
     // A record for every labelled device of a read, ascending by index: its pose with its offset
     // and the space applied, and its role (a pure function of the read and the rig). Returns the
     // number of records.
-    uint32_t fill(const sampleFrame& frame, tavrin_device* out);
+    // `filtered`: a paced read's frame, each device's filter applied (its state kept by serial).
+    uint32_t fill(const sampleFrame& frame, tavrin_device* out, bool filtered = false);
 
     // The C functions' operations: DeviceError_None, or DeviceError_InvalidArgument with nothing
     // changed (see tavrin.h).
@@ -35,6 +36,8 @@ public:
     void getSpace(tavrin_space& out) const;
     int32_t setOriginFrom(const char* serial);
     int32_t setOffset(const char* serial, const float* position, const float* orientation);
+    int32_t setFilter(const char* serial, const tavrin_filter* filter);
+    int32_t getFilter(const char* serial, tavrin_filter& out) const;
     // Gives body roles to the trackers of the latest frame it can place around its head (see
     // placeBodyRoles): how many, or -1, changing nothing, without a valid head pose there.
     int32_t assignRoles();
@@ -51,6 +54,7 @@ private:
         char serial[kSerialField];
         uint64_t version;
         int32_t assigned;
+        FilterParams filter;
         PoseChain offset; // the device's own link, or none
     };
     // The latest frame's devices in the standing universe, their offsets applied.
@@ -71,6 +75,18 @@ private:
     uint32_t claimed = 0; // the roles assigned to any serial
     PoseChain space;      // the space's links: none for the default
     IndexRig cache[kSourceDevices] = {}; // version 0: looked up at first use
+    // The filters' states by serial: a device keeps its own across an index change, and loses it
+    // when it is in no frame.
+    struct FilterSlot {
+        char serial[kSerialField];
+        bool used;
+        uint64_t frame;  // the fill that last met it
+        int64_t instant; // its latest pose's instant
+        OneEuroState state;
+    };
+    FilterSlot& filterSlot(const char* serial); // holds mutex
+    FilterSlot filterSlots[kSourceDevices] = {};
+    uint64_t fills = 0;
     Seen seen[kSourceDevices];
     uint32_t seenCount = 0;
     const uint64_t id; // names the rig in each thread's reasons; never reused

@@ -202,6 +202,22 @@ int Monitor::applyRig()
         if (space.axes != was.axes || space.units_per_metre != was.units_per_metre)
             rigChanged = true;
     }
+    if (opt.filter) {
+        tavrin_filter f{(*opt.filter)[0], (*opt.filter)[1], (*opt.filter)[2]};
+        tavrin_filter was{};
+        tavrin_source_get_filter(source, nullptr, &was);
+        tavrin_source_set_filter(source, nullptr, f.min_cutoff_hz > 0 ? &f : nullptr);
+        if (std::memcmp(&was, &f, sizeof f) != 0)
+            rigChanged = true;
+    }
+    tavrin_filter f{};
+    tavrin_source_get_filter(source, nullptr, &f);
+    char note[160] = "off";
+    if (f.min_cutoff_hz > 0)
+        std::snprintf(note, sizeof note, "min_cutoff_hz %g, beta %g, derivative_cutoff_hz %g (One Euro, every device)",
+                      static_cast<double>(f.min_cutoff_hz), static_cast<double>(f.beta),
+                      static_cast<double>(f.derivative_cutoff_hz));
+    csv.setFilterNote(note);
     originPending = !opt.originSerial.empty();
     autoRoles = opt.autoRoles ? AutoRoles::Pending : AutoRoles::Off;
     return 0;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace monitor {
@@ -99,6 +100,9 @@ const char* usage()
            "                   z_up (x forward, y left), unity (y up, z forward) or\n"
            "                   unreal (z up, x forward); saved with --rig\n"
            "  --units UNITS    m, cm, mm, or a number of units per metre; saved with --rig\n"
+           "  --filter F       a jitter filter on every device's poses (One Euro): default\n"
+           "                   (0.5,15,0.5), off, or MIN_CUTOFF_HZ,BETA,DERIVATIVE_CUTOFF_HZ;\n"
+           "                   saved with --rig, named in the CSV\n"
            "  --auto-roles     gives the trackers body roles from where they are around\n"
            "                   the head (stand upright, or walk), once a frame has a\n"
            "                   head; prints them; --role still wins; saved with --rig\n"
@@ -123,7 +127,7 @@ bool takesValue(const std::string& name)
 {
     for (const char* known : {"--rate", "--seconds", "--csv", "--plot", "--record", "--replay", "--osc", "--osc-rate",
                               "--osc-format", "--serve", "--rig", "--role", "--origin", "--spin-us", "--axes",
-                              "--units"})
+                              "--units", "--filter"})
         if (name == known)
             return true;
     return false;
@@ -210,6 +214,19 @@ void number(const std::string& name, const std::string& v, Options& o, std::stri
                 o.axes = a;
         if (!o.axes)
             error = "--axes takes openvr, z_up, unity or unreal, not '" + v + "'";
+    } else if (name == "--filter") {
+        float f[3] = {0, 0, 0};
+        char tail = 0;
+        if (v == "default")
+            o.filter = std::vector<float>{0.5f, 15.0f, 0.5f};
+        else if (v == "off")
+            o.filter = std::vector<float>{0, 0, 0};
+        else if (std::sscanf(v.c_str(), "%f,%f,%f%c", &f[0], &f[1], &f[2], &tail) == 3 && std::isfinite(f[0]) &&
+                 std::isfinite(f[1]) && std::isfinite(f[2]) && f[0] >= 0 && f[1] >= 0 && f[2] >= 0)
+            o.filter = std::vector<float>{f[0], f[1], f[2]};
+        else
+            error = "--filter takes default, off or MIN_CUTOFF_HZ,BETA,DERIVATIVE_CUTOFF_HZ (numbers of at least 0), not '" +
+                    v + "'";
     } else if (name == "--units") {
         const double named = v == "m" ? 1.0 : v == "cm" ? 100.0 : v == "mm" ? 1000.0 : 0.0;
         if (named > 0.0)

@@ -30,6 +30,7 @@ struct Options {
     bool autoRoles = false;             // --auto-roles: body roles from the first frame with a head
     std::optional<int> axes;            // --axes: the space's axes (a tavrin_axes); none: the rig's
     std::optional<double> unitsPerMetre; // --units: the space's units per metre; none: the rig's
+    std::optional<std::vector<float>> filter; // --filter: min_cutoff_hz, beta, derivative_cutoff_hz (0s: off)
     bool demo = true;                   // start the simulated runtime's demo rig when present
     bool help = false;
     bool version = false;

@@ -114,6 +114,8 @@ void CsvWriter::noteSpace(const tavrin_space& space, const tavrin_frame& frame)
         }
         std::fputs(line.c_str(), f);
         std::fprintf(f, "# roles:%s\n", roles.empty() ? " none" : roles.c_str());
+        if (!filterNote_.empty())
+            std::fprintf(f, "# filter: %s\n", filterNote_.c_str());
     } else {
         std::fputs(line.c_str(), f);
     }

@@ -52,6 +52,8 @@ public:
     // The space of the rows that follow: a "# space:" line when it is the first or another than the
     // last; before the first row, the frame's roles as well ("# roles: SERIAL=ROLE ...").
     void noteSpace(const tavrin_space& space, const tavrin_frame& frame);
+    // The filter named with the first space line ("# filter: ...").
+    void setFilterNote(const std::string& note) { filterNote_ = note; }
     bool finish(std::string& error);
     unsigned long long rows() const { return rows_; }
 
@@ -62,6 +64,7 @@ private:
     bool recording_ = false;
     bool headed_ = false; // the plain CSV's header line is written (after the space and roles)
     std::string space_;   // the latest space line written
+    std::string filterNote_;
 };
 
 // One device's track for the plot.
