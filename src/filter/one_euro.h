@@ -25,11 +25,11 @@ constexpr FilterParams kDefaultFilter{0.5f, 15.0f, 0.5f};
 struct OneEuroState {
     bool primed = false; // false: the next pose passes as it is and starts the filter
     double position[3];
-    double velocity[3];      // the low-passed rate of the filtered position
-    double reported[3];      // the runtime's velocity, low-passed
-    double orientation[4];   // w x y z, of length 1
-    double spin[3];          // the low-passed angular rate of the filtered orientation, rad/s
-    double angular[3];       // the runtime's angular velocity, low-passed
+    double velocity[3];    // the low-passed rate of the filtered position
+    double reported[3];    // the runtime's velocity, low-passed
+    double orientation[4]; // w x y z, of length 1
+    double spin[3];        // the low-passed angular rate of the filtered orientation, rad/s
+    double angular[3];     // the runtime's angular velocity, low-passed
 };
 
 // Filters one pose, `dtSeconds` after the previous one of this state (a step that is not above 0
