@@ -578,7 +578,7 @@ TEST_F(FrameSource, TheFilterSteadiesAStillTrackerAndStartsAgainAfterALoss)
     const auto spread = [&](bool paced) {
         double sum = 0, squares = 0;
         int n = 0;
-        while (n < 150) {
+        for (int tries = 0; n < 150 && tries < 5000; ++tries) {
             const int32_t rc = paced ? read(frame) : tavrin_source_read_at(source.get(), tavrin_now_ns(), &frame, sizeof frame);
             if (rc != DeviceError_None || frame.device_count != 1 || !frame.devices[0].pose_valid)
                 continue;
@@ -587,7 +587,8 @@ TEST_F(FrameSource, TheFilterSteadiesAStillTrackerAndStartsAgainAfterALoss)
             squares += x * x;
             ++n;
         }
-        return std::sqrt(std::max(0.0, squares / n - (sum / n) * (sum / n)));
+        EXPECT_EQ(n, 150) << "frames with the tracker";
+        return n == 0 ? 0.0 : std::sqrt(std::max(0.0, squares / n - (sum / n) * (sum / n)));
     };
     const double filtered = spread(true), raw = spread(false);
     EXPECT_GT(raw, 0.0007) << "the noise is there unfiltered";

@@ -37,6 +37,23 @@ const char* roleName(int32_t role)
     return role >= TAVRIN_ROLE_NONE && role <= TAVRIN_ROLE_PROP ? kRoles[role] : nullptr;
 }
 
+namespace {
+const char* const kAxes[] = {"openvr", "z_up", "unity", "unreal"};
+} // namespace
+
+const char* axesName(int32_t axes)
+{
+    return axes >= 0 && axes < 4 ? kAxes[axes] : kAxes[0];
+}
+
+int32_t axesFromName(const std::string& name)
+{
+    for (int32_t a = 0; a < 4; ++a)
+        if (name == kAxes[a])
+            return a;
+    return -1;
+}
+
 int32_t roleFromName(const char* name)
 {
     if (name == nullptr)

@@ -1,4 +1,5 @@
-// The names the library gives its values: the frame source's event kinds and the body roles. The
+// The names the library gives its values: the frame source's event kinds, the body roles and a
+// space's axes. The
 // one table of each, below everything that names them: tavrin_event_kind_name and
 // tavrin_role_name, the rig file, the recordings, the monitor and the simulated runtime's replay.
 #pragma once
@@ -20,5 +21,10 @@ int32_t eventKindFromName(const std::string& name);
 const char* roleName(int32_t role);
 // The role of a name; -1 for an unknown name or null.
 int32_t roleFromName(const char* name);
+
+// "openvr", "z_up", "unity", "unreal" for the tavrin_axes 0..3; "openvr" for any other value.
+const char* axesName(int32_t axes);
+// The axes of a name; -1 for an unknown name.
+int32_t axesFromName(const std::string& name);
 
 } // namespace names

@@ -33,8 +33,11 @@ void convertSpace(const UserSpace& from, const UserSpace& to, Placement& p, floa
 {
     const bool oneFrame = std::memcmp(from.position, to.position, sizeof from.position) == 0 &&
                           std::memcmp(from.orientation, to.orientation, sizeof from.orientation) == 0;
+    // Between spaces of one origin, heading and unit only the axes move: no scaling, so the values
+    // come out exact.
+    const bool scaled = !oneFrame || from.unitsPerMetre != to.unitsPerMetre;
     PoseChain back, forth;
-    if (from.unitsPerMetre != 1)
+    if (scaled && from.unitsPerMetre != 1)
         back.push(inverse(scaleLink(from.unitsPerMetre)));
     const PoseLink fromAxes = axesLink(from.axes), toAxes = axesLink(to.axes);
     back.push(inverse(fromAxes));
@@ -43,7 +46,7 @@ void convertSpace(const UserSpace& from, const UserSpace& to, Placement& p, floa
         forth.push(frameLink(to.position, to.orientation));
     }
     forth.push(toAxes);
-    if (to.unitsPerMetre != 1)
+    if (scaled && to.unitsPerMetre != 1)
         forth.push(scaleLink(to.unitsPerMetre));
     back.resolve(p);
     forth.resolve(p);

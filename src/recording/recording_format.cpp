@@ -89,11 +89,10 @@ unsigned writeRows(std::FILE* out, unsigned long long readNumber, const tavrin_f
 
 std::string spaceLine(const tavrin_space& s)
 {
-    static const char* const kAxes[] = {"openvr", "z_up", "unity", "unreal"};
     char line[320];
     std::snprintf(line, sizeof line,
                   "# space: axes %s, units_per_metre %.9g, origin %.9g %.9g %.9g, orientation %.9g %.9g %.9g %.9g\n",
-                  s.axes >= 0 && s.axes < 4 ? kAxes[s.axes] : "openvr", static_cast<double>(s.units_per_metre),
+                  names::axesName(s.axes), static_cast<double>(s.units_per_metre),
                   static_cast<double>(s.position[0]), static_cast<double>(s.position[1]),
                   static_cast<double>(s.position[2]), static_cast<double>(s.orientation[0]),
                   static_cast<double>(s.orientation[1]), static_cast<double>(s.orientation[2]),
@@ -470,11 +469,7 @@ bool Parser::spaceLine(const std::string& text)
                               "%lf %lf%n",
                               axes, &u, &o[0], &o[1], &o[2], &q[0], &q[1], &q[2], &q[3], &used);
     ViveSystem::UserSpace s = ViveSystem::defaultSpace();
-    s.axes = -1;
-    static const char* const kAxes[] = {"openvr", "z_up", "unity", "unreal"};
-    for (int a = 0; a < 4; ++a)
-        if (std::strcmp(axes, kAxes[a]) == 0)
-            s.axes = a;
+    s.axes = names::axesFromName(axes);
     bool finite = std::isfinite(u) && u > 0 && u < 1e9;
     for (int i = 0; i < 3; ++i) {
         s.position[i] = static_cast<float>(o[i]);

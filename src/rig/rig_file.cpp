@@ -23,8 +23,6 @@ namespace {
 
 using json = nlohmann::ordered_json; // keys in the order written: format and version first
 
-const char* const kAxesNames[4] = {"openvr", "z_up", "unity", "unreal"};
-
 // A float as the shortest decimal that reads back as the same float (0.05, not 0.0500000007).
 double shortest(float v)
 {
@@ -181,7 +179,7 @@ std::string textOf(const RigSettings& rig)
 {
     json space = {{"position", vector(rig.space.position, 3)},
                   {"orientation", vector(rig.space.orientation, 4)},
-                  {"axes", axesName(rig.space.axes)},
+                  {"axes", names::axesName(rig.space.axes)},
                   {"units_per_metre", shortest(rig.space.unitsPerMetre)}};
     keep(space, rig.extraSpace);
     json top{{"format", "tavrin-rig"}, {"version", 1}, {"space", space}, {"devices", json::object()}};
@@ -264,7 +262,7 @@ UserSpace readSpace(const nlohmann::json& j)
     if (j.contains("orientation"))
         numbers(j["orientation"], "the space's orientation", s.orientation, 4, "space");
     if (j.contains("axes")) {
-        s.axes = j["axes"].is_string() ? axesFromName(j["axes"].get<std::string>()) : -1;
+        s.axes = j["axes"].is_string() ? names::axesFromName(j["axes"].get<std::string>()) : -1;
         if (s.axes < 0)
             throw BadFile{"the space's axes are none of \"openvr\", \"z_up\", \"unity\", \"unreal\"", "axes"};
     }
@@ -384,19 +382,6 @@ RigSettings fromJson(const nlohmann::json& j)
 }
 
 } // namespace
-
-const char* axesName(int32_t axes)
-{
-    return axes >= 0 && axes < 4 ? kAxesNames[axes] : "openvr";
-}
-
-int32_t axesFromName(const std::string& name)
-{
-    for (int32_t a = 0; a < 4; ++a)
-        if (name == kAxesNames[a])
-            return a;
-    return -1;
-}
 
 bool saveRigFile(const RigSettings& rig, const std::string& path, std::string& error)
 {

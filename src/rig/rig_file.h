@@ -25,8 +25,4 @@ bool saveRigFile(const RigSettings& rig, const std::string& path, std::string& e
 // bad file, the line and what is wrong) in `error`.
 bool loadRigFile(const std::string& path, RigSettings& out, std::string& error);
 
-// The axes' names, both ways (-1 for an unknown name).
-const char* axesName(int32_t axes);
-int32_t axesFromName(const std::string& name);
-
 } // namespace ViveSystem

@@ -128,6 +128,7 @@ const sourceRig::IndexRig& sourceRig::lookUp(uint32_t index, const char* serial)
     c.assigned = role == rig.roles.end() ? kRoleNone : role->second;
     const auto own = rig.filters.find(serial);
     c.filter = own == rig.filters.end() ? rig.filter : own->second;
+    c.filterSlot = -1;
     const auto offset = rig.offsets.find(serial);
     c.offset = PoseChain();
     if (offset != rig.offsets.end())
@@ -135,16 +136,22 @@ const sourceRig::IndexRig& sourceRig::lookUp(uint32_t index, const char* serial)
     return c;
 }
 
-sourceRig::FilterSlot& sourceRig::filterSlot(const char* serial)
+sourceRig::FilterSlot& sourceRig::filterSlot(const char* serial, int32_t& hint)
 {
-    FilterSlot* free = nullptr;
-    for (FilterSlot& slot : filterSlots) {
-        if (slot.used && std::memcmp(slot.serial, serial, kSerialField) == 0)
-            return slot;
-        if (!slot.used && free == nullptr)
-            free = &slot;
+    const auto holds = [serial](const FilterSlot& slot) {
+        return slot.used && std::memcmp(slot.serial, serial, kSerialField) == 0;
+    };
+    if (hint >= 0 && hint < kSourceDevices && holds(filterSlots[hint]))
+        return filterSlots[hint];
+    int32_t free = -1;
+    for (int32_t k = 0; k < kSourceDevices; ++k) {
+        if (holds(filterSlots[k]))
+            return filterSlots[hint = k];
+        if (!filterSlots[k].used && free < 0)
+            free = k;
     }
-    FilterSlot& slot = free != nullptr ? *free : filterSlots[0]; // a frame holds at most 64 devices
+    hint = free >= 0 ? free : 0; // a frame holds at most 64 devices: one is always free
+    FilterSlot& slot = filterSlots[hint];
     std::memcpy(slot.serial, serial, kSerialField);
     slot.used = true;
     slot.state.primed = false;
@@ -173,7 +180,7 @@ uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out, bool filt
         const IndexRig& r = lookUp(i, s.serial);
         r.offset.resolve(p);
         if (filtered && r.filter.on()) {
-            FilterSlot& f = filterSlot(s.serial);
+            FilterSlot& f = filterSlot(s.serial, r.filterSlot);
             f.frame = fills;
             if (s.poseValid && s.connected) // tracking lost: the next pose starts the filter again
                 oneEuro(r.filter, f.state, static_cast<double>(frame.instantNs - f.instant) / 1e9, p);
@@ -192,9 +199,9 @@ uint32_t sourceRig::fill(const sampleFrame& frame, tavrin_device* out, bool filt
         ++n;
     }
     seenCount = n;
-    for (FilterSlot& f : filterSlots) // a device in no paced frame starts again when it comes back
-        if (filtered && f.used && f.frame != fills)
-            f.used = false;
+    if (filtered) // a device in no paced frame starts again when it comes back
+        for (FilterSlot& f : filterSlots)
+            f.used = f.used && f.frame == fills;
     uint8_t roles[kSourceDevices];
     resolveRoles(assigned, defaults, static_cast<int>(n), claimed, roles);
     for (uint32_t k = 0; k < n; ++k)

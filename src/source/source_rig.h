@@ -55,6 +55,7 @@ private:
         uint64_t version;
         int32_t assigned;
         FilterParams filter;
+        mutable int32_t filterSlot; // where its serial's filter state was last found
         PoseChain offset; // the device's own link, or none
     };
     // The latest frame's devices in the standing universe, their offsets applied.
@@ -84,7 +85,8 @@ private:
         int64_t instant; // its latest pose's instant
         OneEuroState state;
     };
-    FilterSlot& filterSlot(const char* serial); // holds mutex
+    // The serial's state: at `hint` when it is still there, else found or taken (and `hint` set).
+    FilterSlot& filterSlot(const char* serial, int32_t& hint); // holds mutex
     FilterSlot filterSlots[kSourceDevices] = {};
     uint64_t fills = 0;
     Seen seen[kSourceDevices];

@@ -84,12 +84,6 @@ std::string unitName(float unitsPerMetre)
     return text;
 }
 
-const char* axesName(int32_t axes)
-{
-    static const char* const kNames[] = {"openvr", "z_up", "unity", "unreal"};
-    return axes >= 0 && axes < 4 ? kNames[axes] : "openvr";
-}
-
 std::string initErrorName(int32_t code)
 {
     switch (code) {

@@ -25,9 +25,6 @@ const char* className(int deviceClass);
 // The same in four letters at most: "hmd", "ctl", "trk", "base".
 const char* shortClassName(int deviceClass);
 
-// A tavrin_axes by its name in the rig file and on the command line ("openvr" for any other value).
-const char* axesName(int32_t axes);
-
 // How a space's axes name the floor seen from its up axis: its right, its forward and its up
 // ("x", "\u2212z", "y" for OpenVR's).
 struct ViewNames {

@@ -5,6 +5,7 @@
 #include "files.h"
 #include "system.h"
 
+#include <names/names.h>
 #include <recording/recording_format.h>
 
 #include <algorithm>
@@ -177,7 +178,7 @@ int Monitor::applyRig()
             std::snprintf(line, sizeof line,
                           "rig: %s loaded: space axes %s, %g units per metre, origin (%.3f, %.3f, %.3f), "
                           "orientation (%.4f, %.4f, %.4f, %.4f); its roles show in the first frame",
-                          opt.rigPath.c_str(), axesName(s.axes), static_cast<double>(s.units_per_metre),
+                          opt.rigPath.c_str(), names::axesName(s.axes), static_cast<double>(s.units_per_metre),
                           static_cast<double>(s.position[0]), static_cast<double>(s.position[1]),
                           static_cast<double>(s.position[2]), static_cast<double>(s.orientation[0]),
                           static_cast<double>(s.orientation[1]), static_cast<double>(s.orientation[2]),

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <names/names.h>
+
 #include <tavrin.h>
 
 #include <cerrno>
@@ -208,11 +210,9 @@ void number(const std::string& name, const std::string& v, Options& o, std::stri
         else
             o.roles.emplace_back(serial, role);
     } else if (name == "--axes") {
-        const char* const names[] = {"openvr", "z_up", "unity", "unreal"};
-        for (int a = 0; a < 4; ++a)
-            if (v == names[a])
-                o.axes = a;
-        if (!o.axes)
+        if (names::axesFromName(v) >= 0)
+            o.axes = names::axesFromName(v);
+        else
             error = "--axes takes openvr, z_up, unity or unreal, not '" + v + "'";
     } else if (name == "--filter") {
         float f[3] = {0, 0, 0};

@@ -151,25 +151,6 @@ bool CsvWriter::finish(std::string& error)
 
 // ---- plot ------------------------------------------------------------------------------------
 
-namespace {
-
-// A position seen from above a space's up axis: its right, forward and up coordinates, and their
-// names as the space's axes give them.
-struct View {
-    float right, forward, up;
-};
-
-View viewOf(int32_t axes, const float (&p)[3])
-{
-    switch (axes) {
-    case TAVRIN_AXES_Z_UP: return View{-p[1], p[0], p[2]}; // x forward, y left, z up
-    case TAVRIN_AXES_UNITY: return View{p[0], p[2], p[1]}; // x right, y up, z forward
-    case TAVRIN_AXES_UNREAL: return View{p[1], p[0], p[2]}; // x forward, y right, z up
-    default: return View{p[0], -p[2], p[1]};                // OpenVR: x right, y up, -z forward
-    }
-}
-
-} // namespace
 
 void PlotRecorder::add(const tavrin_frame& frame, float timestampMs)
 {
@@ -189,11 +170,16 @@ void PlotRecorder::add(const tavrin_frame& frame, float timestampMs)
         if (seen_[serial]++ % stride != 0)
             continue;
         Track& t = listed;
-        const View v = viewOf(space_.axes, d.position);
+        // Seen from above the space's up axis: its floor in OpenVR's axes (x right, y up, z back),
+        // as the library re-expresses it, in the space's units.
+        tavrin_space drawn = space_;
+        drawn.axes = TAVRIN_AXES_OPENVR;
+        tavrin_device v = d;
+        tavrin_space_convert(&space_, &drawn, &v);
         t.t.push_back(timestampMs);
-        t.x.push_back(v.right);
-        t.y.push_back(v.up);
-        t.z.push_back(-v.forward);
+        t.x.push_back(v.position[0]);
+        t.y.push_back(v.position[1]);
+        t.z.push_back(v.position[2]);
         if (t.t.size() > maxPoints_) { // thin out evenly: keep every other point, sample half as often
             auto halve = [](std::vector<float>& v) {
                 size_t j = 0;
