@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 
@@ -122,6 +123,8 @@ constexpr size_t kFrameEventFields = 8;
 const char* const kFrameColumns[] = {"frame",  "t_ns",   "unix_ns", "connected", "pose_valid", "tracking_result",
                                      "role",   "rot_00", "rot_01",  "rot_02",    "rot_10",     "rot_11",
                                      "rot_12", "rot_20", "rot_21",  "rot_22"};
+// Frame numbers and wall-clock times: any 64-bit whole number.
+constexpr long long kMaxWhole = std::numeric_limits<long long>::max();
 // Positions further from the origin than this (metres) are no room's: a broken recording.
 constexpr double kMaxPositionMetres = 1000.0;
 
@@ -175,13 +178,13 @@ bool real(const std::string& text, double& out)
     return *end == '\0' && errno == 0 && std::isfinite(out);
 }
 
-bool whole(const std::string& text, long& out)
+bool whole(const std::string& text, long long& out)
 {
     if (text.empty())
         return false;
     char* end = nullptr;
     errno = 0;
-    out = std::strtol(text.c_str(), &end, 10);
+    out = std::strtoll(text.c_str(), &end, 10);
     return *end == '\0' && errno == 0;
 }
 
@@ -212,7 +215,7 @@ private:
             return fail(std::string(name) + " is not a number: '" + fields[i].substr(0, 40) + "'");
         return true;
     }
-    bool wholeField(size_t i, const char* name, long lo, long hi, long& value)
+    bool wholeField(size_t i, const char* name, long long lo, long long hi, long long& value)
     {
         if (!whole(fields[i], value) || value < lo || value > hi)
             return fail(std::string(name) + " is not a whole number from " + std::to_string(lo) + " to " +
@@ -238,7 +241,7 @@ private:
     bool header = false;
     size_t columns = 0; // the header's
     double lastPose = -1e300, lastEvent = -1e300;
-    long lastCount = 0;                      // 0.2.0: the device count of the previous event
+    long long lastCount = 0;                      // 0.2.0: the device count of the previous event
     PresentDevices present;                  // 0.2.0: what its codes stand for
     std::map<std::string, size_t> bySerial;  // tracks by serial
     ViveSystem::UserSpace space = ViveSystem::defaultSpace(); // the rows' space, from the latest space line
@@ -273,6 +276,8 @@ bool Parser::line(const std::string& text)
     const bool newEvent = text.rfind("#event2,", 0) == 0;
     if (text.rfind("# space:", 0) == 0)
         return spaceLine(text);
+    if (text.rfind("# filter: ", 0) == 0 && out.filter.empty())
+        out.filter = text.substr(10);
     if (!oldEvent && !newEvent && text[0] == '#')
         return true;
     if (!split(text, fields))
@@ -310,7 +315,7 @@ bool Parser::eventLine(bool frames)
 // #event2,t_ns,kind,serial,class,index,old_index,count: the kind says what happened.
 bool Parser::frameEvent(double t)
 {
-    long cls = 0, index = 0, old = 0, count = 0;
+    long long cls = 0, index = 0, old = 0, count = 0;
     if (!wholeField(4, "class", 0, 4, cls) || !wholeField(5, "index", 0, 63, index) ||
         !wholeField(6, "old_index", 0, 63, old) || !wholeField(7, "count", 0, 64, count))
         return false;
@@ -335,7 +340,7 @@ bool Parser::frameEvent(double t)
 // names no departure: a disconnect that lowers the count is one, otherwise a switch-off.
 bool Parser::recordsEvent(double t)
 {
-    long code = 0, index = 0, old = 0, count = 0;
+    long long code = 0, index = 0, old = 0, count = 0;
     if (!wholeField(2, "code", 0, 1000, code) || !wholeField(4, "index", 0, 15, index) ||
         !wholeField(5, "old_index", 0, 15, old) || !wholeField(6, "count", 0, 16, count))
         return false;
@@ -403,8 +408,11 @@ bool Parser::poseValues(Sample& s)
                                     double{s.quat[2]} * s.quat[2] + double{s.quat[3]} * s.quat[3]);
     if (!(length > 1e-6) || !std::isfinite(length))
         return fail("the orientation quaternion has no length");
-    for (float& q : s.quat)
-        q = static_cast<float>(q / length);
+    // Normalised, unless only the written digits' rounding keeps it from length 1: then the values
+    // stay as written.
+    if (std::abs(length - 1) > 1e-6)
+        for (float& q : s.quat)
+            q = static_cast<float>(q / length);
     return true;
 }
 
@@ -415,21 +423,29 @@ bool Parser::poseRow()
     if (fields.size() != expected)
         return fail("a pose has " + std::to_string(expected) + " fields, this line " + std::to_string(fields.size()));
     Sample s{};
-    long index = 0, cls = 0, ok = 0, result = 0;
+    long long index = 0, cls = 0, ok = 0, result = 0;
     if (!realField(1, "timestamp_ms", s.t) || !wholeField(3, "index", 0, frames ? 63 : 15, index) ||
         !wholeField(4, "class", 1, frames ? 4 : 3, cls) || !wholeField(5, "tracking_ok", 0, 1, ok) || !poseValues(s))
         return false;
     s.result = ok != 0 ? 200 : 201; // Running_OK, or Running_OutOfRange
+    s.poseValid = static_cast<int8_t>(ok);
     if (frames) {
         // The frame's own time, and the runtime's tracking result as it was.
         if (!realField(20, "t_ns", s.t) || !wholeField(24, "tracking_result", -2147483647L - 1, 2147483647L, result))
             return false;
-        long connected = 0;
-        if (!wholeField(22, "connected", 0, 1, connected))
+        long long connected = 0, valid = 0, number = 0, unix = 0;
+        if (!wholeField(22, "connected", 0, 1, connected) || !wholeField(23, "pose_valid", 0, 1, valid) ||
+            !wholeField(19, "frame", 0, kMaxWhole, number) || !wholeField(21, "unix_ns", -kMaxWhole - 1, kMaxWhole, unix))
             return false;
         s.t /= 1e6;
         s.result = static_cast<int32_t>(result);
         s.connected = static_cast<int8_t>(connected);
+        s.poseValid = static_cast<int8_t>(valid);
+        s.frame = static_cast<uint64_t>(number);
+        s.unixNs = unix;
+        // A role of no known name is none: the row's pose still counts.
+        if (columns > kFramePoseFields)
+            s.role = static_cast<uint8_t>(std::max(0, names::roleFromName(fields[kFramePoseFields].c_str())));
         s.hasRotation = columns == kFramePoseFields + 1 + kRotationFields;
         for (size_t i = 0; s.hasRotation && i < kRotationFields; ++i) {
             double v = 0;

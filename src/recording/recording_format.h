@@ -43,9 +43,13 @@ struct Sample {
     int32_t index;  // 0..63 (0.2.0: 0..15)
     int32_t result; // ETrackingResult as recorded (0.2.0: 200 for tracking_ok 1, else 201)
     float pos[3];   // metres in the standing universe (the row's space undone), at most 1 km out
-    float quat[4];  // w x y z, of length 1
+    float quat[4];  // w x y z, of length 1 (to the written digits)
     float vel[3], ang[3];
     int8_t connected = -1;    // the frame source's: the frame's connected flag (-1: not recorded)
+    int8_t poseValid = 0;     // the frame source's pose_valid (0.2.0's: tracking_ok)
+    uint8_t role = 0;         // a tavrin_role (none when not recorded)
+    uint64_t frame = 0;       // the frame source's frame number (0.2.0's: 0)
+    int64_t unixNs = 0;       // the frame's wall-clock time (0.2.0's: 0)
     bool hasRotation = false; // the frame source's recordings since the rotation's rows came
     float rotation[9];        // the rows of the rotation as the runtime gave it
 };
@@ -71,6 +75,7 @@ struct Recording {
     std::vector<Event> events;   // in time order
     double start = 0, end = 0;   // ms: the first and the last sample
     ViveSystem::UserSpace space = ViveSystem::defaultSpace(); // the first sample's, as its space line named it
+    std::string filter;          // what its first "# filter:" line says, when it has one
 };
 
 // Reads a recording, every sample brought back to OpenVR's standing universe in metres from the
