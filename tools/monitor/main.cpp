@@ -23,6 +23,8 @@ int main(int argc, char** argv)
         return 0;
     }
     monitor::Monitor run(parsed.options);
+    if (!parsed.options.convertPath.empty())
+        return run.convert();
     if (const int refused = run.prepare())
         return refused;
     run.run();

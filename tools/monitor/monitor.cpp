@@ -1,5 +1,6 @@
 #include "monitor.h"
 
+#include "convert.h"
 #include "display.h"
 #include "figures.h"
 #include "files.h"
@@ -135,9 +136,17 @@ int Monitor::openOutputs()
         std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
         return 1;
     }
-    if (!opt.plotPath.empty() && !svgFile.open(opt.plotPath, error)) {
-        std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
-        return 1; // the CSV's temporary file is discarded with it
+    if (!opt.gltfPath.empty() && !gltfAvailable(error)) {
+        std::fprintf(stderr, "tavrin-monitor: --gltf: %s\n", error.c_str());
+        return 2;
+    }
+    // A file that cannot be written stops the run; those opened before it are discarded with it.
+    for (const auto& [path, file] : {std::pair{&opt.plotPath, &svgFile}, std::pair{&opt.bvhPath, &bvhFile},
+                                     std::pair{&opt.gltfPath, &gltfFile}}) {
+        if (!path->empty() && !file->open(*path, error)) {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            return 1;
+        }
     }
     return 0;
 }
@@ -405,11 +414,7 @@ int Monitor::startReplay(const std::string& path)
     const bool ownSpace = !opt.rigPath.empty() || opt.axes || opt.unitsPerMetre || !opt.originSerial.empty();
     if (played == 0 && !ownSpace && recording::loadRecording(copy, recorded, error) &&
         !ViveSystem::isDefault(recorded.space)) {
-        const ViveSystem::UserSpace& r = recorded.space;
-        tavrin_space s{{r.position[0], r.position[1], r.position[2]},
-                       {r.orientation[0], r.orientation[1], r.orientation[2], r.orientation[3]},
-                       r.axes,
-                       r.unitsPerMetre};
+        const tavrin_space s = recordedSpace(recorded);
         tavrin_source_set_space(source, &s);
         printLine("the recording's space: " + recording::spaceLine(s).substr(9, std::string::npos));
     }
@@ -435,6 +440,57 @@ int Monitor::startServing()
     serving = true;
     printLine("live view: " + live.url());
     return 0;
+}
+
+// ---- --convert -----------------------------------------------------------------------------
+
+int Monitor::convert()
+{
+    sys::watchInterrupt(&interrupted); // a FIFO's writer may never come
+    if (const int refused = openOutputs())
+        return refused;
+    if (csvPath == "-" || opt.plotPath == "-" || opt.bvhPath == "-")
+        human = stderr;
+    const std::string& path = opt.convertPath;
+    const files::Kind kind = files::kindOf(path);
+    if (kind == files::Kind::Missing || kind == files::Kind::Directory) {
+        std::fprintf(stderr, "tavrin-monitor: cannot convert %s: %s\n", path.c_str(),
+                     kind == files::Kind::Missing ? "no such file" : "it is a directory, not a recording");
+        return 2;
+    }
+    std::string copy = path, error;
+    if (kind == files::Kind::Other) {
+        const files::Copied copied = files::copyToTemporary(path, copy, interrupted, error);
+        if (copied != files::Copied::Done) {
+            if (copied == files::Copied::Failed)
+                std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            return copied == files::Copied::Interrupted ? 130 : 2;
+        }
+    }
+    recording::Recording recorded;
+    const bool loaded = recording::loadRecording(copy, recorded, error);
+    files::removeCopy(path, copy);
+    if (!loaded) {
+        std::fprintf(stderr, "tavrin-monitor: cannot convert %s: %s\n", path.c_str(), error.c_str());
+        return 2;
+    }
+    space = recordedSpace(recorded);
+    if (!recorded.filter.empty())
+        csv.setFilterNote(recorded.filter);
+    for (const recording::Event& e : recorded.events)
+        if (!opt.plotPath.empty())
+            plot.addEvent(static_cast<float>(e.t - recorded.start), e.kind, e.serial);
+    forEachFrame(recorded, [this](const tavrin_frame& f, double tMs) {
+        frame = f;
+        writeFrame(++reads.frames, tMs);
+    });
+    const double measured = recordedRate(recorded);
+    const double rate = measured > 0 ? measured : opt.rate;
+    const bool written = finishOutputs("tavrin-monitor: " + path, rate);
+    std::fprintf(human, "\nsummary\n  converted        %s: %llu frames, %zu devices, %.3f s at %.6g Hz\n", path.c_str(),
+                 reads.frames, recorded.tracks.size(), (recorded.end - recorded.start) / 1000.0, rate);
+    printHeld();
+    return written ? 0 : 1;
 }
 
 // ---- the reader and the events -------------------------------------------------------------
@@ -483,15 +539,8 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
         takeOrigin();
         // Until --origin's device shows (two seconds at the most), nothing is written: the files'
         // first frame is in the space they name.
-        const bool holding = originPending.load() && frame.time_ns - reads.firstFrameNs < 2000000000;
-        if (!csvPath.empty() && !holding) {
-            csv.noteSpace(space, frame);
-            csv.write(reads.reads, frame, tMs);
-        }
-        if (!opt.plotPath.empty() && !holding) {
-            plot.setSpace(space);
-            plot.add(frame, static_cast<float>(tMs));
-        }
+        if (!originPending.load() || frame.time_ns - reads.firstFrameNs >= 2000000000)
+            writeFrame(reads.reads, tMs);
         if (!opt.osc.empty())
             osc.offer(frame, tMs / 1000.0);
         takeAutoRoles();
@@ -526,6 +575,21 @@ void Monitor::takeFrame(int32_t status, double waitErrorUs)
         board.space = space;
         board.noteFrame(frame, tMs / 1000.0);
     }
+}
+
+// The frame in hand to the files: the CSV or recording, the plot and the take's animations.
+void Monitor::writeFrame(unsigned long long readNumber, double tMs)
+{
+    if (!csvPath.empty()) {
+        csv.noteSpace(space, frame);
+        csv.write(readNumber, frame, tMs);
+    }
+    if (!opt.plotPath.empty()) {
+        plot.setSpace(space);
+        plot.add(frame, static_cast<float>(tMs));
+    }
+    if (!opt.bvhPath.empty() || !opt.gltfPath.empty())
+        take.add(frame, space);
 }
 
 // Takes the source's events until asked to stop, then whatever is still queued.
@@ -647,13 +711,15 @@ int Monitor::finish()
         drawTable();
         std::fputs("\x1b[?25h\n", human);
     }
-    const bool written = finishOutputs();
+    const bool written = finishOutputs(
+        "tavrin-monitor: " + std::to_string(opt.rate) + " Hz, " + std::to_string(reads.reads) + " reads", opt.rate);
     printSummary();
+    printHeld();
     // Stopped by Ctrl-C: the shell's convention for a run ended by SIGINT, after the clean stop.
     return interrupted.load() ? 130 : written && rigSaved ? 0 : 1;
 }
 
-bool Monitor::finishOutputs()
+bool Monitor::finishOutputs(const std::string& plotTitle, double rateHz)
 {
     bool ok = true;
     std::string error;
@@ -667,9 +733,7 @@ bool Monitor::finishOutputs()
         }
     }
     if (!opt.plotPath.empty()) {
-        const std::string svg = renderSvg(
-            plot.tracks(), "tavrin-monitor: " + std::to_string(opt.rate) + " Hz, " + std::to_string(reads.reads) + " reads",
-            plot.events(), &plot.space());
+        const std::string svg = renderSvg(plot.tracks(), plotTitle, plot.events(), &plot.space());
         std::fwrite(svg.data(), 1, svg.size(), svgFile.stream());
         if (svgFile.commit(error)) {
             std::fprintf(human, "plot: %s (%zu devices)\n", opt.plotPath.c_str(), plot.tracks().size());
@@ -678,7 +742,59 @@ bool Monitor::finishOutputs()
             ok = false;
         }
     }
+    return writeAnimations(rateHz) && ok;
+}
+
+// The take as BVH and glTF, written once it is whole.
+bool Monitor::writeAnimations(double rateHz)
+{
+    if (opt.bvhPath.empty() && opt.gltfPath.empty())
+        return true;
+    take.finish(rateHz);
+    bool ok = true;
+    std::string error, bytes;
+    if (!opt.bvhPath.empty()) {
+        bytes = bvhText(take);
+        std::fwrite(bytes.data(), 1, bytes.size(), bvhFile.stream());
+        if (bvhFile.commit(error)) {
+            std::fprintf(human, "bvh: %s (%zu joints, %zu frames of %.6f s)\n", opt.bvhPath.c_str(),
+                         take.devices().size(), take.times().size(), rateHz > 0 ? 1.0 / rateHz : 0.0);
+        } else {
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            ok = false;
+        }
+    }
+    if (!opt.gltfPath.empty()) {
+        if (gltfBytes(take, endsWith(opt.gltfPath, ".glb"), bytes, error)) {
+            std::fwrite(bytes.data(), 1, bytes.size(), gltfFile.stream());
+            if (gltfFile.commit(error))
+                std::fprintf(human, "gltf: %s (%zu nodes under root, %zu keys each)\n", opt.gltfPath.c_str(),
+                             take.devices().size(), take.times().size());
+        }
+        if (!error.empty()) {
+            gltfFile.discard();
+            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+            ok = false;
+        }
+    }
     return ok;
+}
+
+// Which devices' animations hold poses they did not have, and how many.
+void Monitor::printHeld()
+{
+    if (opt.bvhPath.empty() && opt.gltfPath.empty())
+        return;
+    std::string list;
+    for (const AnimatedDevice& d : take.devices())
+        if (d.held > 0)
+            list += (list.empty() ? "" : ", ") + d.serial + " " + std::to_string(d.held);
+    std::fprintf(human, "  held samples     %s\n",
+                 list.empty() ? "none (every device had a valid pose in every frame)"
+                              : (list + " (no valid pose: the last valid one held, the first before it)").c_str());
+    if (take.skipped() > 0)
+        std::fprintf(human, "  skipped          %llu instants between frames (the BVH has one frame per frame read)\n",
+                     take.skipped());
 }
 
 void Monitor::printSummary()

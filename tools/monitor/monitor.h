@@ -4,6 +4,7 @@
 // the reads, the frames and the pacing at the end.
 #pragma once
 
+#include "animation.h"
 #include "board.h"
 #include "live.h"
 #include "options.h"
@@ -37,6 +38,9 @@ public:
     // Stops, completes the outputs and prints the summary. The exit status: 130 after Ctrl-C, 1
     // when an output could not be completed, else 0.
     int finish();
+    // --convert: the recording's take written to the outputs at once, with no runtime. The exit
+    // status: 2 for a recording it refuses, 1 when an output could not be written, else 0.
+    int convert();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -56,6 +60,9 @@ private:
     };
 
     int openOutputs();
+    void writeFrame(unsigned long long readNumber, double tMs);
+    bool writeAnimations(double rateHz);
+    void printHeld();
     int applyRig();
     void takeOrigin();
     void takeAutoRoles();
@@ -73,7 +80,7 @@ private:
     void show(bool due, bool newEvent);
     void drawTable();
     void printLine(const std::string& line);
-    bool finishOutputs();
+    bool finishOutputs(const std::string& plotTitle, double rateHz);
     void printSummary();
     double secondsSinceStart() const;
     double msSince(int64_t timeNs) const;
@@ -90,6 +97,8 @@ private:
     CsvWriter csv;
     PendingFile svgFile;
     PlotRecorder plot;
+    PendingFile bvhFile, gltfFile;
+    Take take; // the reading thread's, until it ends
     OscSender osc;
     LiveServer live;
     bool serving = false;

@@ -4,10 +4,13 @@
 
 #include <tavrin.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 
 namespace monitor {
 
@@ -65,6 +68,17 @@ const char* usage()
            "                   ('-': standard output)\n"
            "                   A FILE that is a device or a FIFO is written directly; a link\n"
            "                   is followed; a directory is refused\n"
+           "  --bvh FILE.bvh   write the take as a BVH animation at the end: a root at\n"
+           "                   rest and a joint per device with a pose (named by its role,\n"
+           "                   else its serial), positions in the space's origin, heading\n"
+           "                   and units with Y up (OpenVR's axes), rotations in degrees\n"
+           "  --gltf FILE      write the take as a glTF 2.0 animation at the end: FILE.gltf\n"
+           "                   (its buffer embedded) or FILE.glb; a node per device under\n"
+           "                   a node 'root', metres and Y up, the space's origin and heading\n"
+           "                   A device without a valid pose in a frame holds its last one\n"
+           "  --convert FILE   read a recording and write its take to the --csv, --bvh,\n"
+           "                   --gltf and --plot files at once (no runtime, not in real\n"
+           "                   time); a recording it refuses: exit status 2\n"
            "  --record FILE    write a recording: the CSV of --csv plus the device events, with\n"
            "                   a header naming units and frame; the simulated runtime replays it\n"
            "  --replay FILE    the simulated runtime replays a recording as its rig (as\n"
@@ -129,7 +143,7 @@ bool takesValue(const std::string& name)
 {
     for (const char* known : {"--rate", "--seconds", "--csv", "--plot", "--record", "--replay", "--osc", "--osc-rate",
                               "--osc-format", "--serve", "--rig", "--role", "--origin", "--spin-us", "--axes",
-                              "--units", "--filter"})
+                              "--units", "--filter", "--bvh", "--gltf", "--convert"})
         if (name == known)
             return true;
     return false;
@@ -156,7 +170,9 @@ bool text(const std::string& name, const std::string& v, Options& o)
 {
     std::string* field = name == "--csv" ? &o.csvPath : name == "--plot" ? &o.plotPath
                        : name == "--record" ? &o.recordPath : name == "--replay" ? &o.replayPath
-                       : name == "--rig" ? &o.rigPath : name == "--origin" ? &o.originSerial : nullptr;
+                       : name == "--rig" ? &o.rigPath : name == "--origin" ? &o.originSerial
+                       : name == "--bvh" ? &o.bvhPath : name == "--gltf" ? &o.gltfPath
+                       : name == "--convert" ? &o.convertPath : nullptr;
     if (field == nullptr)
         return false;
     *field = v;
@@ -242,16 +258,38 @@ void number(const std::string& name, const std::string& v, Options& o, std::stri
     }
 }
 
+// What --convert cannot take: options of a live run, which would change what the take was.
+std::string liveOnly(const Options& o)
+{
+    const std::pair<bool, const char*> live[] = {
+        {!o.recordPath.empty(), "--record"}, {!o.replayPath.empty(), "--replay"}, {!o.serve.empty(), "--serve"},
+        {!o.osc.empty() || o.oscVrchat, "--osc"}, {!o.rigPath.empty(), "--rig"}, {!o.roles.empty(), "--role"},
+        {!o.originSerial.empty(), "--origin"}, {o.autoRoles, "--auto-roles"}, {o.axes.has_value(), "--axes"},
+        {o.unitsPerMetre.has_value(), "--units"}, {o.filter.has_value(), "--filter"}};
+    for (const auto& [given, name] : live)
+        if (given)
+            return std::string("--convert writes the take as it was recorded; ") + name + " belongs to a live run";
+    if (o.csvPath.empty() && o.bvhPath.empty() && o.gltfPath.empty() && o.plotPath.empty())
+        return "--convert needs an output: --csv, --bvh, --gltf or --plot";
+    return "";
+}
+
 // Options that cannot go together.
 std::string conflicts(const Options& o)
 {
-    if (!o.recordPath.empty() && o.recordPath == o.plotPath)
-        return "--record and --plot name the same file";
     if (!o.csvPath.empty() && !o.recordPath.empty())
         return "--record writes the CSV too: give --csv or --record, not both";
-    if (!o.csvPath.empty() && o.csvPath == o.plotPath)
-        return "--csv and --plot name the same file";
-
+    const std::pair<const std::string*, const char*> outputs[] = {{&o.csvPath, "--csv"}, {&o.recordPath, "--record"},
+                                                                  {&o.plotPath, "--plot"}, {&o.bvhPath, "--bvh"},
+                                                                  {&o.gltfPath, "--gltf"}};
+    for (size_t i = 0; i < std::size(outputs); ++i)
+        for (size_t j = i + 1; j < std::size(outputs); ++j)
+            if (!outputs[i].first->empty() && *outputs[i].first == *outputs[j].first)
+                return std::string(outputs[i].second) + " and " + outputs[j].second + " name the same file";
+    if (!o.gltfPath.empty() && !endsWith(o.gltfPath, ".gltf") && !endsWith(o.gltfPath, ".glb"))
+        return "--gltf writes FILE.gltf (its buffer embedded) or FILE.glb, not '" + o.gltfPath + "'";
+    if (!o.convertPath.empty())
+        return liveOnly(o);
     return "";
 }
 
@@ -293,6 +331,14 @@ ParseResult parseOptions(int argc, const char* const* argv)
     if (r.options.oscVrchat && r.options.osc.empty()) // VRChat's own port, on this machine
         r.options.osc.push_back(Options::Receiver{"127.0.0.1", 9000});
     return r;
+}
+
+bool endsWith(std::string text, const char* tail)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t n = std::strlen(tail);
+    return text.size() > n && text.compare(text.size() - n, n, tail) == 0;
 }
 
 bool parseRole(const std::string& text, std::string& serial, int& role)

@@ -15,6 +15,9 @@ struct Options {
     std::string csvPath;                // empty: no CSV
     std::string plotPath;               // empty: no plot
     std::string recordPath;             // empty: no recording (the CSV plus the events)
+    std::string bvhPath;                // empty: no BVH animation of the take
+    std::string gltfPath;               // empty: no glTF animation (.gltf or .glb)
+    std::string convertPath;            // empty: a live run; else the recording to write the outputs from
     std::string replayPath;             // empty: no replay; else the simulated runtime replays it
     std::string serve;                  // empty: no live view; else [HOST:]PORT to serve it on
     struct Receiver {
@@ -54,6 +57,9 @@ bool parseRole(const std::string& text, std::string& serial, int& role);
 // port from 0 (any free one) to 65535. Without a host, 127.0.0.1: the stream is not offered to
 // the network unless asked for. False on anything else.
 bool parseHostPort(const std::string& text, std::string& host, int& port);
+
+// Whether `text` ends with `tail` (lower case), in any case, after at least one character.
+bool endsWith(std::string text, const char* tail);
 
 const char* usage();
 

@@ -1,0 +1,24 @@
+// A recording's frames rebuilt as the frame source gave them, for writing its take again in other
+// forms (--convert) without a runtime and not in real time.
+#pragma once
+
+#include <recording/recording_format.h>
+#include <tavrin.h>
+
+#include <functional>
+
+namespace monitor {
+
+// The recording's space: the one its first row was written in.
+tavrin_space recordedSpace(const recording::Recording& take);
+
+// Every frame of the recording in time order, each device in the recording's space; `timestampMs`
+// is ms since its first frame. A 0.2.0 recording's frames are numbered 1, 2, ... as they come.
+void forEachFrame(const recording::Recording& take,
+                  const std::function<void(const tavrin_frame& frame, double timestampMs)>& visit);
+
+// The rate the recording's frames were taken at, to a thousandth of a hertz, from their numbers
+// and times; 0 with fewer than two frames.
+double recordedRate(const recording::Recording& take);
+
+} // namespace monitor
