@@ -1,4 +1,5 @@
-// tavrin-monitor's parts: options, figures, the CSV and SVG writers, the VMC poses.
+// tavrin-monitor's parts: options, figures, the CSV and SVG writers, the VMC poses, the animations.
+#include <animation.h>
 #include <display.h>
 #include <figures.h>
 #include <options.h>
@@ -598,6 +599,63 @@ TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
 
 // An 80 x 24 terminal shows every device of the full-body rig's size, columns dropped as needed,
 // and no line wider than the terminal.
+// BVH's Z X Y Euler angles give the rotation back (at a right angle about x too), and a rotation
+// turning through a wrap gives angles that turn on instead of jumping a whole or half turn.
+TEST(MonitorAnimation, EulerAnglesGiveTheRotationBackAndTurnOn)
+{
+    auto quaternionOf = [](const double zxy[3]) { // Rz * Rx * Ry, w x y z
+        const double r = 3.14159265358979323846 / 360; // half the angle, in radians
+        const double h[3] = {zxy[0] * r, zxy[1] * r, zxy[2] * r};
+        const double z[4] = {std::cos(h[0]), 0, 0, std::sin(h[0])}, x[4] = {std::cos(h[1]), std::sin(h[1]), 0, 0},
+                     y[4] = {std::cos(h[2]), 0, std::sin(h[2]), 0};
+        auto mul = [](const double* a, const double* b, double* o) {
+            o[0] = a[0] * b[0] - a[1] * b[1] - a[2] * b[2] - a[3] * b[3];
+            o[1] = a[0] * b[1] + a[1] * b[0] + a[2] * b[3] - a[3] * b[2];
+            o[2] = a[0] * b[2] - a[1] * b[3] + a[2] * b[0] + a[3] * b[1];
+            o[3] = a[0] * b[3] + a[1] * b[2] - a[2] * b[1] + a[3] * b[0];
+        };
+        double zx[4], q[4];
+        mul(z, x, zx);
+        mul(zx, y, q);
+        return std::vector<double>(q, q + 4);
+    };
+    const double cases[][4] = {{0.3, 0.5, -0.2, 0.8}, {0.5, 0.5, 0.5, 0.5}, {0.7071068, 0.7071068, 0, 0},
+                               {0.7071068, -0.7071068, 0, 0}, {0, 0, 1, 0}, {0.1, 0.2, 0.3, 0.927}};
+    for (const auto& c : cases) {
+        const double n = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] + c[3] * c[3]);
+        const float q[4] = {float(c[0] / n), float(c[1] / n), float(c[2] / n), float(c[3] / n)};
+        double zxy[3];
+        monitor::zxyDegrees(q, zxy);
+        const std::vector<double> back = quaternionOf(zxy);
+        const double norm = std::sqrt(double{q[0]} * q[0] + double{q[1]} * q[1] + double{q[2]} * q[2] + double{q[3]} * q[3]);
+        const double dot = std::abs(back[0] * q[0] + back[1] * q[1] + back[2] * q[2] + back[3] * q[3]) / norm;
+        EXPECT_NEAR(dot, 1.0, 1e-12) << c[0] << " " << c[1] << " " << c[2] << " " << c[3];
+    }
+    // A whole turn about y, then one about z through 180 degrees: each step turns the angles by
+    // about a degree.
+    double previous[3] = {0, 0, 0};
+    for (int step = 0; step <= 720; ++step) {
+        const double about[3] = {step > 360 ? step - 360.0 : 0, 10, step <= 360 ? 150.0 + step : 510.0};
+        const std::vector<double> qd = quaternionOf(about);
+        const float q[4] = {float(qd[0]), float(qd[1]), float(qd[2]), float(qd[3])};
+        double zxy[3];
+        monitor::zxyDegrees(q, zxy, step == 0 ? nullptr : previous);
+        if (step > 0) {
+            ASSERT_LT(std::abs(zxy[0] - previous[0]) + std::abs(zxy[1] - previous[1]) + std::abs(zxy[2] - previous[2]), 1.5)
+                << "step " << step;
+        }
+        std::copy(zxy, zxy + 3, previous);
+    }
+}
+
+TEST(MonitorAnimation, JointNames)
+{
+    EXPECT_EQ(monitor::jointName("LHR-1", TAVRIN_ROLE_LEFT_FOOT), "left_foot");
+    EXPECT_EQ(monitor::jointName("LHR-1 \xc3\xa9t\xe2\x82\xac", 0), "LHR_1__t_"); // UTF-8 sequences: one '_' each
+    EXPECT_EQ(monitor::jointName("\xff\xfe", 0), "__");
+    EXPECT_EQ(monitor::jointName("", 0), "device");
+}
+
 TEST(MonitorTable, EveryDeviceFitsAnEightyByTwentyFourTerminal)
 {
     Board board;

@@ -7,6 +7,29 @@
 
 namespace monitor {
 
+namespace {
+
+// A pose the files can hold: finite, its quaternion of some length (made unit: glTF asks it). A
+// runtime's valid pose that is not counts as none.
+bool usable(const tavrin_device& d, AnimationKey& key)
+{
+    double length = 0;
+    for (int i = 0; i < 4; ++i)
+        length += double{d.orientation[i]} * d.orientation[i];
+    length = std::sqrt(length);
+    if (!(length > 1e-6) || !std::isfinite(length))
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (!std::isfinite(d.position[i]))
+            return false;
+    std::copy(d.position, d.position + 3, key.position);
+    for (int i = 0; i < 4; ++i)
+        key.orientation[i] = static_cast<float>(d.orientation[i] / length);
+    return true;
+}
+
+} // namespace
+
 void Take::add(const tavrin_frame& frame, const tavrin_space& space)
 {
     if (times_.empty()) {
@@ -34,11 +57,7 @@ void Take::add(const tavrin_frame& frame, const tavrin_space& space)
         slot.keys.resize(at);
         slot.valid.resize(at, 0);
         AnimationKey key{};
-        const bool valid = d.pose_valid != 0 && tavrin_space_convert(&space, &space_, &d) == 0;
-        if (valid) {
-            std::copy(d.position, d.position + 3, key.position);
-            std::copy(d.orientation, d.orientation + 4, key.orientation);
-        }
+        const bool valid = d.pose_valid != 0 && tavrin_space_convert(&space, &space_, &d) == 0 && usable(d, key);
         slot.keys.push_back(key);
         slot.valid.push_back(valid ? 1 : 0);
         slot.any = slot.any || valid;
@@ -124,9 +143,11 @@ void zxyDegrees(const float q[4], double out[3], const double* previous)
 {
     constexpr double kPi = 3.14159265358979323846;
     const double w = q[0], x = q[1], y = q[2], z = q[3];
-    const double r00 = 1 - 2 * (y * y + z * z), r01 = 2 * (x * y - w * z);
-    const double r10 = 2 * (x * y + w * z), r11 = 1 - 2 * (x * x + z * z);
-    const double r20 = 2 * (x * z - w * y), r21 = 2 * (y * z + w * x), r22 = 1 - 2 * (x * x + y * y);
+    // Scaled by the length, so that a float's rounding does not move asin near a right angle.
+    const double s = 2 / (w * w + x * x + y * y + z * z);
+    const double r00 = 1 - s * (y * y + z * z), r01 = s * (x * y - w * z);
+    const double r10 = s * (x * y + w * z), r11 = 1 - s * (x * x + z * z);
+    const double r20 = s * (x * z - w * y), r21 = s * (y * z + w * x), r22 = 1 - s * (x * x + y * y);
     // Rz(a) Rx(b) Ry(c) has r21 = sin b, r01 = -sin a cos b, r11 = cos a cos b, r20 = -cos b sin c,
     // r22 = cos b cos c.
     const double b = std::asin(std::clamp(r21, -1.0, 1.0));
