@@ -379,6 +379,27 @@ int Monitor::chooseRig()
     return 0;
 }
 
+// A recording to read whole: a regular file as it is (`copy` is `path`), a FIFO or a pipe copied to
+// a temporary file first, however long its writer takes (Ctrl-C ends the wait). 0 when it can be
+// read; else the exit status (2 refused, 130 interrupted), the reason printed.
+int Monitor::recordingAt(const std::string& path, const char* use, std::string& copy)
+{
+    const files::Kind kind = files::kindOf(path);
+    if (kind == files::Kind::Missing || kind == files::Kind::Directory) {
+        std::fprintf(stderr, "tavrin-monitor: cannot %s %s: %s\n", use, path.c_str(),
+                     kind == files::Kind::Missing ? "no such file" : "it is a directory, not a recording");
+        return 2;
+    }
+    copy = path;
+    if (kind != files::Kind::Other)
+        return 0;
+    std::string error;
+    const files::Copied copied = files::copyToTemporary(path, copy, interrupted, error);
+    if (copied == files::Copied::Failed)
+        std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
+    return copied == files::Copied::Done ? 0 : copied == files::Copied::Interrupted ? 130 : 2;
+}
+
 // Replays a recording in the simulated runtime. A FIFO or a pipe (bash's <(zcat run.rec.gz)) is
 // read whole first, however long its writer takes; Ctrl-C ends that wait. Returns an exit status:
 // 0 when the replay runs, 2 for a refused file, 130 when interrupted.
@@ -392,22 +413,9 @@ int Monitor::startReplay(const std::string& path)
         std::fprintf(stderr, "tavrin-monitor: the OpenVR runtime cannot replay a recording (a real runtime?)\n");
         return 2;
     }
-    const files::Kind kind = files::kindOf(path);
-    if (kind == files::Kind::Missing || kind == files::Kind::Directory) {
-        std::fprintf(stderr, "tavrin-monitor: cannot replay %s: %s\n", path.c_str(),
-                     kind == files::Kind::Missing ? "no such file" : "it is a directory, not a recording");
-        return 2;
-    }
-    std::string copy = path, error;
-    if (kind == files::Kind::Other) {
-        const files::Copied copied = files::copyToTemporary(path, copy, interrupted, error);
-        if (copied == files::Copied::Interrupted)
-            return 130;
-        if (copied == files::Copied::Failed) {
-            std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
-            return 2;
-        }
-    }
+    std::string copy, error;
+    if (const int refused = recordingAt(path, "replay", copy))
+        return refused;
     const int32_t played = play(copy.c_str(), 1);
     // A replay comes back in the recording's space, unless this run names one.
     recording::Recording recorded;
@@ -452,21 +460,9 @@ int Monitor::convert()
     if (csvPath == "-" || opt.plotPath == "-" || opt.bvhPath == "-")
         human = stderr;
     const std::string& path = opt.convertPath;
-    const files::Kind kind = files::kindOf(path);
-    if (kind == files::Kind::Missing || kind == files::Kind::Directory) {
-        std::fprintf(stderr, "tavrin-monitor: cannot convert %s: %s\n", path.c_str(),
-                     kind == files::Kind::Missing ? "no such file" : "it is a directory, not a recording");
-        return 2;
-    }
-    std::string copy = path, error;
-    if (kind == files::Kind::Other) {
-        const files::Copied copied = files::copyToTemporary(path, copy, interrupted, error);
-        if (copied != files::Copied::Done) {
-            if (copied == files::Copied::Failed)
-                std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
-            return copied == files::Copied::Interrupted ? 130 : 2;
-        }
-    }
+    std::string copy, error;
+    if (const int refused = recordingAt(path, "convert", copy))
+        return refused;
     recording::Recording recorded;
     const bool loaded = recording::loadRecording(copy, recorded, error);
     files::removeCopy(path, copy);

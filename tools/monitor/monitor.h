@@ -71,6 +71,7 @@ private:
     void checkNamedSerials();
     bool saveRig();
     int chooseRig();
+    int recordingAt(const std::string& path, const char* use, std::string& copy);
     int startReplay(const std::string& path);
     int startServing();
     void readLoop();
