@@ -473,9 +473,9 @@ int Monitor::convert()
     space = recordedSpace(recorded);
     if (!recorded.filter.empty())
         csv.setFilterNote(recorded.filter);
-    for (const recording::Event& e : recorded.events)
-        if (!opt.plotPath.empty())
-            plot.addEvent(static_cast<float>(e.t - recorded.start), e.kind, e.serial);
+    for (size_t i = 0; i < recorded.events.size() && !opt.plotPath.empty(); ++i)
+        plot.addEvent(static_cast<float>(recorded.events[i].t - recorded.start), recorded.events[i].kind,
+                      recorded.events[i].serial);
     forEachFrame(recorded, [this](const tavrin_frame& f, double tMs) {
         frame = f;
         writeFrame(++reads.frames, tMs);
