@@ -32,7 +32,8 @@ cmp rows.txt rows-again.txt && grep -q "^# space: axes openvr" take-again.csv ||
 
 assimp info take.bvh --raw >info.txt 2>&1 || fail "assimp cannot read the BVH: $(cat info.txt)"
 joints=$(grep -c "JOINT" take.bvh)
-grep -q "Animation Channels: $((joints + 1))\$" info.txt || fail "assimp: $(grep Animation info.txt)"
+grep -q "Animation Channels: $((joints + 1))\$" info.txt && grep -q "Nodes: *$((joints + 1))\$" info.txt ||
+  fail "assimp: $(grep -E 'Nodes|Animation' info.txt)"
 assimp export take.bvh bvh.assxml >/dev/null 2>&1 || fail "assimp cannot export the BVH"
 "$python" "$check" bvh take.csv take.bvh bvh.assxml || fail "the BVH's keys"
 "$node" "$here/gltf_validate.js" "$validator" take.gltf take.glb || fail "the glTF validator"

@@ -188,7 +188,7 @@ std::string bvhText(const Take& take)
     for (const AnimatedDevice& d : take.devices()) {
         text += "\tJOINT " + d.name + "\n\t{\n\t\tOFFSET 0.000000 0.000000 0.000000\n\t\t";
         text += kChannels;
-        text += "\t\tEnd Site\n\t\t{\n\t\t\tOFFSET 0.000000 0.000000 0.000000\n\t\t}\n\t}\n";
+        text += "\t}\n";
     }
     char line[96];
     std::snprintf(line, sizeof line, "}\nMOTION\nFrames: %zu\nFrame Time: %.9f\n", take.times().size(),
