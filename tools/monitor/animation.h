@@ -36,7 +36,7 @@ public:
 
     // The devices with a pose, in the order they first came.
     const std::vector<AnimatedDevice>& devices() const { return devices_; }
-    // Each frame's instant (tavrin_now_ns's clock) and number.
+    // Each frame's instant, on tavrin_now_ns's clock.
     const std::vector<int64_t>& times() const { return times_; }
     // Instants between the first frame and the last that no frame stands for.
     unsigned long long skipped() const { return skipped_; }
