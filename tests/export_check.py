@@ -55,7 +55,8 @@ def to_openvr(axes, p, q):
 
 
 def read_recording(path):
-    """Frames in time order, each {serial: (valid, position, quaternion wxyz, role)}; the space."""
+    """Frames in time order, each {serial: (valid, position, quaternion wxyz, role)}, their times and
+    numbers; the space."""
     axes, units = "openvr", 1.0
     rows = []
     with open(path, newline="") as f:
@@ -67,11 +68,12 @@ def read_recording(path):
             if not line.startswith("#"):
                 lines.append(line)
         rows = list(csv.DictReader(lines))
-    frames = {}
+    frames, numbers = {}, {}
     for r in rows:
+        numbers[int(r["t_ns"])] = int(r["frame"])
         p, q = to_openvr(axes, [float(r["pos_" + a]) for a in "xyz"], [float(r["quat_" + a]) for a in "wxyz"])
         frames.setdefault(int(r["t_ns"]), {})[r["serial"]] = (r["pose_valid"] == "1", p, q, r["role"])
-    return [frames[t] for t in sorted(frames)], sorted(frames), axes, units
+    return [frames[t] for t in sorted(frames)], sorted(frames), [numbers[t] for t in sorted(frames)], axes, units
 
 
 def joint_name(serial, role):
@@ -165,7 +167,7 @@ def main():
     mode, recording = sys.argv[1], sys.argv[2]
     if mode == "spoil":
         return spoil(recording, sys.argv[3])
-    frames, t_ns, axes, units = read_recording(recording)
+    frames, t_ns, numbers, axes, units = read_recording(recording)
     tracks = expected_tracks(frames)
     if mode == "bvh":
         text = open(sys.argv[3]).read()
@@ -173,7 +175,8 @@ def main():
         frame_time = float(re.search(r"Frame Time:\s*([0-9.]+)", text).group(1))
         if count != len(frames):
             fail("the BVH has %d frames, the take %d" % (count, len(frames)))
-        rate = 1e9 * (len(t_ns) - 1) / (t_ns[-1] - t_ns[0])
+        # The rate of the instants, skipped ones included: the frame numbers count them.
+        rate = 1e9 * (numbers[-1] - numbers[0]) / (t_ns[-1] - t_ns[0])
         if abs(frame_time * rate - 1) > 1e-3 or not re.search(r"Frame Time:\s*\d\.\d{6}", text):
             fail("frame time %s for a take at %.3f Hz" % (frame_time, rate))
         ticks, nodes = read_assxml(sys.argv[4])
