@@ -92,7 +92,7 @@ int Monitor::prepare()
     tavrin_source_set_spin_us(source, opt.spinUs);
     if (const int refused = applyRig())
         return interrupted.load() ? 130 : refused;
-    if (csvPath == "-" || opt.plotPath == "-")
+    if (csvPath == "-" || opt.plotPath == "-" || opt.bvhPath == "-")
         human = stderr;
     liveTable = human == stdout && sys::stdoutIsTerminal();
     if (liveTable) {
