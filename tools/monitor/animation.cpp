@@ -68,7 +68,7 @@ namespace {
 
 // Fills the frames without a valid pose: the last valid one, or the first before any. Returns how
 // many were filled.
-unsigned long long holdPoses(std::vector<AnimationKey>& keys, const std::vector<uint8_t>& valid)
+unsigned long long holdPoses(AnimationKeys& keys, const std::deque<uint8_t>& valid)
 {
     const size_t first = static_cast<size_t>(std::find(valid.begin(), valid.end(), 1) - valid.begin());
     unsigned long long held = 0;

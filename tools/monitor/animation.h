@@ -6,6 +6,7 @@
 #include <tavrin.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,12 +18,16 @@ struct AnimationKey {
     float orientation[4]; // w x y z
 };
 
+// A device's keys, a frame each. In blocks, so that a long take grows without moving what it holds
+// (a copy of every device's keys at once would hold up the reading thread).
+using AnimationKeys = std::deque<AnimationKey>;
+
 struct AnimatedDevice {
     std::string serial;
-    std::string name;               // the joint's and the node's: unique within the take
-    int role = 0;                   // the latest role it held (a tavrin_role)
-    std::vector<AnimationKey> keys; // one per frame of the take, held ones filled in
-    unsigned long long held = 0;    // frames in which it had no valid pose
+    std::string name;            // the joint's and the node's: unique within the take
+    int role = 0;                // the latest role it held (a tavrin_role)
+    AnimationKeys keys;          // one per frame of the take, held ones filled in
+    unsigned long long held = 0; // frames in which it had no valid pose
 };
 
 class Take {
@@ -37,7 +42,7 @@ public:
     // The devices with a pose, in the order they first came.
     const std::vector<AnimatedDevice>& devices() const { return devices_; }
     // Each frame's instant, on tavrin_now_ns's clock.
-    const std::vector<int64_t>& times() const { return times_; }
+    const std::deque<int64_t>& times() const { return times_; }
     // Instants between the first frame and the last that no frame stands for.
     unsigned long long skipped() const { return skipped_; }
     double rateHz() const { return rateHz_; }
@@ -45,12 +50,12 @@ public:
 
 private:
     struct Slot {
-        std::vector<AnimationKey> keys;
-        std::vector<uint8_t> valid;
+        AnimationKeys keys;
+        std::deque<uint8_t> valid;
         bool any = false;
     };
     tavrin_space space_{}; // the take's, with OpenVR's axes
-    std::vector<int64_t> times_;
+    std::deque<int64_t> times_;
     uint64_t lastNumber_ = 0;
     unsigned long long skipped_ = 0;
     double rateHz_ = 0;
