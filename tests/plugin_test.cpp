@@ -204,7 +204,12 @@ TEST_F(Plugin, CopiedFactoriesInEveryOrder)
             orvane::idata* data = a->create_data("");
             a->create_stat("");
             a->dev->start();
-            ASSERT_TRUE(waitUntil(sessionOpen));
+            // The runtime's session opens before the driver has taken it up: wait for a read.
+            _TrackedDevicePose first[16];
+            ASSERT_TRUE(waitUntil([&] {
+                data->read(first);
+                return status(a->stat) == DeviceError_None;
+            }));
             std::unique_ptr<Tavrin> b;
             if (assign) {
                 b = std::make_unique<Tavrin>();
@@ -320,7 +325,12 @@ TEST_F(Plugin, HelperCopiesShareOneDriverUntilTheLastGoes)
     driverOf(*original)->discovery().setLoopPeriods(10ms, 10ms);
     _DeviceError err;
     original->start(err);
-    ASSERT_TRUE(waitUntil(sessionOpen));
+    // The runtime's session opens before the driver has taken it up: wait for a read.
+    _TrackedDevicePose poses[16];
+    ASSERT_TRUE(waitUntil([&] {
+        original->readData(poses, err);
+        return err == DeviceError_None;
+    }));
     auto copy = std::make_unique<TavrinHelper>(*original);
     EXPECT_EQ(driverOf(*copy), driverOf(*original));
     TavrinHelper assigned;
@@ -329,7 +339,6 @@ TEST_F(Plugin, HelperCopiesShareOneDriverUntilTheLastGoes)
 
     original.reset();
     EXPECT_TRUE(sessionOpen()) << "copies keep the shared driver running";
-    _TrackedDevicePose poses[16];
     copy->readData(poses, err);
     EXPECT_EQ(err, DeviceError_None);
     copy.reset();
