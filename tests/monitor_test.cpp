@@ -603,7 +603,7 @@ TEST(MonitorPlot, TheSvgIsWellFormedAndNamesEverySerial)
 // turning through a wrap gives angles that turn on instead of jumping a whole or half turn.
 TEST(MonitorAnimation, EulerAnglesGiveTheRotationBackAndTurnOn)
 {
-    auto quaternionOf = [](const double zxy[3]) { // Rz * Rx * Ry, w x y z
+    auto quaternionOf = [](const double zxy[3]) {      // Rz * Rx * Ry, w x y z
         const double r = 3.14159265358979323846 / 360; // half the angle, in radians
         const double h[3] = {zxy[0] * r, zxy[1] * r, zxy[2] * r};
         const double z[4] = {std::cos(h[0]), 0, 0, std::sin(h[0])}, x[4] = {std::cos(h[1]), std::sin(h[1]), 0, 0},
@@ -619,15 +619,16 @@ TEST(MonitorAnimation, EulerAnglesGiveTheRotationBackAndTurnOn)
         mul(zx, y, q);
         return std::vector<double>(q, q + 4);
     };
-    const double cases[][4] = {{0.3, 0.5, -0.2, 0.8}, {0.5, 0.5, 0.5, 0.5}, {0.7071068, 0.7071068, 0, 0},
-                               {0.7071068, -0.7071068, 0, 0}, {0, 0, 1, 0}, {0.1, 0.2, 0.3, 0.927}};
+    const double cases[][4] = {{0.3, 0.5, -0.2, 0.8},         {0.5, 0.5, 0.5, 0.5}, {0.7071068, 0.7071068, 0, 0},
+                               {0.7071068, -0.7071068, 0, 0}, {0, 0, 1, 0},         {0.1, 0.2, 0.3, 0.927}};
     for (const auto& c : cases) {
         const double n = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] + c[3] * c[3]);
         const float q[4] = {float(c[0] / n), float(c[1] / n), float(c[2] / n), float(c[3] / n)};
         double zxy[3];
         monitor::zxyDegrees(q, zxy);
         const std::vector<double> back = quaternionOf(zxy);
-        const double norm = std::sqrt(double{q[0]} * q[0] + double{q[1]} * q[1] + double{q[2]} * q[2] + double{q[3]} * q[3]);
+        const double norm =
+            std::sqrt(double{q[0]} * q[0] + double{q[1]} * q[1] + double{q[2]} * q[2] + double{q[3]} * q[3]);
         const double dot = std::abs(back[0] * q[0] + back[1] * q[1] + back[2] * q[2] + back[3] * q[3]) / norm;
         EXPECT_NEAR(dot, 1.0, 1e-12) << c[0] << " " << c[1] << " " << c[2] << " " << c[3];
     }
@@ -641,7 +642,8 @@ TEST(MonitorAnimation, EulerAnglesGiveTheRotationBackAndTurnOn)
         double zxy[3];
         monitor::zxyDegrees(q, zxy, step == 0 ? nullptr : previous);
         if (step > 0) {
-            ASSERT_LT(std::abs(zxy[0] - previous[0]) + std::abs(zxy[1] - previous[1]) + std::abs(zxy[2] - previous[2]), 1.5)
+            ASSERT_LT(std::abs(zxy[0] - previous[0]) + std::abs(zxy[1] - previous[1]) + std::abs(zxy[2] - previous[2]),
+                      1.5)
                 << "step " << step;
         }
         std::copy(zxy, zxy + 3, previous);

@@ -141,8 +141,8 @@ int Monitor::openOutputs()
         return 2;
     }
     // A file that cannot be written stops the run; those opened before it are discarded with it.
-    for (const auto& [path, file] : {std::pair{&opt.plotPath, &svgFile}, std::pair{&opt.bvhPath, &bvhFile},
-                                     std::pair{&opt.gltfPath, &gltfFile}}) {
+    for (const auto& [path, file] :
+         {std::pair{&opt.plotPath, &svgFile}, std::pair{&opt.bvhPath, &bvhFile}, std::pair{&opt.gltfPath, &gltfFile}}) {
         if (!path->empty() && !file->open(*path, error)) {
             std::fprintf(stderr, "tavrin-monitor: %s\n", error.c_str());
             return 1;

@@ -141,9 +141,9 @@ bool takesNoValue(const std::string& name)
 
 bool takesValue(const std::string& name)
 {
-    for (const char* known : {"--rate", "--seconds", "--csv", "--plot", "--record", "--replay", "--osc", "--osc-rate",
-                              "--osc-format", "--serve", "--rig", "--role", "--origin", "--spin-us", "--axes",
-                              "--units", "--filter", "--bvh", "--gltf", "--convert"})
+    for (const char* known : {"--rate",     "--seconds",    "--csv",    "--plot", "--record", "--replay", "--osc",
+                              "--osc-rate", "--osc-format", "--serve",  "--rig",  "--role",   "--origin", "--spin-us",
+                              "--axes",     "--units",      "--filter", "--bvh",  "--gltf",   "--convert"})
         if (name == known)
             return true;
     return false;
@@ -168,11 +168,16 @@ bool flag(const std::string& name, Options& o)
 // A path or address kept as given (checked when used); false for none of those.
 bool text(const std::string& name, const std::string& v, Options& o)
 {
-    std::string* field = name == "--csv" ? &o.csvPath : name == "--plot" ? &o.plotPath
-                       : name == "--record" ? &o.recordPath : name == "--replay" ? &o.replayPath
-                       : name == "--rig" ? &o.rigPath : name == "--origin" ? &o.originSerial
-                       : name == "--bvh" ? &o.bvhPath : name == "--gltf" ? &o.gltfPath
-                       : name == "--convert" ? &o.convertPath : nullptr;
+    std::string* field = name == "--csv"       ? &o.csvPath
+                         : name == "--plot"    ? &o.plotPath
+                         : name == "--record"  ? &o.recordPath
+                         : name == "--replay"  ? &o.replayPath
+                         : name == "--rig"     ? &o.rigPath
+                         : name == "--origin"  ? &o.originSerial
+                         : name == "--bvh"     ? &o.bvhPath
+                         : name == "--gltf"    ? &o.gltfPath
+                         : name == "--convert" ? &o.convertPath
+                                               : nullptr;
     if (field == nullptr)
         return false;
     *field = v;
@@ -262,9 +267,9 @@ void number(const std::string& name, const std::string& v, Options& o, std::stri
 std::string liveOnly(const Options& o)
 {
     const std::pair<bool, const char*> live[] = {
-        {!o.recordPath.empty(), "--record"}, {!o.replayPath.empty(), "--replay"}, {!o.serve.empty(), "--serve"},
-        {!o.osc.empty() || o.oscVrchat, "--osc"}, {!o.rigPath.empty(), "--rig"}, {!o.roles.empty(), "--role"},
-        {!o.originSerial.empty(), "--origin"}, {o.autoRoles, "--auto-roles"}, {o.axes.has_value(), "--axes"},
+        {!o.recordPath.empty(), "--record"},      {!o.replayPath.empty(), "--replay"}, {!o.serve.empty(), "--serve"},
+        {!o.osc.empty() || o.oscVrchat, "--osc"}, {!o.rigPath.empty(), "--rig"},       {!o.roles.empty(), "--role"},
+        {!o.originSerial.empty(), "--origin"},    {o.autoRoles, "--auto-roles"},       {o.axes.has_value(), "--axes"},
         {o.unitsPerMetre.has_value(), "--units"}, {o.filter.has_value(), "--filter"}};
     for (const auto& [given, name] : live)
         if (given)
@@ -279,8 +284,10 @@ std::string conflicts(const Options& o)
 {
     if (!o.csvPath.empty() && !o.recordPath.empty())
         return "--record writes the CSV too: give --csv or --record, not both";
-    const std::pair<const std::string*, const char*> outputs[] = {{&o.csvPath, "--csv"}, {&o.recordPath, "--record"},
-                                                                  {&o.plotPath, "--plot"}, {&o.bvhPath, "--bvh"},
+    const std::pair<const std::string*, const char*> outputs[] = {{&o.csvPath, "--csv"},
+                                                                  {&o.recordPath, "--record"},
+                                                                  {&o.plotPath, "--plot"},
+                                                                  {&o.bvhPath, "--bvh"},
                                                                   {&o.gltfPath, "--gltf"}};
     for (size_t i = 0; i < std::size(outputs); ++i)
         for (size_t j = i + 1; j < std::size(outputs); ++j)
