@@ -512,21 +512,17 @@ void Parser::toStandingUniverse(Sample& s) const
     if (ViveSystem::isDefault(space))
         return;
     ViveSystem::Placement p;
-    for (int i = 0; i < 3; ++i) {
-        p.position[i] = s.pos[i];
-        p.velocity[i] = s.vel[i];
-        p.angularVelocity[i] = s.ang[i];
-    }
+    std::memcpy(p.position, s.pos, sizeof p.position);
+    std::memcpy(p.velocity, s.vel, sizeof p.velocity);
+    std::memcpy(p.angularVelocity, s.ang, sizeof p.angularVelocity);
     if (s.hasRotation)
         std::memcpy(p.rotation, s.rotation, sizeof p.rotation);
     else
         ViveSystem::quaternionToMatrix(s.quat, p.rotation);
     ViveSystem::convertSpace(space, ViveSystem::defaultSpace(), p, s.quat);
-    for (int i = 0; i < 3; ++i) {
-        s.pos[i] = p.position[i];
-        s.vel[i] = p.velocity[i];
-        s.ang[i] = p.angularVelocity[i];
-    }
+    std::memcpy(s.pos, p.position, sizeof s.pos);
+    std::memcpy(s.vel, p.velocity, sizeof s.vel);
+    std::memcpy(s.ang, p.angularVelocity, sizeof s.ang);
     if (s.hasRotation)
         std::memcpy(s.rotation, p.rotation, sizeof s.rotation);
 }

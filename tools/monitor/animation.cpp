@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace monitor {
 
@@ -44,8 +45,9 @@ void Take::add(const tavrin_frame& frame, const tavrin_space& space)
     for (uint32_t k = 0; k < frame.device_count && k < TAVRIN_MAX_DEVICES; ++k) {
         tavrin_device d = frame.devices[k];
         d.serial[sizeof d.serial - 1] = '\0';
-        const auto [it, fresh] = bySerial_.emplace(d.serial, devices_.size());
-        if (fresh) {
+        auto it = bySerial_.find(std::string_view(d.serial));
+        if (it == bySerial_.end()) {
+            it = bySerial_.emplace(d.serial, devices_.size()).first;
             devices_.push_back(AnimatedDevice{d.serial, {}, 0, {}, 0});
             slots_.emplace_back();
         }

@@ -59,7 +59,7 @@ private:
     uint64_t lastNumber_ = 0;
     unsigned long long skipped_ = 0;
     double rateHz_ = 0;
-    std::map<std::string, size_t> bySerial_;
+    std::map<std::string, size_t, std::less<>> bySerial_; // found by a serial's characters, no copy
     std::vector<AnimatedDevice> devices_;
     std::vector<Slot> slots_; // beside devices_ until finish
 };

@@ -1,5 +1,7 @@
 #include "convert.h"
 
+#include <pose/pose_chain.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -56,17 +58,10 @@ void fillDevice(const Row& row, const tavrin_space& space, tavrin_device& d)
     std::memcpy(d.orientation, s.quat, sizeof d.orientation);
     std::memcpy(d.velocity, s.vel, sizeof d.velocity);
     std::memcpy(d.angular_velocity, s.ang, sizeof d.angular_velocity);
-    if (s.hasRotation) {
+    if (s.hasRotation)
         std::memcpy(d.rotation, s.rotation, sizeof d.rotation);
-    } else {
-        const double w = s.quat[0], x = s.quat[1], y = s.quat[2], z = s.quat[3];
-        const double m[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
-                                {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
-                                {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c)
-                d.rotation[r][c] = static_cast<float>(m[r][c]);
-    }
+    else
+        ViveSystem::quaternionToMatrix(s.quat, d.rotation);
     tavrin_space_convert(&kStanding, &space, &d);
 }
 
@@ -93,31 +88,12 @@ void forEachFrame(const recording::Recording& take,
     }
 }
 
-double recordedRate(const recording::Recording& take)
+double rateOf(uint64_t firstNumber, int64_t firstNs, uint64_t lastNumber, int64_t lastNs)
 {
-    double firstT = 1e300, lastT = -1e300;
-    uint64_t firstN = 0, lastN = 0;
-    std::vector<double> times;
-    for (const recording::Track& track : take.tracks) {
-        for (const recording::Sample& s : track.samples) {
-            times.push_back(s.t);
-            if (s.t < firstT) {
-                firstT = s.t;
-                firstN = s.frame;
-            }
-            if (s.t > lastT) {
-                lastT = s.t;
-                lastN = s.frame;
-            }
-        }
-    }
-    std::sort(times.begin(), times.end());
-    const auto frames = static_cast<double>(std::unique(times.begin(), times.end()) - times.begin());
-    // Numbered frames count the instants skipped between them too.
-    const double instants = take.version == 2 && lastN > firstN ? static_cast<double>(lastN - firstN) : frames - 1;
-    if (!(instants > 0) || !(lastT > firstT))
+    if (lastNumber <= firstNumber || lastNs <= firstNs)
         return 0;
-    return std::round(instants * 1e3 / (lastT - firstT) * 1e3) / 1e3;
+    const double instants = static_cast<double>(lastNumber - firstNumber);
+    return std::round(instants * 1e9 / static_cast<double>(lastNs - firstNs) * 1e3) / 1e3;
 }
 
 } // namespace monitor

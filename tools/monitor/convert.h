@@ -17,8 +17,8 @@ tavrin_space recordedSpace(const recording::Recording& take);
 void forEachFrame(const recording::Recording& take,
                   const std::function<void(const tavrin_frame& frame, double timestampMs)>& visit);
 
-// The rate the recording's frames were taken at, to a thousandth of a hertz, from their numbers
-// and times; 0 with fewer than two frames.
-double recordedRate(const recording::Recording& take);
+// The rate frames were taken at, to a thousandth of a hertz, from the first and the last frame's
+// numbers and instants (numbers count the instants skipped between them); 0 without two numbers.
+double rateOf(uint64_t firstNumber, int64_t firstNs, uint64_t lastNumber, int64_t lastNs);
 
 } // namespace monitor

@@ -478,9 +478,15 @@ int Monitor::convert()
                       recorded.events[i].serial);
     forEachFrame(recorded, [this](const tavrin_frame& f, double tMs) {
         frame = f;
+        if (reads.frames == 0) {
+            reads.firstFrame = f.frame_number;
+            reads.firstFrameNs = f.time_ns;
+        }
+        reads.lastFrame = f.frame_number;
+        reads.previousFrameNs = f.time_ns;
         writeFrame(++reads.frames, tMs);
     });
-    const double measured = recordedRate(recorded);
+    const double measured = rateOf(reads.firstFrame, reads.firstFrameNs, reads.lastFrame, reads.previousFrameNs);
     const double rate = measured > 0 ? measured : opt.rate;
     const bool written = finishOutputs("tavrin-monitor: " + path, rate);
     std::fprintf(human, "\nsummary\n  converted        %s: %llu frames, %zu devices, %.3f s at %.6g Hz\n", path.c_str(),
