@@ -110,6 +110,19 @@ void writeEvent(std::FILE* out, const tavrin_event& e)
 
 // ---- reading -------------------------------------------------------------------------------
 
+ViveSystem::Placement Sample::placement() const
+{
+    ViveSystem::Placement p;
+    std::memcpy(p.position, pos, sizeof p.position);
+    std::memcpy(p.velocity, vel, sizeof p.velocity);
+    std::memcpy(p.angularVelocity, ang, sizeof p.angularVelocity);
+    if (hasRotation)
+        std::memcpy(p.rotation, rotation, sizeof p.rotation);
+    else
+        ViveSystem::quaternionToMatrix(quat, p.rotation);
+    return p;
+}
+
 namespace {
 
 // A longer line is not a recording's: it is refused before it is read whole.
@@ -511,14 +524,7 @@ void Parser::toStandingUniverse(Sample& s) const
 {
     if (ViveSystem::isDefault(space))
         return;
-    ViveSystem::Placement p;
-    std::memcpy(p.position, s.pos, sizeof p.position);
-    std::memcpy(p.velocity, s.vel, sizeof p.velocity);
-    std::memcpy(p.angularVelocity, s.ang, sizeof p.angularVelocity);
-    if (s.hasRotation)
-        std::memcpy(p.rotation, s.rotation, sizeof p.rotation);
-    else
-        ViveSystem::quaternionToMatrix(s.quat, p.rotation);
+    ViveSystem::Placement p = s.placement();
     ViveSystem::convertSpace(space, ViveSystem::defaultSpace(), p, s.quat);
     std::memcpy(s.pos, p.position, sizeof s.pos);
     std::memcpy(s.vel, p.velocity, sizeof s.vel);

@@ -52,6 +52,9 @@ struct Sample {
     int64_t unixNs = 0;       // the frame's wall-clock time (0.2.0's: 0)
     bool hasRotation = false; // the frame source's recordings since the rotation's rows came
     float rotation[9];        // the rows of the rotation as the runtime gave it
+
+    // Its pose as the pose library carries it: the recorded rotation, or its quaternion's.
+    ViveSystem::Placement placement() const;
 };
 
 struct Event {

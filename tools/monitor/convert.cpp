@@ -1,7 +1,5 @@
 #include "convert.h"
 
-#include <pose/pose_chain.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -54,14 +52,12 @@ void fillDevice(const Row& row, const tavrin_space& space, tavrin_device& d)
     d.pose_valid = static_cast<uint8_t>(s.poseValid);
     d.role = s.role;
     d.battery = 255; // recordings hold no battery
-    std::memcpy(d.position, s.pos, sizeof d.position);
+    const ViveSystem::Placement p = s.placement();
+    std::memcpy(d.position, p.position, sizeof d.position);
+    std::memcpy(d.rotation, p.rotation, sizeof d.rotation);
+    std::memcpy(d.velocity, p.velocity, sizeof d.velocity);
+    std::memcpy(d.angular_velocity, p.angularVelocity, sizeof d.angular_velocity);
     std::memcpy(d.orientation, s.quat, sizeof d.orientation);
-    std::memcpy(d.velocity, s.vel, sizeof d.velocity);
-    std::memcpy(d.angular_velocity, s.ang, sizeof d.angular_velocity);
-    if (s.hasRotation)
-        std::memcpy(d.rotation, s.rotation, sizeof d.rotation);
-    else
-        ViveSystem::quaternionToMatrix(s.quat, d.rotation);
     tavrin_space_convert(&kStanding, &space, &d);
 }
 
